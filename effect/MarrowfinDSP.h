@@ -1,0 +1,99 @@
+// Block-rate control of the engine: the per-block records the kernels read, the LFO waveforms,
+// and the smoothing of the kernels' analysis into the editor's record.
+// Everything here runs on the render thread (PreRender before the kernels, PostRender after),
+// except that the functions are pure apart from their explicit outputs, so tests call them anywhere.
+#pragma once
+
+#include <cstdint>
+
+#include "effect/DataToGui.h"
+#include "effect/MarrowfinParameters.h"
+#include "hostframework/AUTypes.h"
+
+class CMarrowfinKernel;
+
+// Ring of the last input frames of a channel, as (raw, band-limited) pairs.
+constexpr UInt32 kMarrowfinRingFrames = 2048;
+constexpr UInt32 kMarrowfinRingMask = kMarrowfinRingFrames - 1;
+// Upper bound of the analysis window (and of the dry delay), in samples.
+constexpr SInt32 kMarrowfinMaxWindow = 1023;
+
+// Gains, constant for one block.
+struct PreComp {
+    float dryGain;
+    float wetGain;
+    float oscGain;
+    float dryRingGain;
+    float wetRingGain;
+    float envFollow;
+    float triggerLevel;
+    float triGain;
+    float sawGain;
+    float squareGain;
+};
+
+// Coefficients and switches, constant for one block.
+struct PreCompNoInterp {
+    float lpCoef;
+    float lpDamp;
+    float hpCoef;
+    float hpDamp;
+    float envPreGain;
+    float attackCoef;
+    float releaseCoef;
+    float envGate;
+    float filterCoef;
+    float filterCoefEnv;
+    float filterDamp;
+    float thruMix;
+    float lowMix;
+    float bandMix;
+    float highMix;
+    float ratio;
+    float ratioEnv;
+    float oscInc;     // kept from the last fixed-pitch block while trackPitch is set
+    float oscIncEnv;  // likewise
+    float pulseWidth;
+    float pulseWidthEnv;
+    bool trackPitch;
+    bool filteredDry;
+    bool filteredWet;
+    int32_t syncCycles;
+    int32_t window;  // analysis window = dry delay = latency, in samples
+};
+
+// Free-running LFO phases in [0, 1), shared by all channels of a unit.
+struct LFOPhases {
+    float filterLfoPhase;
+    float pitchLfoPhase;
+    float pwmLfoPhase;
+};
+
+// sin(2*pi*phase) by an odd polynomial, for phase in [0, 1).
+float Sin01(float phase);
+// Shapes 0 Sine, 1 Tri, 2 SawUp, 3 Square, 4 SawDn (a fractional shape acts as its integer part).
+float LFO(float phase, float shape);
+
+// Everything the kernels read of their unit for one block. Owned by the unit, written by
+// PreRender (ComputeBlockControl), read by the kernels of the same block.
+struct MarrowfinBlock {
+    PreComp preComp;
+    PreCompNoInterp preCompNoInterp;
+    LFOPhases lfo;
+    float* scratch;         // band-limited input of the current channel, scratchFrames long
+    UInt32 scratchFrames;
+};
+
+// The parameter values for the computation: NaN or infinite values become the parameter's
+// default, finite values are clamped into the table's [min, max]. Reads each raw value once,
+// so a value another thread stores meanwhile is seen either old or new, never half.
+void SanitizeParams(const Float32 raw[kNumParams], Float32 out[kNumParams]);
+
+// PreRender's computation for a block of `frames` frames at sample rate fs: fills
+// block.preComp and block.preCompNoInterp and advances block.lfo. The values pass through
+// SanitizeParams first, so any stored value gives finite, stable coefficients.
+void ComputeBlockControl(const Float32 params[kNumParams], Float32 fs, UInt32 frames, MarrowfinBlock& block);
+
+// PostRender's computation: smooths channels 0 and 1 of `kernels` (null entries are skipped)
+// into gui with a 30 ms time constant.
+void UpdateDataToGui(DataToGui& gui, Float32 fs, UInt32 frames, const CMarrowfinKernel* const kernels[2]);

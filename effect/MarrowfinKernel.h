@@ -1,0 +1,83 @@
+// One channel of the engine: band-limits the input, keeps the last 2048 frames in a ring,
+// measures each input cycle at its boundary and generates the output between boundaries
+// (cycle replay, tracking oscillator, ring modulation, envelope follower, output filter).
+// Created and reset on non-render threads while the unit is not rendering; Process runs on the
+// render thread after PreRender and before PostRender, and neither allocates nor locks.
+#pragma once
+
+#include "effect/MarrowfinDSP.h"
+#include "hostframework/AUKernelBase.h"
+
+class CMarrowfinKernel : public AUKernelBase {
+public:
+    // Result of the last cycle analysis; constant while output is generated.
+    struct State {
+        float cycleEnv;     // peak of the band-limited window times envPreGain, at most 1
+        float gatedEnv;     // cycleEnv when it reaches envGate, else 0: the follower's target
+        UInt32 period;      // detected cycle length in samples, never 0
+        UInt32 countdown;   // samples to generate before the next analysis
+        UInt32 readStart;   // ring frame where the replayed cycle starts
+        SInt32 syncCount;   // analyses since the oscillator phase was last reset
+        bool noLock;        // the last analysis found no rising zero crossing
+    };
+    // Running state of the generator.
+    struct OscState {
+        double readPhase;   // replay position within the cycle, samples
+        float oscPhase;     // oscillator phase
+        float followEnv;    // envelope follower output
+        float filterLow;    // output filter lowpass state
+        float filterBand;   // output filter bandpass state
+    };
+    // States of the two analysis band filters (lowpass, then highpass).
+    struct BandState {
+        float lpLow;
+        float lpBand;
+        float hpLow;
+        float hpBand;
+    };
+    // What the generator needs of the ring for one stretch.
+    struct PGOData {
+        float* ring;        // kMarrowfinRingFrames (raw, band-limited) pairs
+        UInt32 writeIndex;  // frame the first input sample of the stretch goes to
+        SInt32 window;
+    };
+
+    // The kernel reads `block` (owned by the unit) in every Process call. Resets itself.
+    CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex);
+    ~CMarrowfinKernel() override;
+    CMarrowfinKernel(const CMarrowfinKernel&) = delete;
+    CMarrowfinKernel& operator=(const CMarrowfinKernel&) = delete;
+
+    // Silent ring, period 1023, no lock, analysis at the next sample. Allocates the ring on
+    // first use only.
+    void Reset() override;
+    // inNumChannels must be 1 (non-interleaved); otherwise throws
+    // OSStatus(kAudioUnitErr_FormatNotSupported) before touching any state. More frames than the
+    // unit's scratch buffer holds throw OSStatus(kAudioUnitErr_TooManyFramesToProcess), likewise.
+    // In-place processing (in == out) is allowed.
+    void Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels, bool& ioSilence) override;
+
+    // Read by PostRender and by tests.
+    UInt32 period() const { return m_state.period; }
+    float cycleEnv() const { return m_state.cycleEnv; }
+    float followEnv() const { return m_osc.followEnv; }
+    bool noLock() const { return m_state.noLock; }
+    SInt32 channelIndex() const { return m_channelIndex; }
+    const State& state() const { return m_state; }
+    const OscState& oscState() const { return m_osc; }
+    const BandState& bandState() const { return m_band; }
+    UInt32 writeIndex() const { return m_writeIndex; }
+    // The ring as 2 * kMarrowfinRingFrames floats, (raw, band-limited) per frame.
+    const float* ring() const { return m_ring; }
+
+private:
+    void AnalyseCycle(const PreCompNoInterp& pc);
+
+    const MarrowfinBlock* m_block;
+    SInt32 m_channelIndex;
+    State m_state{};
+    OscState m_osc{};
+    BandState m_band{};
+    float* m_ring = nullptr;
+    UInt32 m_writeIndex = 0;
+};
