@@ -1,35 +1,150 @@
 // The per-unit OSC service: listens on UDP base port + "OSC Port Offset", publishes itself with
 // Bonjour, dispatches requests and sends parameter-change notifications.
+//
+// Two tasks per initialised unit: the receive task (every incoming datagram, the Bonjour calls)
+// and the notification task (drains the parameter change queue). Host threads create and end
+// them through the unit's Initialize / Cleanup and move the port through SetPort / Disable.
 #pragma once
 
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <oscpack/ip/IpEndpointName.h>
+#include <oscpack/osc/OscPacketListener.h>
+#include <oscpack/osc/OscReceivedElements.h>
+
 #include "hostframework/AUTypes.h"
+#include "hostframework/MPServices.h"
+#include "osc/SetParamQueue.h"
 
 class AUBase;
+struct lua_State;
 
 namespace TB {
 
 class LuaMIDIHelper;
+class BonjourPublisher;
+class OSCListeningSocket;
 
-class OSCHelper {
+constexpr SInt32 kOSCNumParameters = 40;
+
+// One parameter set by a script-registered OSC address: value = argument * scale + offset.
+struct RegisteredPathParam {
+    SInt32 paramID;
+    Float32 offset;
+    Float32 scale;
+};
+
+// One update subscriber: where notifications of a parameter go and under which address.
+struct OSCUpdateTarget {
+    UInt64 address;  // IPv4 address in host order
+    SInt32 port;     // -1: any (nothing can be delivered)
+    std::string replyAddress;
+};
+
+class OSCHelper : private osc::OscPacketListener {
 public:
-    OSCHelper(AUBase* au, LuaMIDIHelper* luaHelper);
-    virtual ~OSCHelper();
+    // Flags on both task events.
+    enum : MPEventFlags { kEventQuit = 1, kEventWork = 2 };
+    // How long DestroyTask waits for each task.
+    static constexpr Duration kShutdownTimeout = 10 * 1000;
 
-    // Host threads, through the unit's Initialize / Cleanup.
+    // Stores both pointers (neither owned; the script host may be null). Creates no task.
+    OSCHelper(AUBase* au, LuaMIDIHelper* luaHelper);
+    ~OSCHelper() override;
+    OSCHelper(const OSCHelper&) = delete;
+    OSCHelper& operator=(const OSCHelper&) = delete;
+
+    // Host threads, through the unit's Initialize / Cleanup. CreateTask starts both tasks
+    // waiting; the first SetPort after it starts listening. DestroyTask ends them (at most
+    // kShutdownTimeout each) and is harmless when they do not exist.
     void CreateTask();
     void DestroyTask();
-    // Any thread; no lock, no allocation.
+
+    // Any thread: atomic stores, a wake-up of the receive task; no allocation.
+    // SetPort moves listening to `port`; Disable stops listening.
     void SetPort(SInt32 port);
     void Disable();
-    // Any thread, the render thread included: lock-free, never blocks.
+
+    // Any thread, the render thread included: lock-free, never blocks or allocates. Queues the
+    // change for the notification task when someone subscribed to `id`.
     void NotifySetParam(SInt32 id, Float32 value);
 
-    SInt32 GetPort() const { return m_port; }
+    // The requested port (0 after Disable) and the port actually listened on (0 while silent).
+    SInt32 GetPort() const { return m_port.load(); }
+    SInt32 GetBoundPort() const { return m_boundPort.load(); }
+    bool TasksExist() const { return m_task != nullptr; }
+
+    // The Bonjour service name: "Marrowfin 1.1.0 on " + host name, at most 63 bytes.
+    static std::string BonjourServiceName();
+
+    // Script functions (called with the calling script's lock held, on the script's thread).
+    // sendOSC(destination, address, [types,] values).
+    static int LuaSendOSC(lua_State* L);
+    // registerOSCPathForParameter[Normalized](address, parameter or table of parameters).
+    void RegisterOSCPathForParameter(lua_State* L, bool normalized);
 
 protected:
+    // Receive task. Parses one datagram; a malformed one is reported and dropped, and the
+    // receive loop keeps listening.
+    void ProcessPacket(const char* data, int size, const IpEndpointName& remoteEndpoint) override;
+    // Receive task. The address dispatcher.
+    void ProcessMessage(const osc::ReceivedMessage& message, const IpEndpointName& remoteEndpoint) override;
+    // Receive task. Addresses the dispatcher does not know; does nothing here (a hook).
+    virtual void ProcessMessage(const char* address, const osc::ReceivedMessage& message,
+                                const IpEndpointName& remoteEndpoint);
+    // Whether a parameter id is in use; always true here.
+    virtual bool isParameterUsed(SInt32 id);
+
     AUBase* m_au;
     LuaMIDIHelper* m_luaHelper;
-    SInt32 m_port = 0;
+
+private:
+    static OSStatus Task(void* parameter);
+    static OSStatus NotifyTask(void* parameter);
+    OSStatus TaskMain();
+    OSStatus NotifyTaskMain();
+    // Receive task: binds `port`, publishes, runs the receive loop until a break, withdraws.
+    void ListenOn(SInt32 port, UInt32 breakGeneration);
+    // Any thread: ends the current receive loop, if any.
+    void BreakReceiveLoop();
+    // Notification task: sends one change to every subscriber of its id.
+    void SendNotifications(SInt32 id, Float32 value);
+
+    void PublishBonjourService();
+    void UnpublishBonjourService();
+
+    MPTaskID m_task = nullptr;
+    MPTaskID m_notifyTask = nullptr;
+    MPEventID m_taskEvent = nullptr;
+    MPEventID m_notifyEvent = nullptr;
+    MPSemaphoreID m_taskDone = nullptr;
+    MPSemaphoreID m_notifyDone = nullptr;
+
+    std::atomic<SInt32> m_port{0};
+    std::atomic<SInt32> m_boundPort{0};
+    // Set only by the receive task while it listens; other threads break the loop through it,
+    // counted in m_socketUsers so the receive task never deletes it under them.
+    std::atomic<OSCListeningSocket*> m_socket{nullptr};
+    std::atomic<SInt32> m_socketUsers{0};
+    // Bumped by every SetPort / Disable / DestroyTask; a receive loop that sees it move ends,
+    // even when its asynchronous break came before the loop started.
+    std::atomic<UInt32> m_breakGeneration{0};
+    // The notification event as NotifySetParam may use it: null while the tasks do not exist.
+    std::atomic<MPEventID> m_liveNotifyEvent{nullptr};
+    std::atomic<SInt32> m_notifyUsers{0};
+
+    std::multimap<SInt64, OSCUpdateTarget> m_updateTargets;
+    std::atomic<UInt8> m_paramHasTargets[kOSCNumParameters];
+    SetParamQueue m_setParamQueue;
+    std::multimap<std::string, std::vector<RegisteredPathParam>> m_registeredPaths;
+    // Bonjour publication while published; lives on the receive task.
+    BonjourPublisher* m_netService = nullptr;
+    // Serialises changes to, and walks over, m_updateTargets and m_registeredPaths.
+    std::mutex m_listsLock;
 };
 
 }  // namespace TB
