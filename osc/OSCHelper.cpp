@@ -1,14 +1,318 @@
-// Placeholder bodies until the OSC service lands: records the requested port only.
 #include "osc/OSCHelper.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include <lua.hpp>
+#include <oscpack/osc/OscOutboundPacketStream.h>
+
+#include "osc/BonjourPublisher.h"
+#include "osc/OSCListeningSocket.h"
 
 namespace TB {
 
-OSCHelper::OSCHelper(AUBase* au, LuaMIDIHelper* luaHelper) : m_au(au), m_luaHelper(luaHelper) {}
-OSCHelper::~OSCHelper() = default;
-void OSCHelper::CreateTask() {}
-void OSCHelper::DestroyTask() {}
-void OSCHelper::SetPort(SInt32 port) { m_port = port; }
-void OSCHelper::Disable() { m_port = 0; }
-void OSCHelper::NotifySetParam(SInt32, Float32) {}
+namespace {
+
+constexpr int kVersionMajor = 1;
+constexpr int kVersionMinor = 1;
+constexpr int kVersionBugfix = 0;
+constexpr size_t kMaxServiceNameBytes = 63;
+constexpr size_t kPacketBufferSize = 1024;
+
+// Diagnostic lines go to standard output, one whole line at a time, flushed at once.
+void PrintLine(const char* prefix, const char* text) {
+    std::string line(prefix);
+    line += text;
+    while (!line.empty() && line.back() == '\n') line.pop_back();  // oscpack's texts end in one
+    line += '\n';
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void ReportTaskException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const osc::Exception& e) {
+        PrintLine("osc::Exception in TaskMain(): ", e.what());
+    } catch (const std::runtime_error& e) {
+        PrintLine("std::runtime_error in TaskMain(): ", e.what());
+    } catch (const std::exception& e) {
+        PrintLine("std::exception in TaskMain(): ", e.what());
+    } catch (...) {
+        PrintLine("unknown exception in TaskMain()", "");
+    }
+}
+
+}  // namespace
+
+OSCHelper::OSCHelper(AUBase* au, LuaMIDIHelper* luaHelper) : m_au(au), m_luaHelper(luaHelper) {
+    for (auto& flag : m_paramHasTargets) flag.store(0, std::memory_order_relaxed);
+}
+
+OSCHelper::~OSCHelper() {
+    DestroyTask();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tasks
+
+void OSCHelper::CreateTask() {
+    if (m_task) {
+        std::fputs("Warning: Attempt to recreate OSC task\n", stdout);
+        std::fflush(stdout);
+        return;
+    }
+    OSStatus err = MPCreateEvent(&m_taskEvent);
+    if (err == noErr) err = MPCreateEvent(&m_notifyEvent);
+    if (err != noErr) {
+        std::printf("MPCreateEvent returned %d\n", int(err));
+        std::fflush(stdout);
+        return;
+    }
+    err = MPCreateSemaphore(1, 0, &m_taskDone);
+    if (err == noErr) err = MPCreateSemaphore(1, 0, &m_notifyDone);
+    if (err != noErr) {
+        std::printf("MPCreateSemaphore returned %d\n", int(err));
+        std::fflush(stdout);
+        return;
+    }
+    err = MPCreateTask(Task, this, 0, nullptr, nullptr, nullptr, 0, &m_task);
+    if (err == noErr) {
+        m_liveNotifyEvent.store(m_notifyEvent);
+        err = MPCreateTask(NotifyTask, this, 0, nullptr, nullptr, nullptr, 0, &m_notifyTask);
+    }
+    if (err != noErr) {
+        std::printf("MPCreateTask returned %d\n", int(err));
+        std::fflush(stdout);
+    }
+}
+
+void OSCHelper::DestroyTask() {
+    if (!m_task) return;
+    // NotifySetParam stops touching the event before it can go away.
+    m_liveNotifyEvent.store(nullptr);
+    while (m_notifyUsers.load() != 0) std::this_thread::yield();
+
+    BreakReceiveLoop();
+    MPSetEvent(m_taskEvent, kEventQuit);
+    if (m_notifyEvent) MPSetEvent(m_notifyEvent, kEventQuit);
+
+    bool abandoned = false;
+    if (MPWaitOnSemaphore(m_taskDone, kShutdownTimeout) != noErr) {
+        std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
+        std::fflush(stdout);
+        MPTerminateTask(m_task, kMPTimeoutErr);
+        abandoned = true;
+    }
+    if (m_notifyTask && MPWaitOnSemaphore(m_notifyDone, kShutdownTimeout) != noErr) {
+        std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
+        std::fflush(stdout);
+        MPTerminateTask(m_notifyTask, kMPTimeoutErr);
+        abandoned = true;
+    }
+    // A task that missed the bound keeps running detached and still waits on these objects:
+    // they are left to it rather than freed under it.
+    if (!abandoned) {
+        MPDeleteEvent(m_taskEvent);
+        if (m_notifyEvent) MPDeleteEvent(m_notifyEvent);
+        MPDeleteSemaphore(m_taskDone);
+        if (m_notifyDone) MPDeleteSemaphore(m_notifyDone);
+    }
+    m_taskEvent = m_notifyEvent = nullptr;
+    m_taskDone = m_notifyDone = nullptr;
+    m_task = m_notifyTask = nullptr;
+}
+
+OSStatus OSCHelper::Task(void* parameter) {
+    return static_cast<OSCHelper*>(parameter)->TaskMain();
+}
+
+OSStatus OSCHelper::NotifyTask(void* parameter) {
+    return static_cast<OSCHelper*>(parameter)->NotifyTaskMain();
+}
+
+OSStatus OSCHelper::TaskMain() {
+    for (;;) {
+        MPEventFlags flags = 0;
+        MPWaitForEvent(m_taskEvent, &flags, kDurationForever);
+        if (flags & kEventQuit) break;
+        if (!(flags & kEventWork)) continue;
+        // The generation first: a request that lands after it ends the loop below at once.
+        const UInt32 generation = m_breakGeneration.load();
+        const SInt32 port = m_port.load();
+        m_boundPort.store(0);
+        if (port != 0) ListenOn(port, generation);  // 0: disabled again before we woke
+    }
+    delete m_netService;  // stops the Avahi thread; nothing is published any more
+    m_netService = nullptr;
+    MPSignalSemaphore(m_taskDone);
+    return 0;
+}
+
+void OSCHelper::ListenOn(SInt32 port, UInt32 generation) {
+    std::unique_ptr<OSCListeningSocket> socket;
+    try {
+        if (port < 1 || port > 65535) throw std::runtime_error("udp port " + std::to_string(port) + " out of range");
+        socket = std::make_unique<OSCListeningSocket>(IpEndpointName(IpEndpointName::ANY_ADDRESS, port),
+                                                      static_cast<osc::OscPacketListener*>(this),
+                                                      m_breakGeneration, generation);
+        m_socket.store(socket.get());
+        m_boundPort.store(port);
+        PublishBonjourService();
+        socket->Run();
+    } catch (...) {
+        ReportTaskException(std::current_exception());
+    }
+    try {
+        UnpublishBonjourService();
+    } catch (...) {
+        ReportTaskException(std::current_exception());
+    }
+    m_socket.store(nullptr);
+    while (m_socketUsers.load() != 0) std::this_thread::yield();  // a break in flight
+    socket.reset();
+    m_boundPort.store(0);
+}
+
+void OSCHelper::BreakReceiveLoop() {
+    m_breakGeneration.fetch_add(1);
+    m_socketUsers.fetch_add(1);
+    if (OSCListeningSocket* socket = m_socket.load()) socket->AsynchronousBreak();
+    m_socketUsers.fetch_sub(1);
+}
+
+OSStatus OSCHelper::NotifyTaskMain() {
+    for (;;) {
+        MPEventFlags flags = 0;
+        MPWaitForEvent(m_notifyEvent, &flags, kDurationForever);
+        if (flags & kEventQuit) break;
+        SInt32 id = 0;
+        Float32 value = 0;
+        while (m_setParamQueue.Read(id, value)) SendNotifications(id, value);
+    }
+    MPSignalSemaphore(m_notifyDone);
+    return 0;
+}
+
+void OSCHelper::SendNotifications(SInt32 id, Float32 value) {
+    std::lock_guard<std::mutex> lock(m_listsLock);
+    auto range = m_updateTargets.equal_range(id);
+    for (auto it = range.first; it != range.second; ++it) {
+        const OSCUpdateTarget& target = it->second;
+        if (target.port < 0) continue;  // "any" port: nowhere to deliver
+        try {
+            char buffer[kPacketBufferSize];
+            osc::OutboundPacketStream packet(buffer, sizeof buffer);
+            packet << osc::BeginBundleImmediate << osc::BeginMessage(target.replyAddress.c_str()) << osc::int32(id)
+                   << value << osc::EndMessage << osc::EndBundle;
+            UdpTransmitSocket socket(IpEndpointName(static_cast<unsigned long>(target.address), target.port));
+            socket.Send(packet.Data(), packet.Size());
+        } catch (const std::exception&) {
+            // An unreachable subscriber or an address too long for a packet: skipped.
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Port changes
+
+void OSCHelper::SetPort(SInt32 port) {
+    m_port.store(port);
+    if (!m_task) return;  // only stored; the first SetPort after CreateTask starts listening
+    BreakReceiveLoop();
+    MPSetEvent(m_taskEvent, kEventWork);
+}
+
+void OSCHelper::Disable() {
+    m_port.store(0);
+    BreakReceiveLoop();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Incoming packets (receive task)
+
+void OSCHelper::ProcessPacket(const char* data, int size, const IpEndpointName& remoteEndpoint) {
+    // One bad datagram, or one reply that cannot be sent, must not end remote control: report
+    // it the way the receive loop reports its failures and go on listening.
+    try {
+        osc::OscPacketListener::ProcessPacket(data, size, remoteEndpoint);
+    } catch (...) {
+        ReportTaskException(std::current_exception());
+    }
+}
+
+void OSCHelper::ProcessMessage(const osc::ReceivedMessage& message, const IpEndpointName& remoteEndpoint) {
+    ProcessMessage(message.AddressPattern(), message, remoteEndpoint);
+}
+
+void OSCHelper::ProcessMessage(const char*, const osc::ReceivedMessage&, const IpEndpointName&) {}
+
+bool OSCHelper::isParameterUsed(SInt32) {
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bonjour (receive task)
+
+std::string OSCHelper::BonjourServiceName() {
+    char name[64];
+    std::snprintf(name, sizeof name, "Marrowfin %d.%d.%d", kVersionMajor, kVersionMinor, kVersionBugfix);
+    std::string result(name);
+    char host[HOST_NAME_MAX + 1] = {};
+    if (gethostname(host, sizeof host - 1) == 0 && host[0]) {
+        result += " on ";
+        std::string hostName(host);
+        const size_t room = kMaxServiceNameBytes - result.size();
+        if (hostName.size() > room) {
+            hostName.resize(room);
+            // Never cut a multi-byte character in half.
+            while (!hostName.empty() && (UInt8(hostName.back()) & 0xC0) == 0x80) hostName.pop_back();
+            if (!hostName.empty() && (UInt8(hostName.back()) & 0x80)) hostName.pop_back();
+        }
+        result += hostName;
+    }
+    return result;
+}
+
+void OSCHelper::PublishBonjourService() {
+    if (!m_netService) m_netService = new BonjourPublisher();
+    m_netService->Publish(BonjourServiceName(), UInt16(m_boundPort.load()));
+}
+
+void OSCHelper::UnpublishBonjourService() {
+    if (m_netService) m_netService->Withdraw();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameter changes (any thread)
+
+void OSCHelper::NotifySetParam(SInt32 id, Float32 value) {
+    if (id < 0 || id >= kOSCNumParameters) return;
+    if (!m_paramHasTargets[id].load(std::memory_order_relaxed)) return;
+    if (!m_setParamQueue.Write(id, value)) {
+        static const char kOverflow[] = "OSCHelper::SetParamQueue::Write() overflow\n";
+        ssize_t written = write(STDERR_FILENO, kOverflow, sizeof kOverflow - 1);
+        (void)written;
+        return;
+    }
+    m_notifyUsers.fetch_add(1);
+    if (MPEventID event = m_liveNotifyEvent.load()) MPSetEvent(event, kEventWork);
+    m_notifyUsers.fetch_sub(1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Script functions
+
+int OSCHelper::LuaSendOSC(lua_State* L) {
+    return luaL_error(L, "sendOSC: OSC is unavailable");
+}
+
+void OSCHelper::RegisterOSCPathForParameter(lua_State*, bool) {}
 
 }  // namespace TB
