@@ -1,0 +1,157 @@
+#include "apps/Serve.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "apps/AppError.h"
+#include "apps/DemoSignal.h"
+#include "apps/InputSource.h"
+#include "apps/Signals.h"
+#include "apps/UnitHost.h"
+#include "effect/MarrowfinParameters.h"
+#include "hostframework/RunLoop.h"
+#include "osc/Preferences.h"
+
+namespace marrowfin {
+
+namespace {
+
+// The whole input in memory, interleaved, so the render thread only copies.
+std::unique_ptr<MemoryInput> LoadLoop(const std::string& path) {
+    if (path.empty())
+        return std::make_unique<MemoryInput>(MakeDemoBassLine(), kDemoSampleRate, 1, "demo bass line");
+    AudioFileReader reader(path);
+    std::vector<float> samples;
+    std::vector<float> chunk(size_t(4096) * reader.Channels());
+    while (int64_t got = reader.Read(chunk.data(), 4096))
+        samples.insert(samples.end(), chunk.begin(), chunk.begin() + got * reader.Channels());
+    if (samples.empty()) throw Failure("cannot serve '" + path + "': it holds no audio");
+    return std::make_unique<MemoryInput>(std::move(samples), reader.SampleRate(), reader.Channels(), path);
+}
+
+// Render thread: blocks paced to the sample rate, the input looped.
+class RealTimeRenderer {
+public:
+    RealTimeRenderer(UnitHost& host, const MemoryInput& input, AudioFileWriter* writer, int block)
+        : m_host(host), m_input(input), m_writer(writer), m_block(size_t(block)) {
+        const int channels = input.Channels();
+        m_in.assign(channels, std::vector<float>(m_block));
+        m_out.assign(channels, std::vector<float>(m_block));
+        m_interleaved.assign(m_block * channels, 0.0f);
+        for (int c = 0; c < channels; ++c) {
+            m_inPtrs.push_back(m_in[c].data());
+            m_outPtrs.push_back(m_out[c].data());
+        }
+    }
+
+    void Start() { m_thread = std::thread([this] { Run(); }); }
+    void Stop() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    bool Failed() const { return m_failed; }
+    const std::string& Error() const { return m_error; }
+
+private:
+    void Run() {
+        using Clock = std::chrono::steady_clock;
+        const auto period = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(double(m_block) / m_input.SampleRate()));
+        const int channels = m_input.Channels();
+        const auto& samples = m_input.Samples();
+        const int64_t loopFrames = m_input.Frames();
+        auto next = Clock::now();
+        try {
+            while (!m_stop) {
+                for (size_t i = 0; i < m_block; ++i) {
+                    for (int c = 0; c < channels; ++c) m_in[c][i] = samples[size_t(m_position * channels + c)];
+                    if (++m_position == loopFrames) m_position = 0;
+                }
+                OSStatus err = m_host.Render(m_inPtrs.data(), m_outPtrs.data(), UInt32(m_block));
+                if (err != noErr) throw Failure("the unit failed to render (error " + std::to_string(err) + ")");
+                if (m_writer) {
+                    for (size_t i = 0; i < m_block; ++i)
+                        for (int c = 0; c < channels; ++c) m_interleaved[i * channels + c] = m_out[c][i];
+                    m_writer->Write(m_interleaved.data(), int64_t(m_block));
+                }
+                next += period;
+                auto now = Clock::now();
+                if (now - next > 8 * period) next = now;  // fell far behind (machine busy): do not burst
+                std::this_thread::sleep_until(next);
+            }
+        } catch (const std::exception& e) {
+            m_error = e.what();
+            m_failed = true;
+        }
+    }
+
+    UnitHost& m_host;
+    const MemoryInput& m_input;
+    AudioFileWriter* m_writer;
+    size_t m_block;
+    std::vector<std::vector<float>> m_in, m_out;
+    std::vector<const float*> m_inPtrs;
+    std::vector<float*> m_outPtrs;
+    std::vector<float> m_interleaved;
+    int64_t m_position = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_failed{false};
+    std::string m_error;
+};
+
+}  // namespace
+
+void Serve(const ServeOptions& options) {
+    if (options.effect.block < 1 || options.effect.block > int(kMaxFramesPerSlice))
+        throw UsageError("--block must be 1 to " + std::to_string(kMaxFramesPerSlice));
+    if (options.oscOffset < 0 || options.oscOffset > 100) throw UsageError("--osc-offset must be 0 to 100");
+    if (options.oscBasePort < 0 || options.oscBasePort + options.oscOffset > 65535)
+        throw UsageError("--osc-base-port must be 1 to " + std::to_string(65535 - options.oscOffset));
+    int format = 0;
+    if (!options.outputFile.empty()) format = OutputFormatFor(options.outputFile, options.effect.sampleFormat);
+
+    InstallStopSignals();
+    UnitHost host;
+    ApplyEffectOptions(host, options.effect);
+    std::unique_ptr<MemoryInput> input = LoadLoop(options.inputFile);
+    host.Configure(input->SampleRate(), UInt32(input->Channels()));
+    host.Initialize();
+
+    // After Initialize, which reads the stored base port: an explicit one replaces it, and
+    // setting "OSC Port Offset" through the unit applies the port rule.
+    if (options.oscBasePort > 0) g_OSCBasePort = options.oscBasePort;
+    host.SetParameter(kParam_OSCPortOffset, Float32(options.oscOffset));
+    if (options.oscOffset > 0)
+        std::printf("listening on UDP port %d\n", int(g_OSCBasePort) + options.oscOffset);
+    else
+        std::printf("OSC remote control is off (OSC Port Offset 0)\n");
+    std::fflush(stdout);
+
+    std::unique_ptr<AudioFileWriter> writer;
+    if (!options.outputFile.empty())
+        writer = std::make_unique<AudioFileWriter>(options.outputFile, format, input->SampleRate(), input->Channels());
+
+    RealTimeRenderer renderer(host, *input, writer.get(), options.effect.block);
+    renderer.Start();
+
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    TB::RunLoop& runLoop = TB::RunLoop::Main();
+    while (!StopRequested() && !renderer.Failed()) {
+        if (options.seconds > 0.0 && Clock::now() - start >= std::chrono::duration<double>(options.seconds)) break;
+        runLoop.RunFor(std::chrono::milliseconds(20));
+    }
+    renderer.Stop();
+    if (renderer.Failed()) throw Failure(renderer.Error());
+
+    if (!options.effect.saveStateFile.empty()) host.SaveState(options.effect.saveStateFile);
+    if (writer) writer->Commit();
+    // The unit is uninitialised (OSC tasks ended) and closed by ~UnitHost.
+}
+
+}  // namespace marrowfin

@@ -1,0 +1,25 @@
+// `marrowfin serve`: one unit running in real time for OSC remote control. A render thread of
+// its own paces blocks to the sample rate with a monotonic clock (the input looped, the output
+// optionally written to a file); the main thread runs the main run loop (script timers,
+// parameter listeners) until SIGINT, SIGTERM or the time limit, then stops everything cleanly.
+#pragma once
+
+#include <string>
+
+#include "apps/EffectOptions.h"
+
+namespace marrowfin {
+
+struct ServeOptions {
+    EffectOptions effect;
+    std::string inputFile;   // looped; empty: the demo bass line
+    std::string outputFile;  // empty: nothing is written
+    int oscOffset = 1;       // "OSC Port Offset", 0 = no OSC
+    int oscBasePort = 0;     // 0: the stored preference
+    double seconds = 0.0;    // 0: until a signal
+};
+
+// Returns when stopped; throws AppError on failures.
+void Serve(const ServeOptions& options);
+
+}  // namespace marrowfin

@@ -1,0 +1,119 @@
+// marrowfin: the command-line host. Renders audio files and a built-in demo through the effect,
+// lists its parameters and presets, and serves it live for OSC remote control. It drives the
+// unit only through the component interface, as any host does.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+#include "apps/AppError.h"
+#include "apps/Listings.h"
+#include "apps/OfflineRender.h"
+#include "apps/Serve.h"
+#include "apps/Signals.h"
+#include "apps/UnitHost.h"
+
+using namespace marrowfin;
+
+namespace {
+
+constexpr const char* kVersionText = "Marrowfin 1.1.0";
+
+// The options every subcommand that runs the effect shares.
+void AddEffectOptions(CLI::App* cmd, EffectOptions& o, std::string& sampleFormat, bool offline) {
+    cmd->add_option("--preset", o.preset, "factory preset by number or exact name (see `marrowfin presets`)");
+    cmd->add_option("--set", o.sets, "set a parameter by exact name or id, NAME=VALUE (repeatable)")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cmd->add_option("--state", o.stateFile, "load a saved state (.aupreset) after --preset, before --set");
+    cmd->add_option("--save-state", o.saveStateFile, "write the unit's state (.aupreset) at the end");
+    cmd->add_option("--block", o.block, "frames per render call, 1 to 4096")->check(CLI::Range(1, 4096));
+    cmd->add_option("--sample-format", sampleFormat, "output samples: float, pcm16 or pcm24 (default: float where "
+                                                     "the format allows, else pcm24)");
+    if (!offline) return;
+    cmd->add_option("--midi", o.midiFile, "play a standard MIDI file into the unit (scripts see its events)");
+    cmd->add_flag("--compensate-latency", o.compensateLatency,
+                  "drop the unit's latency from the start and flush its tail, so output lines up with input");
+    cmd->add_flag("--quiet,-q", o.quiet, "no progress bar");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Marrowfin 1.1.0 by Tallow Bright: a cycle-tracking pitch shifter, tracking oscillator and "
+                 "morphing filter, with MIDI scripts and OSC remote control.",
+                 "marrowfin"};
+    app.set_version_flag("--version", kVersionText);
+    app.require_subcommand(1);
+
+    EffectOptions renderOptions;
+    std::string renderFormat, inputPath, outputPath;
+    CLI::App* render = app.add_subcommand("render", "render an audio file through the effect");
+    render->add_option("IN", inputPath, "input audio file (WAV, AIFF, FLAC, Ogg, ...)")->required();
+    render->add_option("OUT", outputPath, "output audio file; its extension chooses the format")->required();
+    AddEffectOptions(render, renderOptions, renderFormat, true);
+
+    EffectOptions demoOptions;
+    std::string demoFormat, demoOutput;
+    CLI::App* demo = app.add_subcommand("demo", "render a built-in plucked bass line (default preset \"Down One Octave\")");
+    demo->add_option("OUT", demoOutput, "output audio file; its extension chooses the format")->required();
+    AddEffectOptions(demo, demoOptions, demoFormat, true);
+
+    bool paramsJson = false, presetsJson = false;
+    CLI::App* params = app.add_subcommand("params", "list the parameters");
+    params->add_flag("--json", paramsJson, "as JSON");
+    CLI::App* presets = app.add_subcommand("presets", "list the factory presets with all their values");
+    presets->add_flag("--json", presetsJson, "as JSON");
+
+    ServeOptions serveOptions;
+    std::string serveFormat;
+    bool serveDemo = false;
+    CLI::App* serve = app.add_subcommand("serve", "run the effect in real time for OSC remote control");
+    auto* serveInput = serve->add_option("--input", serveOptions.inputFile, "audio file to loop as input");
+    serve->add_flag("--demo", serveDemo, "loop the built-in bass line (the default)")->excludes(serveInput);
+    serve->add_option("--osc-offset", serveOptions.oscOffset, "\"OSC Port Offset\": the port is base + offset; 0 = off")
+        ->check(CLI::Range(0, 100));
+    serve->add_option("--osc-base-port", serveOptions.oscBasePort, "OSC base port (default: the stored preference, 7000)")
+        ->check(CLI::Range(1, 65535));
+    serve->add_option("--output", serveOptions.outputFile, "also write the output to this file");
+    serve->add_option("--seconds", serveOptions.seconds, "stop after this many seconds")->check(CLI::PositiveNumber);
+    AddEffectOptions(serve, serveOptions.effect, serveFormat, false);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+        std::fprintf(stderr, "marrowfin: %s (see --help)\n", e.what());
+        return kExitUsage;
+    }
+
+    try {
+        if (*render || *demo) {
+            InstallStopSignals();
+            EffectOptions& o = *render ? renderOptions : demoOptions;
+            const std::string& format = *render ? renderFormat : demoFormat;
+            if (!format.empty()) o.sampleFormat = ParseSampleFormat(format);
+            if (*render)
+                RenderFile(inputPath, outputPath, o);
+            else
+                RenderDemo(demoOutput, o);
+        } else if (*params || *presets) {
+            UnitHost host;
+            if (*params)
+                ListParameters(host, paramsJson, std::cout);
+            else
+                ListPresets(host, presetsJson, std::cout);
+            std::cout.flush();
+        } else if (*serve) {
+            if (!serveFormat.empty()) serveOptions.effect.sampleFormat = ParseSampleFormat(serveFormat);
+            Serve(serveOptions);
+        }
+    } catch (const AppError& e) {
+        std::fprintf(stderr, "marrowfin: %s\n", e.what());
+        return e.Status();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "marrowfin: %s\n", e.what());
+        return kExitFailure;
+    }
+    return kExitOK;
+}
