@@ -1,0 +1,131 @@
+// Bonjour publication of a listening OSC service, checked with avahi-browse. Needs dbus and
+// avahi-daemon (the test command starts a loopback-only one); skipped without them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <avahi-client/client.h>
+#include <avahi-common/simple-watch.h>
+
+#include "osc/OSCHelper.h"
+#include "tests/osc/OSCTestSupport.h"
+
+using namespace osctest;
+
+namespace {
+
+bool AvahiDaemonRuns() {
+    AvahiSimplePoll* poll = avahi_simple_poll_new();
+    if (!poll) return false;
+    int error = 0;
+    AvahiClient* client = avahi_client_new(
+        avahi_simple_poll_get(poll), AvahiClientFlags(0), [](AvahiClient*, AvahiClientState, void*) {}, nullptr, &error);
+    const bool runs = client && avahi_client_get_state(client) == AVAHI_CLIENT_S_RUNNING;
+    if (client) avahi_client_free(client);
+    avahi_simple_poll_free(poll);
+    return runs;
+}
+
+// avahi-browse escapes names: "\032" is a space (decimal), "\." a dot.
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() + 0 && isdigit(UInt8(text[i + 1])) && isdigit(UInt8(text[i + 2])) &&
+            isdigit(UInt8(text[i + 3]))) {
+            out += char(std::stoi(text.substr(i + 1, 3)));
+            i += 3;
+        } else if (text[i] == '\\' && i + 1 < text.size()) {
+            out += text[++i];
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> Split(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t end = line.find(separator, start);
+        fields.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return fields;
+}
+
+// Names of the resolved "_osc._udp" services on `port`.
+std::vector<std::string> PublishedOn(int port) {
+    std::vector<std::string> names;
+    FILE* pipe = popen("avahi-browse -rpt _osc._udp 2>/dev/null", "r");
+    if (!pipe) return names;
+    char line[2048];
+    while (fgets(line, sizeof line, pipe)) {
+        const std::vector<std::string> f = Split(line, ';');
+        if (f.size() >= 9 && f[0] == "=" && f[4] == "_osc._udp" && f[8] == std::to_string(port))
+            names.push_back(Unescape(f[3]));
+    }
+    pclose(pipe);
+    return names;
+}
+
+bool IsOurName(const std::string& name) {
+    const std::string expected = TB::OSCHelper::BonjourServiceName();
+    return name == expected || name.rfind(expected + " #", 0) == 0;  // " #2": a name collision
+}
+
+bool PublishedAs(int port, bool present) {
+    return WaitUntil(
+        [&] {
+            bool found = false;
+            for (const std::string& name : PublishedOn(port)) found = found || IsOurName(name);
+            return found == present;
+        },
+        10.0);
+}
+
+}  // namespace
+
+TEST(OSCHelperBonjour, ListeningPortsArePublishedAndWithdrawn) {
+    if (!AvahiDaemonRuns()) GTEST_SKIP() << "avahi-daemon is not running (scripts/test starts a loopback-only one)";
+    const int first = FreePortRun(47300, 2);
+    ASSERT_GT(first, 0);
+    const int second = first + 1;
+
+    TB::OSCHelper helper(nullptr, nullptr);
+    helper.CreateTask();
+    EXPECT_TRUE(PublishedOn(first).empty());
+
+    helper.SetPort(first);
+    ASSERT_TRUE(WaitUntil([&] { return helper.GetBoundPort() == first; }));
+    EXPECT_TRUE(PublishedAs(first, true));
+
+    helper.SetPort(second);
+    EXPECT_TRUE(PublishedAs(second, true));
+    EXPECT_TRUE(PublishedAs(first, false));
+
+    helper.Disable();
+    EXPECT_TRUE(PublishedAs(second, false));
+
+    helper.SetPort(first);
+    EXPECT_TRUE(PublishedAs(first, true));
+    helper.DestroyTask();
+    EXPECT_TRUE(PublishedAs(first, false));
+}
+
+TEST(OSCHelperBonjour, TwoHelpersOnOneMachineAreBothPublished) {
+    if (!AvahiDaemonRuns()) GTEST_SKIP() << "avahi-daemon is not running (scripts/test starts a loopback-only one)";
+    const int first = FreePortRun(47320, 2);
+    ASSERT_GT(first, 0);
+    TB::OSCHelper a(nullptr, nullptr), b(nullptr, nullptr);
+    a.CreateTask();
+    b.CreateTask();
+    a.SetPort(first);
+    b.SetPort(first + 1);
+    // Same name on one machine: the second moves to an alternative name and both stay visible.
+    EXPECT_TRUE(PublishedAs(first, true));
+    EXPECT_TRUE(PublishedAs(first + 1, true));
+}
