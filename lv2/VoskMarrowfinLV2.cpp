@@ -1,0 +1,350 @@
+// One LV2 plug-in instance around the Marrowfin effect unit.
+#include "lv2/VoskMarrowfinLV2.h"
+
+#include <lv2/atom/util.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/midi/midi.h>
+#include <lv2/options/options.h>
+#include <plist/plist.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "effect/VoskMarrowfinEntry.h"
+#include "hostframework/CFLite.h"
+#include "lv2/VoskMarrowfinLV2MainLoop.h"
+
+
+using namespace MarrowfinLV2;
+
+namespace {
+
+// Host sample rates we accept; anything else is refused at instantiation.
+constexpr double kMinSampleRate = 1000.0;
+constexpr double kMaxSampleRate = 1536000.0;
+
+std::string WithoutTrailingSlash(const char* path) {
+    std::string folder = path ? path : "";
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+}  // namespace
+
+VoskMarrowfinLV2::VoskMarrowfinLV2(uint32_t channels, double sampleRate)
+    : m_channels(channels), m_sampleRate(sampleRate), m_latencyFrames(LatencyFramesForRate(sampleRate)) {
+    std::fill(std::begin(m_lastControl), std::end(m_lastControl), std::numeric_limits<float>::quiet_NaN());
+}
+
+VoskMarrowfinLV2* VoskMarrowfinLV2::Create(uint32_t channels, double sampleRate, const char* bundlePath,
+                                           const LV2_Feature* const* features) {
+    if (channels < 1 || channels > 2) return nullptr;
+    VoskMarrowfinLV2* self = nullptr;
+    try {
+        self = new VoskMarrowfinLV2(channels, sampleRate);
+        if (self->SetUp(bundlePath, features)) return self;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "marrowfin.lv2 error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "marrowfin.lv2 error: instantiation failed\n");
+    }
+    delete self;
+    return nullptr;
+}
+
+void VoskMarrowfinLV2::ReadFeatures(const LV2_Feature* const* features) {
+    const LV2_Log_Log* log = nullptr;
+    const LV2_Options_Option* options = nullptr;
+    for (int i = 0; features && features[i]; ++i) {
+        const LV2_Feature* f = features[i];
+        if (!f->URI) continue;
+        if (!std::strcmp(f->URI, LV2_URID__map)) m_map = static_cast<LV2_URID_Map*>(f->data);
+        else if (!std::strcmp(f->URI, LV2_LOG__log)) log = static_cast<const LV2_Log_Log*>(f->data);
+        else if (!std::strcmp(f->URI, LV2_OPTIONS__options)) options = static_cast<const LV2_Options_Option*>(f->data);
+    }
+    if (m_map && !m_map->map) m_map = nullptr;
+    lv2_log_logger_init(&m_logger, m_map, const_cast<LV2_Log_Log*>(log));
+    if (!m_map) return;
+
+    m_uridMidiEvent = m_map->map(m_map->handle, LV2_MIDI__MidiEvent);
+    m_uridSequence = m_map->map(m_map->handle, LV2_ATOM__Sequence);
+    m_uridAtomString = m_map->map(m_map->handle, LV2_ATOM__String);
+    m_uridClassInfo = m_map->map(m_map->handle, kStateClassInfoURI);
+
+    // The host's largest block sets the slice size; run() cuts longer blocks anyway.
+    const LV2_URID maxBlock = m_map->map(m_map->handle, LV2_BUF_SIZE__maxBlockLength);
+    const LV2_URID atomInt = m_map->map(m_map->handle, LV2_ATOM__Int);
+    for (int i = 0; options && options[i].key; ++i) {
+        const LV2_Options_Option& o = options[i];
+        if (o.key == maxBlock && o.type == atomInt && o.size == sizeof(int32_t) && o.value) {
+            const int32_t value = *static_cast<const int32_t*>(o.value);
+            if (value > 0) m_maxFrames = std::min<uint32_t>(uint32_t(value), kLargestMaxFrames);
+        }
+    }
+}
+
+bool VoskMarrowfinLV2::SetUp(const char* bundlePath, const LV2_Feature* const* features) {
+    ReadFeatures(features);
+    if (!(m_sampleRate >= kMinSampleRate && m_sampleRate <= kMaxSampleRate)) {
+        lv2_log_error(&m_logger, "marrowfin.lv2 error: unsupported sample rate %g\n", m_sampleRate);
+        return false;
+    }
+
+    m_silence.assign(m_maxFrames, 0.f);
+    for (uint32_t c = 0; c < m_channels; ++c) m_discard[c].assign(m_maxFrames, 0.f);
+    m_outListStorage.assign(AudioBufferListSize(m_channels), 0);
+    m_outList = reinterpret_cast<AudioBufferList*>(m_outListStorage.data());
+    m_outList->mNumberBuffers = m_channels;
+
+    // The unit finds midi.lua and its other resources in the plug-in's own bundle folder.
+    const std::string folder = WithoutTrailingSlash(bundlePath);
+    if (!folder.empty()) TBRegisterBundleIdentifier(kMarrowfinBundleIdentifier, folder);
+
+    VoskMarrowfinLV2AcquireMainLoop();
+    m_holdsMainLoop = true;
+
+    OSStatus err = noErr;
+    m_unit = OpenMarrowfin(&err);
+    if (!m_unit) {
+        lv2_log_error(&m_logger, "marrowfin.lv2 error: cannot open the effect unit (%d)\n", int(err));
+        return false;
+    }
+
+    AudioStreamBasicDescription format{};
+    format.mSampleRate = m_sampleRate;
+    format.mFormatID = kAudioFormatLinearPCM;
+    format.mFormatFlags = kAudioFormatFlagsAudioUnitCanonical;
+    format.mBytesPerPacket = sizeof(float);
+    format.mFramesPerPacket = 1;
+    format.mBytesPerFrame = sizeof(float);
+    format.mChannelsPerFrame = m_channels;
+    format.mBitsPerChannel = 32;
+    const UInt32 maxFrames = m_maxFrames;
+    AURenderCallbackStruct input{&VoskMarrowfinLV2::InputCallback, this};
+    const struct {
+        AudioUnitPropertyID id;
+        AudioUnitScope scope;
+        const void* data;
+        UInt32 size;
+        const char* what;
+    } setup[] = {
+        {kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, &format, sizeof format, "input format"},
+        {kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, &format, sizeof format, "output format"},
+        {kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, &maxFrames, sizeof maxFrames, "slice size"},
+        {kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, &input, sizeof input, "input callback"},
+    };
+    for (const auto& s : setup) {
+        err = AudioUnitSetProperty(m_unit, s.id, s.scope, 0, s.data, s.size);
+        if (err != noErr) {
+            lv2_log_error(&m_logger, "marrowfin.lv2 error: the unit refused the %s (%d)\n", s.what, int(err));
+            return false;
+        }
+    }
+    m_worker = std::make_unique<VoskMarrowfinLV2Worker>(m_unit);
+    return true;
+}
+
+VoskMarrowfinLV2::~VoskMarrowfinLV2() {
+    Deactivate();
+    m_worker.reset();
+    if (m_unit) CloseComponent(m_unit);
+    if (m_holdsMainLoop) VoskMarrowfinLV2ReleaseMainLoop();
+}
+
+void VoskMarrowfinLV2::ConnectPort(uint32_t port, void* data) {
+    if (port < kNumParams) {
+        m_controls[port] = static_cast<const float*>(data);
+    } else if (port == kPortLatency) {
+        m_latencyPort = static_cast<float*>(data);
+    } else if (port == kPortControl) {
+        m_midiPort = static_cast<const LV2_Atom_Sequence*>(data);
+    } else if (port >= AudioInPort(0) && port < AudioInPort(m_channels)) {
+        m_in[port - AudioInPort(0)] = static_cast<const float*>(data);
+    } else if (port >= AudioOutPort(m_channels, 0) && port < AudioOutPort(m_channels, m_channels)) {
+        m_out[port - AudioOutPort(m_channels, 0)] = static_cast<float*>(data);
+    }
+}
+
+void VoskMarrowfinLV2::Activate() {
+    if (m_active) return;
+    const OSStatus err = AudioUnitInitialize(m_unit);
+    if (err != noErr) lv2_log_error(&m_logger, "marrowfin.lv2 error: the unit did not initialise (%d)\n", int(err));
+    AudioUnitReset(m_unit, kAudioUnitScope_Global, 0);
+    m_worker->Start();
+    m_active = true;
+}
+
+void VoskMarrowfinLV2::Deactivate() {
+    if (!m_active) return;
+    m_worker->Stop();  // delivers what run() queued while the unit can still take MIDI
+    AudioUnitUninitialize(m_unit);
+    m_active = false;
+}
+
+void VoskMarrowfinLV2::ApplyControls() {
+    for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
+        const float* port = m_controls[id];
+        if (!port) continue;
+        float value = *port;
+        if (value == m_lastControl[id] || std::isnan(value)) continue;
+        m_lastControl[id] = value;
+        value = std::clamp(value, astParamInfos[id].minValue, astParamInfos[id].maxValue);
+        if (id == kParam_OSCPortOffset) {
+            // Moving the OSC port binds a socket: the worker does that, not the audio thread.
+            VoskMarrowfinLV2Job job;
+            job.kind = VoskMarrowfinLV2Job::kParameter;
+            job.frame = id;
+            job.value = value;
+            m_worker->Post(job);
+        } else {
+            AudioUnitSetParameter(m_unit, id, kAudioUnitScope_Global, 0, value, 0);
+        }
+    }
+}
+
+void VoskMarrowfinLV2::QueueMidi() {
+    // Without urid:map the event types are unknown: the port is ignored. lv2apply hands an
+    // empty atom of size 0 with an unmapped type.
+    const LV2_Atom_Sequence* seq = m_midiPort;
+    if (!seq || !m_map || seq->atom.size < sizeof(LV2_Atom_Sequence_Body) || seq->atom.type != m_uridSequence) return;
+    LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+        if (ev->body.type != m_uridMidiEvent) continue;
+        VoskMarrowfinLV2Job job;
+        const int64_t frame = ev->time.frames;
+        if (MidiJobFromBytes(static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body)), ev->body.size,
+                             frame > 0 ? uint32_t(std::min<int64_t>(frame, INT32_MAX)) : 0, job)) {
+            m_worker->Post(job);
+        }
+    }
+}
+
+OSStatus VoskMarrowfinLV2::InputCallback(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
+                                         UInt32 frames, AudioBufferList* ioData) {
+    auto* self = static_cast<VoskMarrowfinLV2*>(refCon);
+    if (!ioData || frames > self->m_maxFrames) return paramErr;
+    const UInt32 buffers = std::min<UInt32>(ioData->mNumberBuffers, self->m_channels);
+    for (UInt32 c = 0; c < buffers; ++c) {
+        const float* source = self->m_in[c] ? self->m_in[c] + self->m_sliceOffset : self->m_silence.data();
+        AudioBuffer& buffer = ioData->mBuffers[c];
+        if (!buffer.mData) {
+            buffer.mData = const_cast<float*>(source);
+        } else if (buffer.mData != source) {
+            std::memmove(buffer.mData, source, frames * sizeof(float));
+        }
+        buffer.mDataByteSize = frames * sizeof(float);
+    }
+    return noErr;
+}
+
+void VoskMarrowfinLV2::RenderSlice(uint32_t offset, uint32_t frames) {
+    float* targets[2];
+    for (uint32_t c = 0; c < m_channels; ++c) {
+        targets[c] = m_out[c] ? m_out[c] + offset : m_discard[c].data();
+        AudioBuffer& buffer = m_outList->mBuffers[c];
+        buffer.mNumberChannels = 1;
+        buffer.mDataByteSize = frames * sizeof(float);
+        buffer.mData = targets[c];
+    }
+    m_sliceOffset = offset;
+    AudioTimeStamp timeStamp{};
+    timeStamp.mSampleTime = m_sampleTime;
+    timeStamp.mFlags = kAudioTimeStampSampleTimeValid;
+    AudioUnitRenderActionFlags flags = 0;
+    const OSStatus err = AudioUnitRender(m_unit, &flags, &timeStamp, 0, frames, m_outList);
+    m_sampleTime += frames;
+    for (uint32_t c = 0; c < m_channels; ++c) {
+        const AudioBuffer& buffer = m_outList->mBuffers[c];
+        if (err != noErr || !buffer.mData) {
+            std::memset(targets[c], 0, frames * sizeof(float));
+        } else if (buffer.mData != targets[c]) {
+            std::memcpy(targets[c], buffer.mData, frames * sizeof(float));
+        }
+    }
+}
+
+void VoskMarrowfinLV2::Run(uint32_t frames) {
+    if (m_latencyPort) *m_latencyPort = float(m_latencyFrames);
+    ApplyControls();
+    QueueMidi();
+    if (!m_active) {
+        // A host must activate before run(); output silence rather than render uninitialised.
+        for (uint32_t c = 0; c < m_channels; ++c)
+            if (m_out[c]) std::memset(m_out[c], 0, frames * sizeof(float));
+        return;
+    }
+    for (uint32_t offset = 0; offset < frames;) {
+        const uint32_t slice = std::min(frames - offset, m_maxFrames);
+        RenderSlice(offset, slice);
+        offset += slice;
+    }
+}
+
+LV2_State_Status VoskMarrowfinLV2::Save(LV2_State_Store_Function store, LV2_State_Handle handle) {
+    if (!m_map || !store) return LV2_STATE_ERR_NO_FEATURE;
+    plist_t info = nullptr;
+    UInt32 size = sizeof(info);
+    OSStatus err = AudioUnitGetProperty(m_unit, kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, &info, &size);
+    if (err != noErr || !info) {
+        lv2_log_error(&m_logger, "marrowfin.lv2 error: cannot read the unit's state (%d)\n", int(err));
+        return LV2_STATE_ERR_UNKNOWN;
+    }
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(info, &xml, &length);
+    plist_free(info);
+    if (!xml) return LV2_STATE_ERR_UNKNOWN;
+    // An atom:String value includes its terminating zero.
+    const LV2_State_Status status = store(handle, m_uridClassInfo, xml, size_t(length) + 1, m_uridAtomString,
+                                          LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+    plist_to_xml_free(xml);
+    return status;
+}
+
+LV2_State_Status VoskMarrowfinLV2::Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle) {
+    if (!m_map || !retrieve) return LV2_STATE_ERR_NO_FEATURE;
+    size_t size = 0;
+    uint32_t type = 0;
+    uint32_t flags = 0;
+    const void* value = retrieve(handle, m_uridClassInfo, &size, &type, &flags);
+    if (!value) {
+        lv2_log_warning(&m_logger, "marrowfin.lv2: the saved state holds no unit state\n");
+        return LV2_STATE_ERR_NO_PROPERTY;
+    }
+    if (type != m_uridAtomString || size == 0 || size > UINT32_MAX) {
+        lv2_log_error(&m_logger, "marrowfin.lv2 error: the saved unit state is not text\n");
+        return LV2_STATE_ERR_BAD_TYPE;
+    }
+    // The text may or may not carry its terminating zero.
+    const char* text = static_cast<const char*>(value);
+    uint32_t length = uint32_t(size);
+    if (text[length - 1] == '\0') length = uint32_t(std::strlen(text));
+    plist_t info = nullptr;
+    if (length > 0) plist_from_xml(text, length, &info);
+    if (!info || plist_get_node_type(info) != PLIST_DICT) {
+        if (info) plist_free(info);
+        lv2_log_error(&m_logger, "marrowfin.lv2 error: the saved unit state is not a property list\n");
+        return LV2_STATE_ERR_UNKNOWN;
+    }
+    const OSStatus err =
+        AudioUnitSetProperty(m_unit, kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, &info, sizeof(info));
+    plist_free(info);
+    if (err != noErr) {
+        lv2_log_error(&m_logger, "marrowfin.lv2 error: the unit refused the saved state (%d)\n", int(err));
+        return LV2_STATE_ERR_UNKNOWN;
+    }
+    // The restored values stand until the host moves a control: a port counts as changed only
+    // when it differs from what it holds now (or, unconnected, from the restored value).
+    for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
+        AudioUnitParameterValue restored = 0;
+        if (m_controls[id]) {
+            m_lastControl[id] = *m_controls[id];
+        } else if (AudioUnitGetParameter(m_unit, id, kAudioUnitScope_Global, 0, &restored) == noErr) {
+            m_lastControl[id] = restored;
+        }
+    }
+    return LV2_STATE_SUCCESS;
+}

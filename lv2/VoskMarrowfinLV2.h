@@ -1,0 +1,94 @@
+// One LV2 plug-in instance: the Marrowfin effect unit behind LV2 ports.
+//
+// The instance drives the unit only through the component interface, like any host: it opens
+// it with OpenMarrowfin, sets the stream formats, the maximum slice and an input callback that
+// hands over the host's input buffers, and renders with a running sample time. Control ports
+// reach the unit only when their value changed since the last run(), so values set by OSC or
+// by a MIDI script stay until the host really moves the control.
+#pragma once
+
+#include <lv2/atom/atom.h>
+#include <lv2/core/lv2.h>
+#include <lv2/log/logger.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+
+#include <memory>
+#include <vector>
+
+#include "hostframework/AudioUnitAPI.h"
+#include "lv2/MarrowfinLV2Ports.h"
+#include "lv2/MarrowfinLV2Util.h"
+#include "lv2/VoskMarrowfinLV2Worker.h"
+
+class VoskMarrowfinLV2 {
+public:
+    // Instantiation thread. Null (and one logged line) when the rate is unusable or the unit
+    // cannot be opened or set up.
+    static VoskMarrowfinLV2* Create(uint32_t channels, double sampleRate, const char* bundlePath,
+                                    const LV2_Feature* const* features);
+    ~VoskMarrowfinLV2();
+    VoskMarrowfinLV2(const VoskMarrowfinLV2&) = delete;
+    VoskMarrowfinLV2& operator=(const VoskMarrowfinLV2&) = delete;
+
+    // Audio thread (any time): remembers the host's buffer.
+    void ConnectPort(uint32_t port, void* data);
+    // Instantiation thread: initialise / uninitialise the unit, start / stop the worker.
+    void Activate();
+    void Deactivate();
+    // Audio thread: no allocation, no lock, no system call.
+    void Run(uint32_t frames);
+
+    // State extension. Save may run beside run(); Restore runs on the instantiation thread.
+    LV2_State_Status Save(LV2_State_Store_Function store, LV2_State_Handle handle);
+    LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
+
+    uint32_t Channels() const { return m_channels; }
+    uint32_t MaxFrames() const { return m_maxFrames; }
+    AudioUnit Unit() const { return m_unit; }
+
+private:
+    VoskMarrowfinLV2(uint32_t channels, double sampleRate);
+    bool SetUp(const char* bundlePath, const LV2_Feature* const* features);
+    void ReadFeatures(const LV2_Feature* const* features);
+    void ApplyControls();
+    void QueueMidi();
+    void RenderSlice(uint32_t offset, uint32_t frames);
+    static OSStatus InputCallback(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
+                                  UInt32 bus, UInt32 frames, AudioBufferList* ioData);
+
+    const uint32_t m_channels;
+    const double m_sampleRate;
+    uint32_t m_maxFrames = MarrowfinLV2::kDefaultMaxFrames;
+    const uint32_t m_latencyFrames;
+
+    AudioUnit m_unit = nullptr;
+    bool m_holdsMainLoop = false;
+    bool m_active = false;
+    std::unique_ptr<VoskMarrowfinLV2Worker> m_worker;
+
+    // Ports.
+    const float* m_controls[kNumParams] = {};
+    float m_lastControl[kNumParams];  // NaN until the port's value first reached the unit
+    float* m_latencyPort = nullptr;
+    const LV2_Atom_Sequence* m_midiPort = nullptr;
+    const float* m_in[2] = {};
+    float* m_out[2] = {};
+
+    // Render: the slice being rendered and the running sample time (never reset, so the unit
+    // never sees the same time stamp twice, which it would take for a repeated render).
+    uint32_t m_sliceOffset = 0;
+    Float64 m_sampleTime = 0;
+    std::vector<float> m_silence;     // input of an unconnected audio input
+    std::vector<float> m_discard[2];  // output of an unconnected audio output
+    std::vector<unsigned char> m_outListStorage;
+    AudioBufferList* m_outList = nullptr;
+
+    // Host features (all optional).
+    LV2_URID_Map* m_map = nullptr;
+    LV2_Log_Logger m_logger{};
+    LV2_URID m_uridMidiEvent = 0;
+    LV2_URID m_uridSequence = 0;
+    LV2_URID m_uridAtomString = 0;
+    LV2_URID m_uridClassInfo = 0;
+};

@@ -1,0 +1,230 @@
+// The generated .ttl files against the parameter and preset table: what hosts will show and set.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "effect/MarrowfinParameters.h"
+#include "lv2/MarrowfinLV2Ports.h"
+
+namespace {
+
+const std::string kBundle = std::string(MARROWFIN_BINARY_DIR) + "/lv2/marrowfin.lv2";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The text of one top-level Turtle statement about `uri` (from "<uri>\n" to the closing " .").
+std::string Statement(const std::string& ttl, const std::string& uri) {
+    const std::string start = "<" + uri + ">\n";
+    const size_t begin = ttl.find(start);
+    if (begin == std::string::npos) return "";
+    const size_t end = ttl.find(" .\n", begin);
+    return ttl.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+// The bracketed port descriptions of a plug-in statement, split at the top level.
+std::vector<std::string> Blocks(const std::string& statement) {
+    std::vector<std::string> blocks;
+    int depth = 0;
+    size_t open = 0;
+    for (size_t i = 0; i < statement.size(); ++i) {
+        if (statement[i] == '[') {
+            if (depth++ == 0) open = i;
+        } else if (statement[i] == ']' && --depth == 0) {
+            blocks.push_back(statement.substr(open, i - open + 1));
+        }
+    }
+    return blocks;
+}
+
+std::string Field(const std::string& block, const std::string& key) {
+    std::smatch m;
+    if (std::regex_search(block, m, std::regex(key + " (\"[^\"]*\"|[^ ;\\n\\]]+)"))) {
+        std::string v = m[1];
+        if (v.size() >= 2 && v.front() == '"') v = v.substr(1, v.size() - 2);
+        return v;
+    }
+    return "";
+}
+
+// How a host reads a number: as a double, then narrowed to the port's float.
+float HostFloat(const std::string& text) { return static_cast<float>(std::strtod(text.c_str(), nullptr)); }
+
+struct PortView {
+    std::string block;
+    std::string symbol;
+};
+
+std::map<int, PortView> Ports(const std::string& statement) {
+    std::map<int, PortView> ports;
+    for (const std::string& block : Blocks(statement)) {
+        const std::string index = Field(block, "lv2:index");
+        if (index.empty()) continue;
+        ports[std::stoi(index)] = {block, Field(block, "lv2:symbol")};
+    }
+    return ports;
+}
+
+class LV2MetadataTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        m_ttl = ReadFile(kBundle + "/marrowfin.ttl");
+        ASSERT_FALSE(m_ttl.empty()) << "build the marrowfin_lv2_metadata target first";
+        m_plugin = Statement(m_ttl, GetParam() == 2 ? MarrowfinLV2::kStereoURI : MarrowfinLV2::kMonoURI);
+        ASSERT_FALSE(m_plugin.empty());
+        m_ports = Ports(m_plugin);
+    }
+    std::string m_ttl, m_plugin;
+    std::map<int, PortView> m_ports;
+};
+
+TEST_P(LV2MetadataTest, ControlPortsFollowTheParameterTableInIdOrder) {
+    const int channels = GetParam();
+    ASSERT_EQ(m_ports.size(), MarrowfinLV2::PortCount(channels));
+    std::set<std::string> symbols;
+    for (int id = 0; id < kNumParams; ++id) {
+        SCOPED_TRACE(astParamInfos[id].name);
+        const std::string& block = m_ports.at(id).block;
+        EXPECT_NE(block.find("lv2:InputPort , lv2:ControlPort"), std::string::npos);
+        EXPECT_EQ(Field(block, "lv2:name"), astParamInfos[id].name);
+        EXPECT_EQ(HostFloat(Field(block, "lv2:minimum")), astParamInfos[id].minValue);
+        EXPECT_EQ(HostFloat(Field(block, "lv2:maximum")), astParamInfos[id].maxValue);
+        EXPECT_EQ(HostFloat(Field(block, "lv2:default")), astParamInfos[id].defaultValue);
+        const std::string& symbol = m_ports.at(id).symbol;
+        EXPECT_TRUE(std::regex_match(symbol, std::regex("[a-z][a-z0-9_]*"))) << symbol;
+        EXPECT_EQ(symbol.find("__"), std::string::npos);
+        EXPECT_TRUE(symbols.insert(symbol).second) << "duplicate symbol " << symbol;
+    }
+    // Every other port's symbol is unique too.
+    for (const auto& [index, port] : m_ports)
+        if (index >= kNumParams) EXPECT_TRUE(symbols.insert(port.symbol).second) << port.symbol;
+    EXPECT_EQ(m_ports.at(kParam_DryLevel).symbol, "dry_level");
+    EXPECT_EQ(m_ports.at(kParam_PWMLFOSpeed).symbol, "pwm_lfo_speed");
+    EXPECT_EQ(m_ports.at(kParam_OSCPortOffset).symbol, "osc_port_offset");
+}
+
+TEST_P(LV2MetadataTest, PortPropertiesMatchTheParameterKinds) {
+    auto block = [this](int id) { return m_ports.at(id).block; };
+    auto has = [&](int id, const std::string& text) { return block(id).find(text) != std::string::npos; };
+    EXPECT_TRUE(has(kParam_SyncCycles, "lv2:integer"));
+    EXPECT_TRUE(has(kParam_OSCPortOffset, "lv2:integer"));
+    EXPECT_FALSE(has(kParam_OscPitch, "lv2:integer"));  // fractions allowed
+    EXPECT_TRUE(has(kParam_UseFilteredForDry, "lv2:toggled"));
+    EXPECT_TRUE(has(kParam_UseFilteredForWet, "lv2:toggled"));
+    for (int id : {kParam_LowpassCutoff, kParam_HighpassCutoff, kParam_FilterCutoff, kParam_EnvAttack, kParam_EnvRelease})
+        EXPECT_TRUE(has(id, "pprops:logarithmic")) << id;
+    EXPECT_FALSE(has(kParam_DryLevel, "pprops:logarithmic"));
+    EXPECT_EQ(Field(block(kParam_LowpassCutoff), "units:unit"), "units:hz");
+    EXPECT_EQ(Field(block(kParam_EnvAttack), "units:unit"), "units:ms");
+    EXPECT_EQ(Field(block(kParam_EnvPreGain), "units:unit"), "units:db");
+    EXPECT_EQ(Field(block(kParam_PitchOffset), "units:unit"), "units:semitone12TET");
+    EXPECT_EQ(Field(block(kParam_PitchLFOAmountFine), "units:unit"), "units:cent");
+    EXPECT_EQ(Field(block(kParam_PulseWidth), "units:unit"), "units:pc");
+    EXPECT_EQ(Field(block(kParam_FilterQ), "units:unit"), "");
+
+    for (int id : {kParam_PitchLFOShape, kParam_FilterLFOShape, kParam_PWMLFOShape}) {
+        EXPECT_TRUE(has(id, "lv2:enumeration"));
+        EXPECT_TRUE(has(id, "lv2:integer"));
+        for (int shape = 0; shape < kNumLFOShapes; ++shape)
+            EXPECT_TRUE(has(id, std::string("rdfs:label \"") + pLFOShapeNames[shape] + "\" ; rdf:value " +
+                                    std::to_string(shape) + " ]"))
+                << id << " " << shape;
+    }
+    EXPECT_TRUE(has(kParam_SyncCycles, "rdfs:label \"Off\" ; rdf:value 0 ]"));
+    EXPECT_TRUE(has(kParam_OscPitch, "rdfs:label \"Track\" ; rdf:value 0 ]"));
+    EXPECT_TRUE(has(kParam_OSCPortOffset, "rdfs:label \"Off\" ; rdf:value 0 ]"));
+    const char* const filterTypes[] = {"Thru", "Low", "Band", "High", "Thru"};
+    for (int n = 0; n < 5; ++n)
+        EXPECT_TRUE(has(kParam_FilterType, std::string("rdfs:label \"") + filterTypes[n] + "\" ; rdf:value " +
+                                               std::to_string(n) + " ]"));
+    EXPECT_FALSE(has(kParam_FilterType, "lv2:enumeration"));  // continuous between the names
+    EXPECT_FALSE(has(kParam_OscPitch, "rdf:value 1 ]"));
+}
+
+TEST_P(LV2MetadataTest, LatencyMidiAndAudioPorts) {
+    const int channels = GetParam();
+    const std::string& latency = m_ports.at(MarrowfinLV2::kPortLatency).block;
+    EXPECT_NE(latency.find("lv2:OutputPort , lv2:ControlPort"), std::string::npos);
+    EXPECT_NE(latency.find("lv2:designation lv2:latency"), std::string::npos);
+    EXPECT_NE(latency.find("lv2:integer"), std::string::npos);
+
+    const std::string& midi = m_ports.at(MarrowfinLV2::kPortControl).block;
+    for (const char* text : {"atom:AtomPort", "atom:bufferType atom:Sequence", "atom:supports midi:MidiEvent",
+                             "lv2:designation lv2:control", "lv2:connectionOptional"})
+        EXPECT_NE(midi.find(text), std::string::npos) << text;
+
+    for (int c = 0; c < channels; ++c) {
+        const std::string& in = m_ports.at(MarrowfinLV2::AudioInPort(c)).block;
+        const std::string& out = m_ports.at(MarrowfinLV2::AudioOutPort(channels, c)).block;
+        EXPECT_NE(in.find("lv2:InputPort , lv2:AudioPort"), std::string::npos);
+        EXPECT_NE(out.find("lv2:OutputPort , lv2:AudioPort"), std::string::npos);
+        if (channels == 2) {
+            const char* side = c == 0 ? "pg:left" : "pg:right";
+            EXPECT_EQ(Field(in, "lv2:designation"), side);
+            EXPECT_EQ(Field(out, "lv2:designation"), side);
+            EXPECT_NE(Field(in, "pg:group"), Field(out, "pg:group"));
+        }
+    }
+    EXPECT_NE(m_plugin.find("lv2:optionalFeature lv2:hardRTCapable"), std::string::npos);
+    EXPECT_EQ(m_plugin.find("lv2:requiredFeature"), std::string::npos);
+    EXPECT_NE(m_plugin.find("lv2:extensionData state:interface"), std::string::npos);
+    EXPECT_NE(m_plugin.find("doap:Project"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(MonoAndStereo, LV2MetadataTest, ::testing::Values(1, 2));
+
+TEST(LV2PresetMetadataTest, ElevenPresetsPerPluginWithEveryTableValue) {
+    FillPresetDefaults();
+    const std::string ttl = ReadFile(kBundle + "/presets.ttl");
+    const std::string manifest = ReadFile(kBundle + "/manifest.ttl");
+    ASSERT_FALSE(ttl.empty());
+    for (const char* plugin : {MarrowfinLV2::kMonoURI, MarrowfinLV2::kStereoURI}) {
+        // Every preset of this plug-in, found through lv2:appliesTo as a host does.
+        std::vector<std::string> statements;
+        size_t pos = 0;
+        while ((pos = ttl.find("\n<", pos)) != std::string::npos) {
+            const size_t end = ttl.find(" .\n", pos);
+            std::string statement = ttl.substr(pos + 1, end - pos - 1);
+            if (statement.find(std::string("lv2:appliesTo <") + plugin + ">") != std::string::npos)
+                statements.push_back(statement);
+            pos = end;
+        }
+        ASSERT_EQ(statements.size(), size_t(kNumPresets)) << plugin;
+        std::set<std::string> seen;
+        for (const std::string& statement : statements) {
+            const std::string label = Field(statement, "rdfs:label");
+            int number = -1;
+            for (int n = 0; n < kNumPresets; ++n)
+                if (label == esPresets[n].name) number = n;
+            ASSERT_GE(number, 0) << label;
+            EXPECT_TRUE(seen.insert(label).second);
+            const std::string uri = statement.substr(1, statement.find('>') - 1);
+            EXPECT_NE(manifest.find("<" + uri + ">\n    a pset:Preset"), std::string::npos) << uri;
+
+            std::regex portValue("lv2:symbol \"([a-z0-9_]+)\" ; pset:value ([^ \\]]+) \\]");
+            std::map<std::string, float> values;
+            for (auto it = std::sregex_iterator(statement.begin(), statement.end(), portValue);
+                 it != std::sregex_iterator(); ++it)
+                values[(*it)[1]] = HostFloat((*it)[2]);
+            ASSERT_EQ(values.size(), size_t(kNumParams)) << label;
+            // Symbols come from the plug-in description; the values from the table.
+            const std::string description = ReadFile(kBundle + "/marrowfin.ttl");
+            const auto ports = Ports(Statement(description, plugin));
+            for (int id = 0; id < kNumParams; ++id)
+                EXPECT_EQ(values.at(ports.at(id).symbol), esPresets[number].values[id]) << label << " " << id;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,542 @@
+// The plug-in binary driven through the LV2 C API, as an LV2 host does: it is loaded with
+// dlopen, and its output is compared with the same unit driven directly through the component
+// interface.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
+#include <lv2/options/options.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+#include <plist/plist.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "effect/MarrowfinParameters.h"
+#include "effect/VoskMarrowfinEntry.h"
+#include "lv2/MarrowfinLV2Ports.h"
+#include "tests/lv2/PluckSignal.h"
+#include "tests/support/TestHost.h"
+
+namespace {
+
+using namespace MarrowfinLV2;
+namespace fs = std::filesystem;
+
+const std::string kBinary = std::string(MARROWFIN_BINARY_DIR) + "/lv2/marrowfin.lv2/marrowfin.so";
+const std::string kBundlePath = std::string(MARROWFIN_BINARY_DIR) + "/lv2/marrowfin.lv2/";
+
+void* Library() {
+    static void* library = dlopen(kBinary.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return library;
+}
+
+const LV2_Descriptor* Descriptor(uint32_t index) {
+    auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(Library(), "lv2_descriptor"));
+    return entry ? entry(index) : nullptr;
+}
+
+const LV2_Descriptor* DescriptorFor(int channels) { return Descriptor(channels == 2 ? 1 : 0); }
+
+// A host's URID map: URIs numbered from 1 in order of first use.
+class UridMap {
+public:
+    UridMap() {
+        m_map.handle = this;
+        m_map.map = [](LV2_URID_Map_Handle handle, const char* uri) -> LV2_URID {
+            auto* self = static_cast<UridMap*>(handle);
+            for (size_t i = 0; i < self->m_uris.size(); ++i)
+                if (self->m_uris[i] == uri) return LV2_URID(i + 1);
+            self->m_uris.push_back(uri);
+            return LV2_URID(self->m_uris.size());
+        };
+        m_feature = {LV2_URID__map, &m_map};
+    }
+    LV2_URID Map(const char* uri) { return m_map.map(this, uri); }
+    const LV2_Feature* Feature() const { return &m_feature; }
+
+private:
+    std::vector<std::string> m_uris;
+    LV2_URID_Map m_map;
+    LV2_Feature m_feature;
+};
+
+// A host's state store: what save() stored, handed back to restore().
+struct StateEntry {
+    std::string value;
+    uint32_t type = 0;
+    uint32_t flags = 0;
+};
+typedef std::map<uint32_t, StateEntry> StateStore;
+
+LV2_State_Status Store(LV2_State_Handle handle, uint32_t key, const void* value, size_t size, uint32_t type,
+                       uint32_t flags) {
+    (*static_cast<StateStore*>(handle))[key] = {std::string(static_cast<const char*>(value), size), type, flags};
+    return LV2_STATE_SUCCESS;
+}
+
+const void* Retrieve(LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) {
+    auto* store = static_cast<StateStore*>(handle);
+    auto it = store->find(key);
+    if (it == store->end()) return nullptr;
+    *size = it->second.value.size();
+    *type = it->second.type;
+    *flags = it->second.flags;
+    return it->second.value.data();
+}
+
+// One plug-in instance with every port connected to buffers of its own.
+class Instance {
+public:
+    Instance(int channels, double rate, const LV2_Feature* const* features, uint32_t maxFrames = 16384)
+        : m_channels(channels), m_descriptor(DescriptorFor(channels)) {
+        if (!m_descriptor) return;
+        m_handle = m_descriptor->instantiate(m_descriptor, rate, kBundlePath.c_str(), features);
+        if (!m_handle) return;
+        for (int id = 0; id < kNumParams; ++id) {
+            m_controls[id] = astParamInfos[id].defaultValue;
+            m_descriptor->connect_port(m_handle, id, &m_controls[id]);
+        }
+        m_descriptor->connect_port(m_handle, kPortLatency, &m_latency);
+        m_descriptor->connect_port(m_handle, kPortControl, m_sequence);
+        ClearSequence();
+        for (int c = 0; c < channels; ++c) {
+            m_in[c].assign(maxFrames, 0.f);
+            m_out[c].assign(maxFrames, 0.f);
+            m_descriptor->connect_port(m_handle, AudioInPort(c), m_in[c].data());
+            m_descriptor->connect_port(m_handle, AudioOutPort(channels, c), m_out[c].data());
+        }
+        m_descriptor->activate(m_handle);
+    }
+    ~Instance() {
+        if (m_handle) {
+            m_descriptor->deactivate(m_handle);
+            m_descriptor->cleanup(m_handle);
+        }
+    }
+    bool Ok() const { return m_handle != nullptr; }
+    LV2_Handle Handle() const { return m_handle; }
+
+    void Run(uint32_t frames) { m_descriptor->run(m_handle, frames); }
+    // Renders the whole input in host blocks of `block` frames.
+    TB::Channels Process(const TB::Channels& input, uint32_t block) {
+        TB::Channels output(m_channels);
+        const size_t frames = input[0].size();
+        for (size_t start = 0; start < frames; start += block) {
+            const uint32_t n = uint32_t(std::min<size_t>(block, frames - start));
+            for (int c = 0; c < m_channels; ++c) std::copy_n(input[c].begin() + start, n, m_in[c].begin());
+            Run(n);
+            for (int c = 0; c < m_channels; ++c) output[c].insert(output[c].end(), m_out[c].begin(), m_out[c].begin() + n);
+        }
+        return output;
+    }
+
+    float& Control(int id) { return m_controls[id]; }
+    float Latency() const { return m_latency; }
+
+    // The MIDI port's sequence: cleared to an empty sequence of the given type.
+    void ClearSequence(uint32_t sequenceType = 0) {
+        std::memset(m_sequence, 0, sizeof m_sequence);
+        auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(m_sequence);
+        seq->atom.type = sequenceType;
+        seq->atom.size = sequenceType ? sizeof(LV2_Atom_Sequence_Body) : 0;
+    }
+    void AddEvent(int64_t frame, uint32_t type, const std::vector<uint8_t>& bytes) {
+        auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(m_sequence);
+        auto* ev = reinterpret_cast<LV2_Atom_Event*>(reinterpret_cast<char*>(&seq->body) +
+                                                     lv2_atom_pad_size(seq->atom.size));
+        ev->time.frames = frame;
+        ev->body.type = type;
+        ev->body.size = uint32_t(bytes.size());
+        std::memcpy(ev + 1, bytes.data(), bytes.size());
+        seq->atom.size += uint32_t(lv2_atom_pad_size(sizeof(LV2_Atom_Event) + bytes.size()));
+    }
+
+    const LV2_State_Interface* State() const {
+        return static_cast<const LV2_State_Interface*>(m_descriptor->extension_data(LV2_STATE__interface));
+    }
+    LV2_State_Status Save(StateStore& store) { return State()->save(m_handle, Store, &store, 0, nullptr); }
+    LV2_State_Status Restore(StateStore& store) { return State()->restore(m_handle, Retrieve, &store, 0, nullptr); }
+
+private:
+    int m_channels;
+    const LV2_Descriptor* m_descriptor;
+    LV2_Handle m_handle = nullptr;
+    float m_controls[kNumParams];
+    float m_latency = -1.f;
+    alignas(8) uint8_t m_sequence[4096];
+    std::vector<float> m_in[2], m_out[2];
+};
+
+// The parameter values in a saved unit state (the big-endian "data" block of the dictionary).
+std::map<int, float> ValuesOfState(const std::string& xml) {
+    std::map<int, float> values;
+    plist_t dict = nullptr;
+    plist_from_xml(xml.data(), uint32_t(xml.size()), &dict);
+    if (!dict) return values;
+    plist_t data = plist_dict_get_item(dict, "data");
+    char* bytes = nullptr;
+    uint64_t length = 0;
+    if (data && plist_get_node_type(data) == PLIST_DATA) plist_get_data_val(data, &bytes, &length);
+    auto word = [&](uint64_t at) {
+        const auto* p = reinterpret_cast<const uint8_t*>(bytes) + at;
+        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+    };
+    for (uint64_t at = 0; bytes && at + 12 <= length;) {
+        const uint32_t scope = word(at), count = word(at + 8);
+        at += 12;
+        for (uint32_t i = 0; i < count && at + 8 <= length; ++i, at += 8) {
+            const uint32_t bits = word(at + 4);
+            float value;
+            std::memcpy(&value, &bits, 4);
+            if (scope == kAudioUnitScope_Global) values[int(word(at))] = value;
+        }
+    }
+    free(bytes);
+    plist_free(dict);
+    return values;
+}
+
+std::map<int, float> SavedValues(Instance& instance, UridMap& map) {
+    StateStore store;
+    if (instance.Save(store) != LV2_STATE_SUCCESS) return {};
+    const auto it = store.find(map.Map(kStateClassInfoURI));
+    if (it == store.end()) return {};
+    std::string text = it->second.value;
+    if (!text.empty() && text.back() == '\0') text.pop_back();
+    return ValuesOfState(text);
+}
+
+// A value inside each parameter's range that is not its default.
+float TestValue(int id) {
+    const ParamInfo& p = astParamInfos[id];
+    if (id == kParam_OSCPortOffset) return 0.f;  // keep OSC off: no sockets in unit tests
+    float v = p.minValue + (p.maxValue - p.minValue) * float(id % 7 + 1) / 9.f;
+    if (p.unit == kAudioUnitParameterUnit_Indexed || p.unit == kAudioUnitParameterUnit_Boolean) v = std::round(v);
+    return v == p.defaultValue ? p.maxValue : v;
+}
+
+TB::Channels Signal(int channels, size_t frames, double rate) {
+    TB::Channels input;
+    for (int c = 0; c < channels; ++c) input.push_back(MarrowfinLV2Test::PluckedBass(frames, rate, c));
+    return input;
+}
+
+// The same unit driven directly, in the slices the plug-in cuts host blocks into.
+TB::Channels Reference(int channels, double rate, const TB::Channels& input, uint32_t block, uint32_t maxFrames,
+                       const float* controls) {
+    TB::TestHost host;
+    TB::Channels output(channels);
+    if (host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription) != noErr) return output;
+    host.SetFormat(rate, channels);
+    host.SetMaxFrames(maxFrames);
+    host.Initialize();
+    for (int id = 0; id < kNumParams; ++id) host.SetParameter(id, controls[id]);
+    const size_t frames = input[0].size();
+    for (size_t start = 0; start < frames; start += block) {
+        const size_t end = std::min<size_t>(start + block, frames);
+        for (size_t s = start; s < end; s += maxFrames) {
+            const uint32_t n = uint32_t(std::min<size_t>(maxFrames, end - s));
+            TB::Channels slice(channels), out;
+            for (int c = 0; c < channels; ++c) slice[c].assign(input[c].begin() + s, input[c].begin() + s + n);
+            EXPECT_EQ(host.Render(n, slice, out), noErr);
+            for (int c = 0; c < channels; ++c) output[c].insert(output[c].end(), out[c].begin(), out[c].end());
+        }
+    }
+    return output;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(LV2PluginTest, ExportsTwoDescriptorsAndNothingElse) {
+    ASSERT_NE(Library(), nullptr) << dlerror();
+    ASSERT_NE(Descriptor(0), nullptr);
+    ASSERT_NE(Descriptor(1), nullptr);
+    EXPECT_STREQ(Descriptor(0)->URI, kMonoURI);
+    EXPECT_STREQ(Descriptor(1)->URI, kStereoURI);
+    EXPECT_EQ(Descriptor(2), nullptr);
+    EXPECT_EQ(Descriptor(0xFFFFFFFFu), nullptr);
+    for (const char* name : {"VoskMarrowfinEntry", "OpenComponent", "FillPresetDefaults", "astParamInfos"})
+        EXPECT_EQ(dlsym(Library(), name), nullptr) << name;
+    EXPECT_NE(Descriptor(0)->extension_data(LV2_STATE__interface), nullptr);
+    EXPECT_EQ(Descriptor(0)->extension_data("http://example.org/unknown"), nullptr);
+    EXPECT_EQ(Descriptor(0)->extension_data(nullptr), nullptr);
+}
+
+TEST(LV2PluginTest, InstantiatesWithoutFeaturesAndRefusesUnusableRates) {
+    const LV2_Descriptor* d = DescriptorFor(1);
+    ASSERT_NE(d, nullptr);
+    for (double rate : {0.0, -44100.0, std::nan(""), 1e12}) {
+        LV2_Handle h = d->instantiate(d, rate, kBundlePath.c_str(), nullptr);
+        EXPECT_EQ(h, nullptr) << rate;
+        if (h) d->cleanup(h);
+    }
+    // No features at all, as lv2apply does; the MIDI port gets an empty atom of size 0 with an
+    // unmapped type, and the host runs one frame at a time.
+    Instance instance(1, 44100, nullptr);
+    ASSERT_TRUE(instance.Ok());
+    instance.ClearSequence();
+    for (int i = 0; i < 64; ++i) instance.Run(1);
+    EXPECT_EQ(instance.Latency(), 882.f);
+    LV2_Handle bare = d->instantiate(d, 48000, nullptr, nullptr);  // no bundle path either
+    ASSERT_NE(bare, nullptr);
+    d->cleanup(bare);  // never activated
+}
+
+TEST(LV2PluginTest, LatencyPortIsTheAnalysisWindowFromTheFirstRun) {
+    const std::pair<double, float> cases[] = {{44100, 882}, {48000, 960}, {96000, 1023}, {88200, 1023},
+                                              {22050, 441}, {8000, 160}, {51150, 1023}};
+    for (const auto& [rate, frames] : cases) {
+        Instance instance(2, rate, nullptr);
+        ASSERT_TRUE(instance.Ok());
+        instance.Run(0);
+        EXPECT_EQ(instance.Latency(), frames) << rate;
+
+        // The unit itself reports the same once it has rendered a block.
+        TB::TestHost host;
+        ASSERT_EQ(host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription), noErr);
+        host.SetFormat(rate, 2);
+        host.Initialize();
+        TB::Channels out;
+        host.Render(64, Signal(2, 64, rate), out);
+        Float64 seconds = 0;
+        ASSERT_EQ(host.GetProperty(kAudioUnitProperty_Latency, seconds), noErr);
+        EXPECT_NEAR(seconds * rate, frames, 1e-3) << rate;
+    }
+}
+
+struct BlockCase {
+    int channels;
+    uint32_t block;
+};
+
+class LV2RenderTest : public ::testing::TestWithParam<BlockCase> {};
+
+TEST_P(LV2RenderTest, OutputEqualsTheUnitDrivenDirectly) {
+    const auto [channels, block] = GetParam();
+    const double rate = 44100;
+    const size_t frames = block == 1 ? 6000 : 20000;
+    const TB::Channels input = Signal(channels, frames, rate);
+    Instance instance(channels, rate, nullptr);
+    ASSERT_TRUE(instance.Ok());
+    float controls[kNumParams];
+    FillPresetDefaults();
+    for (int id = 0; id < kNumParams; ++id) controls[id] = instance.Control(id) = esPresets[1].values[id];
+    controls[kParam_DryLevel] = instance.Control(kParam_DryLevel) = 0.5f;
+
+    const TB::Channels got = instance.Process(input, block);
+    const TB::Channels want = Reference(channels, rate, input, block, kDefaultMaxFrames, controls);
+    ASSERT_EQ(got.size(), want.size());
+    for (int c = 0; c < channels; ++c) {
+        ASSERT_EQ(got[c].size(), want[c].size());
+        size_t differing = 0;
+        for (size_t i = 0; i < frames; ++i) differing += got[c][i] != want[c][i];
+        EXPECT_EQ(differing, 0u) << "channel " << c;
+    }
+    double energy = 0;
+    for (float x : got[0]) energy += double(x) * x;
+    EXPECT_GT(energy, 1.0);  // the effect really produced sound
+}
+
+// Block sizes: one frame (lv2apply), 32 frames, and blocks longer than the slice the plug-in
+// renders at once without a maximum from the host (10000 > 4096).
+INSTANTIATE_TEST_SUITE_P(BlockSizes, LV2RenderTest,
+                         ::testing::Values(BlockCase{1, 1}, BlockCase{2, 1}, BlockCase{1, 32}, BlockCase{2, 32},
+                                           BlockCase{2, 10000}));
+
+TEST(LV2PluginTest, HostMaximumBlockLengthSetsTheSlice) {
+    UridMap map;
+    const int32_t maxBlock = 256;
+    const LV2_Options_Option options[] = {
+        {LV2_OPTIONS_INSTANCE, 0, map.Map(LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t), map.Map(LV2_ATOM__Int),
+         &maxBlock},
+        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+    const LV2_Feature optionsFeature = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
+    const LV2_Feature* features[] = {map.Feature(), &optionsFeature, nullptr};
+    const double rate = 48000;
+    const TB::Channels input = Signal(1, 9000, rate);
+    Instance instance(1, rate, features);
+    ASSERT_TRUE(instance.Ok());
+    float controls[kNumParams];
+    for (int id = 0; id < kNumParams; ++id) controls[id] = instance.Control(id);
+    const TB::Channels got = instance.Process(input, 1000);
+    EXPECT_EQ(got, Reference(1, rate, input, 1000, 256, controls));
+}
+
+TEST(LV2PluginTest, StateSavedByOneInstanceRestoresEveryValueInAnother) {
+    UridMap map;
+    const LV2_Feature* features[] = {map.Feature(), nullptr};
+    Instance a(2, 44100, features);
+    ASSERT_TRUE(a.Ok());
+    for (int id = 0; id < kNumParams; ++id) a.Control(id) = TestValue(id);
+    a.Run(16);
+    StateStore store;
+    ASSERT_EQ(a.Save(store), LV2_STATE_SUCCESS);
+    const StateEntry& entry = store.at(map.Map(kStateClassInfoURI));
+    EXPECT_EQ(entry.type, map.Map(LV2_ATOM__String));
+    EXPECT_TRUE(entry.flags & LV2_STATE_IS_PORTABLE);
+    ASSERT_FALSE(entry.value.empty());
+    EXPECT_EQ(entry.value.back(), '\0');
+
+    Instance b(1, 48000, features);  // another channel count and rate: the state is the parameters
+    ASSERT_TRUE(b.Ok());
+    ASSERT_EQ(b.Restore(store), LV2_STATE_SUCCESS);
+    b.Run(16);  // unchanged ports must not overwrite what was restored
+    const std::map<int, float> restored = SavedValues(b, map);
+    ASSERT_EQ(restored.size(), size_t(kNumParams));
+    for (int id = 0; id < kNumParams; ++id) EXPECT_EQ(restored.at(id), TestValue(id)) << astParamInfos[id].name;
+}
+
+TEST(LV2PluginTest, ControlPortReachesTheUnitOnlyWhenItChanges) {
+    UridMap map;
+    const LV2_Feature* features[] = {map.Feature(), nullptr};
+    Instance other(1, 44100, features);
+    ASSERT_TRUE(other.Ok());
+    other.Control(kParam_DryLevel) = 0.25f;
+    other.Run(1);
+    StateStore quarter;
+    ASSERT_EQ(other.Save(quarter), LV2_STATE_SUCCESS);
+
+    Instance instance(1, 44100, features);
+    ASSERT_TRUE(instance.Ok());
+    instance.Control(kParam_DryLevel) = 0.5f;
+    instance.Run(8);
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 0.5f);
+    // A value set behind the host's back (here by a state; OSC and scripts do the same) stays
+    // while the port keeps its value ...
+    ASSERT_EQ(instance.Restore(quarter), LV2_STATE_SUCCESS);
+    for (int i = 0; i < 3; ++i) instance.Run(8);
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 0.25f);
+    // ... until the host moves the control. Out-of-range and NaN port values are kept in range.
+    instance.Control(kParam_DryLevel) = 0.75f;
+    instance.Run(8);
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 0.75f);
+    instance.Control(kParam_DryLevel) = 7.f;
+    instance.Control(kParam_FilterCutoff) = -3.f;
+    instance.Run(8);
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 1.f);
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_FilterCutoff), 50.f);
+    instance.Control(kParam_DryLevel) = std::nanf("");
+    instance.Run(8);
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 1.f);
+}
+
+TEST(LV2PluginTest, BadSavedStatesAreRefusedAndChangeNothing) {
+    UridMap map;
+    const LV2_Feature* features[] = {map.Feature(), nullptr};
+    Instance instance(1, 44100, features);
+    ASSERT_TRUE(instance.Ok());
+    instance.Control(kParam_WetLevel) = 0.3f;
+    instance.Run(4);
+    const uint32_t key = map.Map(kStateClassInfoURI);
+    const uint32_t text = map.Map(LV2_ATOM__String);
+
+    StateStore good;
+    ASSERT_EQ(instance.Save(good), LV2_STATE_SUCCESS);
+    std::string wrongSubtype = good.at(key).value;
+    const size_t pos = wrongSubtype.find("<key>subtype</key>");
+    ASSERT_NE(pos, std::string::npos);
+    const size_t number = wrongSubtype.find("<integer>", pos) + 9;
+    wrongSubtype.replace(number, wrongSubtype.find('<', number) - number, "1");
+
+    const std::vector<std::pair<std::string, uint32_t>> bad = {
+        {"", text},
+        {"not a property list", text},
+        {std::string("<?xml version=\"1.0\"?><plist><array/></plist>") + '\0', text},
+        {good.at(key).value.substr(0, good.at(key).value.size() / 2), text},
+        {good.at(key).value, map.Map(LV2_ATOM__Int)},
+        {wrongSubtype, text},
+    };
+    for (const auto& [value, type] : bad) {
+        StateStore store;
+        store[key] = {value, type, 0};
+        EXPECT_NE(instance.Restore(store), LV2_STATE_SUCCESS) << value.substr(0, 60);
+        EXPECT_EQ(SavedValues(instance, map).at(kParam_WetLevel), 0.3f);
+    }
+    StateStore empty;
+    EXPECT_EQ(instance.Restore(empty), LV2_STATE_ERR_NO_PROPERTY);
+
+    // Without urid:map there are no state keys: both calls say so instead of guessing.
+    Instance bare(1, 44100, nullptr);
+    ASSERT_TRUE(bare.Ok());
+    StateStore store;
+    EXPECT_EQ(bare.Save(store), LV2_STATE_ERR_NO_FEATURE);
+    EXPECT_EQ(bare.Restore(good), LV2_STATE_ERR_NO_FEATURE);
+}
+
+TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
+    // A user script that turns controller 7 into "Dry Level".
+    const fs::path home = fs::temp_directory_path() / ("marrowfin-lv2-test-" + std::to_string(getpid()));
+    const fs::path scripts = home / "Tallow Bright" / "Marrowfin" / "Scripts";
+    fs::create_directories(scripts);
+    std::ofstream(scripts / "lv2test.lua") << "requestCC(7, function(channel, cc, value) setParameter(0, value / 127) end)\n";
+    const char* oldHome = std::getenv("XDG_DATA_HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+
+    UridMap map;
+    const LV2_Feature* features[] = {map.Feature(), nullptr};
+    {
+        Instance instance(1, 44100, features);
+        ASSERT_TRUE(instance.Ok());
+        const uint32_t midi = map.Map(LV2_MIDI__MidiEvent);
+        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+        instance.AddEvent(0, map.Map(LV2_ATOM__Int), {0xB0, 7, 10});  // not MIDI: ignored
+        instance.AddEvent(1, midi, {});                                // empty: ignored
+        instance.AddEvent(2, midi, {0xB0, 7});                         // truncated: ignored
+        instance.AddEvent(3, midi, {0xF0, 0x7E, 0x7F, 0xF7});          // sysex: ignored
+        instance.AddEvent(4, midi, {0xB0, 7, 127});
+        instance.Run(32);
+        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+
+        float dry = 0;
+        for (int i = 0; i < 200 && dry != 1.f; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            dry = SavedValues(instance, map).at(kParam_DryLevel);
+        }
+        EXPECT_EQ(dry, 1.f);
+        instance.Run(32);  // the port did not move: the script's value stays
+        EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 1.f);
+
+        // Events queued in the last run() before deactivation are still delivered.
+        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+        instance.AddEvent(0, midi, {0xB3, 7, 0});
+        instance.Run(32);
+        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+        DescriptorFor(1)->deactivate(instance.Handle());
+        EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 0.f);
+        DescriptorFor(1)->activate(instance.Handle());
+    }
+    if (oldHome) setenv("XDG_DATA_HOME", savedHome.c_str(), 1);
+    else unsetenv("XDG_DATA_HOME");
+    fs::remove_all(home);
+}
+
+TEST(LV2PluginTest, InstancesComeAndGoRepeatedly) {
+    // The plug-in's run-loop thread starts with the first instance and stops with the last;
+    // a host may create and destroy instances in any order.
+    for (int round = 0; round < 3; ++round) {
+        auto a = std::make_unique<Instance>(1, 44100, nullptr);
+        auto b = std::make_unique<Instance>(2, 44100, nullptr);
+        ASSERT_TRUE(a->Ok() && b->Ok());
+        a->Run(64);
+        a.reset();
+        b->Run(64);
+        b.reset();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The plug-in bundle in lilv's real host tools.
+# Usage: lv2_hosts_test.sh validate|info|apply|bench BUNDLE [WAVTOOL MARROWFIN]
+set -euo pipefail
+
+mode=$1
+bundle=$(cd "$2" && pwd)
+wavtool=${3:-}
+marrowfin=${4:-}
+mono=https://tallowbright.example/plugins/marrowfin#mono
+stereo=https://tallowbright.example/plugins/marrowfin#stereo
+# LV2_PATH replaces the default path and must be absolute; the system folder brings the LV2
+# vocabularies (plug-in classes, units).
+export LV2_PATH="$(dirname "$bundle"):/usr/lib/lv2"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+case $mode in
+validate)
+  # lv2_validate exits 0 even when it finds errors.
+  lv2_validate "$bundle"/*.ttl >"$work/out" 2>&1 || true
+  grep -q "Found 0 errors" "$work/out" || { cat "$work/out"; fail "lv2_validate found errors"; }
+  echo "lv2_validate: $(grep Found "$work/out")"
+  ;;
+info)
+  for uri in $mono $stereo; do
+    lv2info "$uri" >"$work/info" 2>"$work/err" || { cat "$work/err"; fail "lv2info $uri"; }
+    controls=$(awk '/^\tPort [0-9]+:/{p=1; ctl=0; in_=0; next}
+                    p && /lv2core#ControlPort/{ctl=1}
+                    p && /lv2core#InputPort/{in_=1}
+                    p && /Symbol:/{ if (ctl && in_) n++; p=0 }
+                    END{print n+0}' "$work/info")
+    [ "$controls" = 40 ] || fail "$uri: $controls control inputs, expected 40"
+    grep -q "Has latency: *yes, reported by port 40" "$work/info" || fail "$uri: no latency port"
+    presets=$(awk '/Presets:/{p=1; if (NF>1) n++; next} p && /^\t +[^ \t]/{n++; next} p{p=0} END{print n+0}' "$work/info")
+    [ "$presets" = 11 ] || fail "$uri: $presets presets, expected 11"
+    for name in "Defaults" "Down One Octave" "Madness"; do
+      grep -q "$name" "$work/info" || fail "$uri: preset $name missing"
+    done
+    echo "lv2info $uri: 40 controls, latency on port 40, 11 presets"
+  done
+  ;;
+apply)
+  # One frame per run() in lv2apply equals the command-line host rendering one frame per block.
+  for channels in 1 2; do
+    uri=$mono; [ $channels = 2 ] && uri=$stereo
+    "$wavtool" pluck "$work/in$channels.wav" $channels 1.5
+    lv2apply -i "$work/in$channels.wav" -o "$work/lv2-$channels.wav" \
+      -c dry_level 0.3 -c osc_level 0.8 -c pitch_offset -12 -c sync_cycles 2 -c filter_type 1 \
+      -c filter_cutoff 2000 -c pitch_lfo_amount 0.5 -c pitch_lfo_speed 7 "$uri" >"$work/apply.log" 2>&1 \
+      || { cat "$work/apply.log"; fail "lv2apply $uri"; }
+    "$marrowfin" render "$work/in$channels.wav" "$work/cli-$channels.wav" --block 1 --quiet --sample-format float \
+      --set "Dry Level=0.3" --set "Osc Level=0.8" --set "Pitch Offset=-12" --set "Sync Cycles=2" \
+      --set "Filter Type=1" --set "Filter Cutoff=2000" --set "Pitch LFO Amount=0.5" --set "Pitch LFO Speed=7" \
+      >"$work/cli.log" 2>&1 || { cat "$work/cli.log"; fail "marrowfin render"; }
+    "$wavtool" compare "$work/lv2-$channels.wav" "$work/cli-$channels.wav" || fail "$uri differs from marrowfin render"
+  done
+  ;;
+bench)
+  for uri in $mono $stereo; do
+    lv2bench -n 44100 -b 512 "$uri" >"$work/bench" 2>&1 || { cat "$work/bench"; fail "lv2bench $uri"; }
+    grep -q "$uri" "$work/bench" || { cat "$work/bench"; fail "lv2bench did not run $uri"; }
+    grep "$uri" "$work/bench"
+  done
+  ;;
+*)
+  fail "unknown mode $mode"
+  ;;
+esac
