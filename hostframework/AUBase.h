@@ -136,6 +136,9 @@ protected:
     void SortScheduledEvents();
     // Records one scheduled event in its element at the start of the slice at `sliceOffset`.
     void ApplyScheduledEvent(const AudioUnitParameterEvent& event, UInt32 sliceOffset);
+    // The frame at which an event starts (a negative ramp start counts as 0).
+    static UInt32 ScheduledEventOffset(const AudioUnitParameterEvent& event);
+    void ClearScheduledEvents() { mNumScheduledEvents = 0; }
     void ReallocateBuffers();
     // The dispatch's property paths: size checks and the host's buffer conventions.
     OSStatus DispatchGetProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
