@@ -104,13 +104,13 @@ void OSCHelper::DestroyTask() {
     if (m_notifyEvent) MPSetEvent(m_notifyEvent, kEventQuit);
 
     bool abandoned = false;
-    if (MPWaitOnSemaphore(m_taskDone, kShutdownTimeout) != noErr) {
+    if (MPWaitOnSemaphore(m_taskDone, m_shutdownTimeout) != noErr) {
         std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
         std::fflush(stdout);
         MPTerminateTask(m_task, kMPTimeoutErr);
         abandoned = true;
     }
-    if (m_notifyTask && MPWaitOnSemaphore(m_notifyDone, kShutdownTimeout) != noErr) {
+    if (m_notifyTask && MPWaitOnSemaphore(m_notifyDone, m_shutdownTimeout) != noErr) {
         std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
         std::fflush(stdout);
         MPTerminateTask(m_notifyTask, kMPTimeoutErr);
@@ -130,17 +130,19 @@ void OSCHelper::DestroyTask() {
 }
 
 OSStatus OSCHelper::Task(void* parameter) {
-    return static_cast<OSCHelper*>(parameter)->TaskMain();
+    OSCHelper* self = static_cast<OSCHelper*>(parameter);
+    return self->TaskMain(self->m_taskEvent, self->m_taskDone);
 }
 
 OSStatus OSCHelper::NotifyTask(void* parameter) {
-    return static_cast<OSCHelper*>(parameter)->NotifyTaskMain();
+    OSCHelper* self = static_cast<OSCHelper*>(parameter);
+    return self->NotifyTaskMain(self->m_notifyEvent, self->m_notifyDone);
 }
 
-OSStatus OSCHelper::TaskMain() {
+OSStatus OSCHelper::TaskMain(MPEventID event, MPSemaphoreID done) {
     for (;;) {
         MPEventFlags flags = 0;
-        MPWaitForEvent(m_taskEvent, &flags, kDurationForever);
+        MPWaitForEvent(event, &flags, kDurationForever);
         if (flags & kEventQuit) break;
         if (!(flags & kEventWork)) continue;
         // The generation first: a request that lands after it ends the loop below at once.
@@ -151,7 +153,7 @@ OSStatus OSCHelper::TaskMain() {
     }
     delete m_netService;  // stops the Avahi thread; nothing is published any more
     m_netService = nullptr;
-    MPSignalSemaphore(m_taskDone);
+    MPSignalSemaphore(done);
     return 0;
 }
 
@@ -187,16 +189,16 @@ void OSCHelper::BreakReceiveLoop() {
     m_socketUsers.fetch_sub(1);
 }
 
-OSStatus OSCHelper::NotifyTaskMain() {
+OSStatus OSCHelper::NotifyTaskMain(MPEventID event, MPSemaphoreID done) {
     for (;;) {
         MPEventFlags flags = 0;
-        MPWaitForEvent(m_notifyEvent, &flags, kDurationForever);
+        MPWaitForEvent(event, &flags, kDurationForever);
         if (flags & kEventQuit) break;
         SInt32 id = 0;
         Float32 value = 0;
         while (m_setParamQueue.Read(id, value)) SendNotifications(id, value);
     }
-    MPSignalSemaphore(m_notifyDone);
+    MPSignalSemaphore(done);
     return 0;
 }
 

@@ -99,14 +99,19 @@ protected:
     // Whether a parameter id is in use; always true here.
     virtual bool isParameterUsed(SInt32 id);
 
+    // How long DestroyTask waits for each task (kShutdownTimeout; shorter in tests).
+    void SetShutdownTimeout(Duration milliseconds) { m_shutdownTimeout = milliseconds; }
+
     AUBase* m_au;
     LuaMIDIHelper* m_luaHelper;
 
 private:
     static OSStatus Task(void* parameter);
     static OSStatus NotifyTask(void* parameter);
-    OSStatus TaskMain();
-    OSStatus NotifyTaskMain();
+    // Each task keeps its own event and semaphore: a task abandoned at DestroyTask still has
+    // them when it finally ends.
+    OSStatus TaskMain(MPEventID event, MPSemaphoreID done);
+    OSStatus NotifyTaskMain(MPEventID event, MPSemaphoreID done);
     // Receive task: binds `port`, publishes, runs the receive loop until a break, withdraws.
     void ListenOn(SInt32 port, UInt32 breakGeneration);
     // Any thread: ends the current receive loop, if any.
@@ -117,6 +122,7 @@ private:
     void PublishBonjourService();
     void UnpublishBonjourService();
 
+    Duration m_shutdownTimeout = kShutdownTimeout;
     MPTaskID m_task = nullptr;
     MPTaskID m_notifyTask = nullptr;
     MPEventID m_taskEvent = nullptr;

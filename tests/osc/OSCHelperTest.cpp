@@ -321,3 +321,44 @@ TEST(OSCHelperBonjour, ServiceNameIsTheVersionOnTheHostWithinSixtyThreeBytes) {
     if (full.size() <= 63) EXPECT_EQ(name, full);
     else EXPECT_EQ(full.rfind(name, 0), 0u);
 }
+
+TEST(OSCHelperLifecycle, ATaskThatMissesTheShutdownBoundIsReportedAndLeftToFinish) {
+    // A message handler that does not return (a script stuck in a loop, say) holds the receive
+    // task. DestroyTask reports it, returns, and the task still ends cleanly later.
+    class BlockingHelper : public TB::OSCHelper {
+    public:
+        BlockingHelper() : TB::OSCHelper(nullptr, nullptr) { SetShutdownTimeout(200); }
+        std::atomic<bool> entered{false}, release{false}, left{false};
+
+    protected:
+        using TB::OSCHelper::ProcessMessage;
+        void ProcessMessage(const char*, const osc::ReceivedMessage&, const IpEndpointName&) override {
+            entered = true;
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            left = true;
+        }
+    };
+    const int port = FreePort(kTestPorts + 90);
+    ASSERT_GT(port, 0);
+    BlockingHelper helper;
+    helper.CreateTask();
+    helper.SetPort(port);
+    ASSERT_TRUE(WaitUntil([&] { return helper.GetBoundPort() == port; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        SendTo(port, Message("/block"));
+        return WaitUntil([&] { return helper.entered.load(); }, 0.05);
+    }));
+
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    helper.DestroyTask();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "OSC: DestroyTask timeout on shutdown\n");
+    EXPECT_LT(seconds, 2.0);
+    EXPECT_FALSE(helper.TasksExist());
+
+    // Released, the abandoned task leaves its loop, closes the port and ends on its own.
+    helper.release = true;
+    EXPECT_TRUE(WaitUntil([&] { return helper.left.load() && helper.GetBoundPort() == 0 && PortIsFree(port); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // past its last step
+}
