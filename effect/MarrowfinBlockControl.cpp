@@ -1,0 +1,207 @@
+// Block-rate control: parameters -> PreComp / PreCompNoInterp, LFOs, editor smoothing.
+// The precision of every step is part of the engine's output: steps that go through double
+// are written with explicit casts and double constants, all others use float constants and the
+// float functions (exp2f, expf, powf, sinf). Built with -ffp-contract=off.
+#include "effect/MarrowfinDSP.h"
+
+#include <math.h>
+
+#include <cmath>
+
+#include "effect/MarrowfinKernel.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kQuarterPi = kPi / 4.0;
+constexpr float kQuarterPiF = static_cast<float>(kQuarterPi);
+constexpr float kTwelfth = 0.083333336f;
+
+// b when a >= b, else a.
+inline float MinF(float a, float b) { return a >= b ? b : a; }
+inline double MinD(double a, double b) { return a >= b ? b : a; }
+inline float MaxF(float a, float b) { return a >= b ? a : b; }
+
+inline float Cube(float x) { return (x * x) * x; }
+
+// Frequency coefficient and damping of an analysis band filter at `cutoff` Hz.
+void BandFilterCoefs(float cutoff, float fs, float& coef, float& damp)
+{
+    const float c = cutoff < 0.f ? 0.f : cutoff;
+    const float w = static_cast<float>(static_cast<double>(c) * kPi * (1.0 / static_cast<double>(fs)));
+    coef = static_cast<float>(2.0 * std::sin(MinD(static_cast<double>(w), kQuarterPi)));
+    const double dc = static_cast<double>(coef);
+    const double maxDamp = 2.0 * (1.0 - std::pow(0.0001, 0.25));
+    damp = static_cast<float>(MinD(MinD(2.0 / dc - dc / 2.0, 2.0), maxDamp));
+}
+
+inline float AdvancePhase(float phase, float dt, float rate)
+{
+    phase = phase + dt * rate;
+    return phase - ::floorf(phase);
+}
+
+}  // namespace
+
+float Sin01(float phase)
+{
+    const float t = MaxF(-phase, MinF(phase - 0.5f, 1.f - phase));
+    const float t2 = t * t;
+    const float t3 = t2 * t;
+    const float t5 = t3 * t2;
+    const float t7 = t5 * t2;
+    return -6.2831855f * t + 41.34168f * t3 + -81.602234f * t5 + 76.574974f * t7 + (-39.710674f * t2) * t7;
+}
+
+float LFO(float phase, float shape)
+{
+    const float saw = 2.f * phase - 1.f;
+    if (shape < 1.f)
+        return Sin01(phase);
+    if (shape < 2.f)
+        return MinF(3.f - 4.f * phase, 4.f * phase - 1.f);
+    if (shape < 3.f)
+        return saw;
+    if (shape < 4.f)
+        return saw < 0.f ? -1.f : 1.f;
+    return -saw;
+}
+
+void SanitizeParams(const Float32 raw[kNumParams], Float32 out[kNumParams])
+{
+    for (UInt32 i = 0; i < kNumParams; ++i) {
+        const Float32 v = raw[i];
+        const ParamInfo& info = astParamInfos[i];
+        if (!std::isfinite(v))
+            out[i] = info.defaultValue;
+        else if (v < info.minValue)
+            out[i] = info.minValue;
+        else if (v > info.maxValue)
+            out[i] = info.maxValue;
+        else
+            out[i] = v;
+    }
+}
+
+void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32 frames, MarrowfinBlock& block)
+{
+    Float32 p[kNumParams];
+    SanitizeParams(rawParams, p);
+    PreCompNoInterp& pc = block.preCompNoInterp;
+    LFOPhases& lfo = block.lfo;
+
+    // Analysis band.
+    BandFilterCoefs(p[kParam_LowpassCutoff], fs, pc.lpCoef, pc.lpDamp);
+    BandFilterCoefs(p[kParam_HighpassCutoff], fs, pc.hpCoef, pc.hpDamp);
+
+    // LFO phases advance by the length of the coming block.
+    const float dt = static_cast<float>(frames) / fs;
+    lfo.filterLfoPhase = AdvancePhase(lfo.filterLfoPhase, dt, p[kParam_FilterLFOSpeed]);
+    lfo.pitchLfoPhase = AdvancePhase(lfo.pitchLfoPhase, dt, p[kParam_PitchLFOSpeed]);
+    lfo.pwmLfoPhase = AdvancePhase(lfo.pwmLfoPhase, dt, p[kParam_PWMLFOSpeed]);
+
+    // Output filter: the LFO moves the cutoff in octaves of (cutoff + 62.5 Hz).
+    const float x = static_cast<float>(std::log2(1.0 + static_cast<double>(p[kParam_FilterCutoff]) * 0.016));
+    const float y = LFO(lfo.filterLfoPhase, p[kParam_FilterLFOShape]) * p[kParam_FilterLFOAmount] + x;
+    float c = static_cast<float>((std::exp2(static_cast<double>(y)) - 1.0) * 62.5);
+    if (c < 0.f)
+        c = 0.f;
+    const float w0 = static_cast<float>(static_cast<double>(c) * (kPi * (1.0 / static_cast<double>(fs))));
+    const float f0 = static_cast<float>(2.0 * std::sin(MinD(static_cast<double>(w0), kQuarterPi)));
+    const float w1 =
+        static_cast<float>(static_cast<double>(::exp2f(p[kParam_FilterEnvDepth])) * static_cast<double>(w0));
+    const float f1 = 2.f * ::sinf(MinF(w1, kQuarterPiF));
+    const double df0 = static_cast<double>(f0);
+    const double qDamp = 2.0 * (1.0 - std::pow(static_cast<double>(p[kParam_FilterQ]), 0.25));
+    float d = static_cast<float>(MinD(MinD(2.0 / df0 - df0 / 2.0, 2.0), qDamp));
+    d = MinF(2.f / f1 - f1 / 2.f, d);
+    pc.filterCoef = f0;
+    pc.filterCoefEnv = f1 - f0;
+    pc.filterDamp = d;
+
+    // Filter type: 0 thru, 1 low, 2 band, 3 high, 4 thru, linear between neighbours.
+    const float t = p[kParam_FilterType];
+    pc.thruMix = pc.lowMix = pc.bandMix = pc.highMix = 0.f;
+    if (t < 1.f) {
+        pc.thruMix = 1.f - t;
+        pc.lowMix = t;
+    } else if (t < 2.f) {
+        pc.lowMix = 2.f - t;
+        pc.bandMix = t - 1.f;
+    } else if (t < 3.f) {
+        pc.bandMix = 3.f - t;
+        pc.highMix = t - 2.f;
+    } else {
+        pc.thruMix = t - 3.f;
+        pc.highMix = 4.f - t;
+    }
+
+    // Pitch, in octaves; the fixed oscillator pitch ignores the two offsets.
+    const float e = p[kParam_PitchEnvDepth] * kTwelfth;
+    const float l = LFO(lfo.pitchLfoPhase, p[kParam_PitchLFOShape]) *
+                    (p[kParam_PitchLFOAmount] + p[kParam_PitchLFOAmountFine] * 0.01f);
+    const float s = (p[kParam_PitchOffset] + p[kParam_PitchOffsetSweepable] + l) * kTwelfth;
+    pc.ratio = ::exp2f(s);
+    pc.ratioEnv = ::exp2f(e + s) - pc.ratio;
+    const float oscPitch = p[kParam_OscPitch];
+    if (oscPitch != 0.f) {
+        const float u = (oscPitch - 69.f + l) * kTwelfth;
+        pc.oscInc = ::exp2f(u) * 440.f / fs;
+        pc.oscIncEnv = ::exp2f(e + u) * 440.f / fs - pc.oscInc;
+    }
+    pc.trackPitch = oscPitch == 0.f;
+
+    // Pulse width (not clamped: outside [0, 1] the pulse stays high or low).
+    pc.pulseWidth = (LFO(lfo.pwmLfoPhase, p[kParam_PWMLFOShape]) * p[kParam_PWMLFOAmount] + p[kParam_PulseWidth]) * 0.01f;
+    pc.pulseWidthEnv = p[kParam_PWMEnvDepth] * 0.01f;
+
+    pc.filteredDry = p[kParam_UseFilteredForDry] != 0.f;
+    pc.filteredWet = p[kParam_UseFilteredForWet] != 0.f;
+    pc.syncCycles = static_cast<int32_t>(p[kParam_SyncCycles]);
+
+    // Envelope: time constants in ms; -999.99994 is the float one step above -1000.
+    pc.attackCoef = ::expf(-999.99994f / (p[kParam_EnvAttack] * fs));
+    pc.releaseCoef = ::expf(-999.99994f / (p[kParam_EnvRelease] * fs));
+    pc.envPreGain = ::powf(10.f, p[kParam_EnvPreGain] * 0.05f);
+    pc.envGate = p[kParam_EnvGate];
+
+    // 20 ms, at most 1023 samples (the ring keeps 2048).
+    const float windowF = fs * 0.02f;
+    if (!(windowF < 1024.f))
+        pc.window = kMarrowfinMaxWindow;
+    else if (!(windowF >= 0.f))
+        pc.window = 0;
+    else
+        pc.window = static_cast<int32_t>(windowF);
+
+    PreComp& g = block.preComp;
+    g.dryGain = Cube(p[kParam_DryLevel]);
+    g.wetGain = Cube(p[kParam_WetLevel]);
+    g.oscGain = Cube(p[kParam_OscLevel]) / pc.envPreGain;
+    g.dryRingGain = Cube(p[kParam_DryRingModLevel]);
+    g.wetRingGain = Cube(p[kParam_WetRingModLevel]);
+    g.envFollow = 1.f - Cube(1.f - p[kParam_OscEnvFollow]);
+    g.triggerLevel = p[kParam_TriggerLevel];
+    g.triGain = Cube(p[kParam_Triangle]);
+    g.sawGain = Cube(p[kParam_Saw]);
+    g.squareGain = Cube(p[kParam_Square]);
+}
+
+void UpdateDataToGui(DataToGui& gui, Float32 fs, UInt32 frames, const CMarrowfinKernel* const kernels[2])
+{
+    const float a = ::expf(static_cast<float>(frames) / (fs * -0.03f));
+    for (int ch = 0; ch < 2; ++ch) {
+        const CMarrowfinKernel* k = kernels[ch];
+        if (!k)
+            continue;
+        if (k->period() != 0) {
+            const float f = fs / static_cast<float>(k->period());
+            gui.frequency[ch] = (gui.frequency[ch] - f) * a + f;
+        }
+        const float env = k->followEnv();
+        gui.envelope[ch] = (gui.envelope[ch] - env) * a + env;
+        const float peak = k->cycleEnv();
+        gui.peak[ch] = (gui.peak[ch] - peak) * a + peak;
+        gui.noLock[ch] = k->noLock();
+    }
+}

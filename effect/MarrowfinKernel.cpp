@@ -1,0 +1,265 @@
+// The channel kernel: band filters, ring, cycle analysis and the per-sample generator.
+// The arithmetic (operation order, float versus double) is part of the engine's output; it is
+// built with -ffp-contract=off and relies on the render's flush-to-zero mode.
+#include "effect/MarrowfinKernel.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+namespace {
+
+constexpr std::align_val_t kRingAlignment{16};
+constexpr UInt32 kRingFloats = 2 * kMarrowfinRingFrames;
+
+using State = CMarrowfinKernel::State;
+using OscState = CMarrowfinKernel::OscState;
+using BandState = CMarrowfinKernel::BandState;
+using PGOData = CMarrowfinKernel::PGOData;
+
+// b when a >= b, else a; written so that it maps onto one minss (the operands are never NaN).
+inline float MinF(float a, float b) { return a < b ? a : b; }
+
+// Generates n output samples of one stretch between two cycle analyses, and band-limits the
+// same n input samples on the way.
+//
+// Why the loops look like this: the exact arithmetic leaves several loop-carried chains of about
+// six dependent operations per sample (the two band filters, the follower, the replay position,
+// the oscillator phase, the output filter), and one sample's full path from follower to output is
+// far longer. The processor can only overlap these chains when the code lets it:
+// - every field and state lives in a local for the call (stores into the ring would otherwise
+//   force the compiler to reload them from memory on every sample);
+// - each input sample is band-limited here, just before it goes into the ring, rather than over
+//   the whole block first (same values: the analysis only reads frames already written);
+// - each chunk of samples runs in two passes, first the ring side (band filters, ring, dry tap,
+//   follower, replay), then the synthesis side (oscillator, mix, output filter), handing five
+//   values per sample through small local arrays. Neither pass reads the other's state, so the
+//   result is the same as one pass; each pass is short enough for several samples to be in flight.
+// The oscillator's pitch source is a template argument, so the loop carries neither the branch
+// nor the unused increment.
+template <bool kTrackPitch>
+void ProcessGenerateOutput(const float* in, float* bandOut, float* out, UInt32 n, const PreCompNoInterp& pc,
+                           const PreComp& g, const State& st, OscState& os, BandState& bs, const PGOData& pd)
+{
+    const float lpCoef = pc.lpCoef, lpDamp = pc.lpDamp, hpCoef = pc.hpCoef, hpDamp = pc.hpDamp;
+    float lpLow = bs.lpLow, lpBand = bs.lpBand, hpLow = bs.hpLow, hpBand = bs.hpBand;
+
+    float* const ring = pd.ring;
+    UInt32 w = pd.writeIndex;
+    UInt32 d = (pd.writeIndex - static_cast<UInt32>(pd.window)) & kMarrowfinRingMask;
+    const UInt32 dryCol = pc.filteredDry ? 1 : 0;
+    const UInt32 wetCol = pc.filteredWet ? 1 : 0;
+
+    const double P = static_cast<double>(st.period);
+    const double S = static_cast<double>(st.readStart);
+    const double invP = 1.0 / P;
+    const double ratio = static_cast<double>(pc.ratio);
+    const double ratioEnv = static_cast<double>(pc.ratioEnv);
+
+    // The target changes only at analyses and the follower never overshoots it.
+    const float target = st.gatedEnv;
+    float followEnv = os.followEnv;
+    const float followCoef = target <= followEnv ? pc.releaseCoef : pc.attackCoef;
+    const float triggerLevel = g.triggerLevel;
+
+    const float oscInc = pc.oscInc, oscIncEnv = pc.oscIncEnv;
+    const float pulseWidth = pc.pulseWidth, pulseWidthEnv = pc.pulseWidthEnv;
+    const float triGain = g.triGain, sawGain = g.sawGain, squareGain = g.squareGain;
+    const float envFollow = g.envFollow, fixedLevel = 1.f - g.envFollow, oscGain = g.oscGain;
+    const float dryGain = g.dryGain, wetGain = g.wetGain, dryRingGain = g.dryRingGain, wetRingGain = g.wetRingGain;
+    const float filterCoef = pc.filterCoef, filterCoefEnv = pc.filterCoefEnv, filterDamp = pc.filterDamp;
+    const float thruMix = pc.thruMix, lowMix = pc.lowMix, bandMix = pc.bandMix, highMix = pc.highMix;
+
+    double readPhase = os.readPhase;
+    float oscPhase = os.oscPhase;
+    float filterLow = os.filterLow, filterBand = os.filterBand;
+
+    constexpr UInt32 kChunk = 64;
+    float envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
+    for (UInt32 chunkStart = 0; chunkStart < n; chunkStart += kChunk) {
+        const UInt32 m = std::min(kChunk, n - chunkStart);
+        const float* const chunkIn = in + chunkStart;
+        float* const chunkBand = bandOut + chunkStart;
+        float* const chunkOut = out + chunkStart;
+
+        // Ring side.
+        for (UInt32 j = 0; j < m; ++j) {
+            // Analysis band: lowpass, then highpass.
+            const float x = chunkIn[j];
+            lpLow = lpLow + lpBand * lpCoef;
+            lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
+            hpLow = hpLow + hpBand * hpCoef;
+            const float h = lpLow - hpLow - hpBand * hpDamp;
+            hpBand = hpBand + h * hpCoef;
+            chunkBand[j] = h;
+
+            const float dry = ring[2 * d + dryCol];
+
+            followEnv = (followEnv - target) * followCoef + target;
+            // 0 when negative (e is never NaN and never -0, so this is one maxss).
+            float e = followEnv - triggerLevel;
+            e = e > 0.f ? e : 0.f;
+
+            // Cycle replay at speed r, linearly interpolated.
+            const double r = static_cast<double>(e) * ratioEnv + ratio;
+            const double q = S + readPhase;
+            const int64_t qi = static_cast<int64_t>(q);
+            const float f = static_cast<float>(q - static_cast<double>(qi));
+            const UInt32 k = static_cast<UInt32>(qi) & kMarrowfinRingMask;
+            readPhase += r;
+            if (readPhase - P >= 0.0)
+                readPhase -= P;
+            const float a = ring[2 * k + wetCol];
+            const float b = ring[2 * ((k + 1) & kMarrowfinRingMask) + wetCol];
+            const float wet = a - a * f + f * b;
+
+            ring[2 * w] = x;
+            ring[2 * w + 1] = h;
+            w = (w + 1) & kMarrowfinRingMask;
+            d = (d + 1) & kMarrowfinRingMask;
+
+            envArr[j] = e;
+            followArr[j] = followEnv;
+            dryArr[j] = dry;
+            wetArr[j] = wet;
+            incArr[j] = kTrackPitch ? static_cast<float>(r * invP) : oscIncEnv * e + oscInc;
+        }
+
+        // Synthesis side.
+        for (UInt32 j = 0; j < m; ++j) {
+            const float e = envArr[j];
+            const float dry = dryArr[j];
+            const float wet = wetArr[j];
+
+            oscPhase += incArr[j];
+            if (oscPhase - 1.f >= 0.f)
+                oscPhase -= 1.f;
+            const float tri = MinF(3.f - 4.f * oscPhase, 4.f * oscPhase - 1.f);
+            const float saw = 2.f * oscPhase - 1.f;
+            // squareGain times a pulse of +1 or -1, without the multiplication.
+            const float square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareGain : -squareGain;
+            const float osc = triGain * tri + sawGain * saw + square;
+
+            const float level = (envFollow * followArr[j] + fixedLevel) * oscGain;
+            const float mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
+
+            // Output filter, cutoff following the envelope; the dry signal bypasses it.
+            const float gf = filterCoefEnv * e + filterCoef;
+            filterLow = filterLow + filterBand * gf;
+            const float high = mix - filterLow - filterDamp * filterBand;
+            filterBand = filterBand + gf * high;
+
+            chunkOut[j] = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
+        }
+    }
+
+    bs.lpLow = lpLow;
+    bs.lpBand = lpBand;
+    bs.hpLow = hpLow;
+    bs.hpBand = hpBand;
+    os.readPhase = readPhase;
+    os.oscPhase = oscPhase;
+    os.followEnv = followEnv;
+    os.filterLow = filterLow;
+    os.filterBand = filterBand;
+}
+
+}  // namespace
+
+CMarrowfinKernel::CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex)
+    : AUKernelBase(unit), m_block(block), m_channelIndex(channelIndex)
+{
+    CMarrowfinKernel::Reset();
+}
+
+CMarrowfinKernel::~CMarrowfinKernel()
+{
+    if (m_ring)
+        ::operator delete(m_ring, kRingAlignment);
+}
+
+void CMarrowfinKernel::Reset()
+{
+    if (!m_ring)
+        m_ring = static_cast<float*>(::operator new(kRingFloats * sizeof(float), kRingAlignment));
+    std::fill(m_ring, m_ring + kRingFloats, 0.f);
+    m_writeIndex = 0;
+    m_state.cycleEnv = 0.f;
+    m_state.gatedEnv = 0.f;
+    m_state.period = kMarrowfinMaxWindow;
+    m_state.countdown = 0;
+    m_state.syncCount = 0;
+    m_state.noLock = true;
+    m_osc = OscState{};
+    m_band = BandState{};
+}
+
+void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
+{
+    const SInt32 window = pc.window;
+    const UInt32 start = (m_writeIndex - static_cast<UInt32>(window)) & kMarrowfinRingMask;
+
+    // Peak of the band-limited window up to the first rising zero crossing (all of it when none).
+    float peak = 0.f;
+    float prev = 1000000.f;
+    UInt32 found = 0;
+    for (SInt32 i = 0; i < window; ++i) {
+        const float v = m_ring[2 * ((start + static_cast<UInt32>(i)) & kMarrowfinRingMask) + 1];
+        if (v > peak)
+            peak = v;
+        if (v > 0.f && prev <= 0.f) {
+            found = static_cast<UInt32>(i);
+            break;
+        }
+        prev = v;
+    }
+
+    float env = peak * pc.envPreGain;
+    if (env >= 1.f)
+        env = 1.f;
+    m_state.cycleEnv = env;
+    m_state.gatedEnv = pc.envGate <= env ? env : 0.f;
+    m_state.noLock = found == 0;
+    if (found != 0)
+        m_state.period = found;
+    m_state.readStart = start;
+    m_state.countdown = m_state.period;
+    m_osc.readPhase = 0.0;
+
+    const SInt32 syncCycles = pc.syncCycles;
+    if (syncCycles == 0) {
+        m_state.syncCount = 0;
+    } else if (++m_state.syncCount >= syncCycles) {
+        m_state.syncCount = 0;
+        m_osc.oscPhase = 0.f;
+    }
+}
+
+void CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels, bool& ioSilence)
+{
+    if (inNumChannels != 1)
+        throw OSStatus(kAudioUnitErr_FormatNotSupported);
+    const MarrowfinBlock& block = *m_block;
+    if (frames > block.scratchFrames)
+        throw OSStatus(kAudioUnitErr_TooManyFramesToProcess);
+    ioSilence = false;
+
+    const PreCompNoInterp& pc = block.preCompNoInterp;
+    float* const band = block.scratch;
+    UInt32 pos = 0;
+    UInt32 remaining = frames;
+    while (remaining > 0) {
+        const UInt32 s = std::min(remaining, m_state.countdown);
+        if (s > 0) {
+            const PGOData pd{m_ring, m_writeIndex, pc.window};
+            auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
+            generate(in + pos, band + pos, out + pos, s, pc, block.preComp, m_state, m_osc, m_band, pd);
+            pos += s;
+            m_state.countdown -= s;
+            remaining -= s;
+            m_writeIndex = (m_writeIndex + s) & kMarrowfinRingMask;
+        }
+        if (m_state.countdown == 0)
+            AnalyseCycle(pc);
+    }
+}

@@ -1,0 +1,218 @@
+// Block control: coefficients, weights, pitch, LFOs, parameter mending and the editor smoothing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "effect/MarrowfinKernel.h"
+
+namespace {
+
+struct Control {
+    explicit Control(Float32 sampleRate = 44100.f) : fs(sampleRate)
+    {
+        for (UInt32 i = 0; i < kNumParams; ++i)
+            params[i] = astParamInfos[i].defaultValue;
+    }
+    const PreCompNoInterp& Compute(UInt32 frames = 512)
+    {
+        ComputeBlockControl(params, fs, frames, block);
+        return block.preCompNoInterp;
+    }
+    Float32 params[kNumParams];
+    Float32 fs;
+    MarrowfinBlock block{};
+};
+
+TEST(BlockControl, WindowFollowsSampleRateUpTo1023)
+{
+    for (auto [fs, window] : {std::pair{44100.f, 882}, {48000.f, 960}, {96000.f, 1023}, {192000.f, 1023},
+                              {22050.f, 441}}) {
+        Control c(fs);
+        EXPECT_EQ(c.Compute().window, window) << fs;
+    }
+}
+
+TEST(BlockControl, BandAndFilterCoefficientsNeverExceedTheStableBound)
+{
+    Control c;
+    EXPECT_EQ(c.Compute().lpCoef, static_cast<float>(2.0 * std::sin(800.0 * M_PI / 44100.0)));
+    const float bound = static_cast<float>(2.0 * std::sin(M_PI / 4.0));
+    for (Float32 fs : {8000.f, 44100.f, 192000.f}) {
+        Control k(fs);
+        for (float cutoff : {10.f, 1000.f}) {
+            k.params[kParam_LowpassCutoff] = k.params[kParam_HighpassCutoff] = cutoff;
+            for (float fc : {50.f, 12000.f}) {
+                k.params[kParam_FilterCutoff] = fc;
+                k.params[kParam_FilterEnvDepth] = 16.f;
+                const PreCompNoInterp& pc = k.Compute();
+                EXPECT_LE(pc.lpCoef, bound);
+                EXPECT_LE(pc.hpCoef, bound);
+                EXPECT_LE(pc.filterCoef, bound);
+                EXPECT_LE(pc.filterCoef + pc.filterCoefEnv, bound);
+                EXPECT_GE(pc.filterDamp, 0.f);
+                EXPECT_GE(pc.lpDamp, 0.f);
+            }
+        }
+    }
+}
+
+TEST(BlockControl, FilterQSetsDampingAndNegativeCutoffHoldsTheFilter)
+{
+    Control c;
+    c.params[kParam_FilterQ] = 1.f;
+    EXPECT_EQ(c.Compute().filterDamp, 0.f);
+    c.params[kParam_FilterQ] = 0.01f;
+    EXPECT_NEAR(c.Compute().filterDamp, 1.3675, 1e-4);
+
+    // Cutoff 50 Hz, LFO depth 3 octaves, square LFO at -1: the mapped cutoff is negative.
+    c.params[kParam_FilterCutoff] = 50.f;
+    c.params[kParam_FilterLFOAmount] = 3.f;
+    c.params[kParam_FilterLFOShape] = 3.f;
+    c.params[kParam_FilterLFOSpeed] = 0.05f;
+    const PreCompNoInterp& pc = c.Compute(1);  // phase just above 0: saw < 0, square -1
+    EXPECT_EQ(pc.filterCoef, 0.f);
+    EXPECT_EQ(pc.filterCoefEnv, 0.f);
+    EXPECT_TRUE(std::isfinite(pc.filterDamp));
+}
+
+TEST(BlockControl, FilterTypeWeights)
+{
+    struct Row { float t, thru, low, band, high; };
+    for (const Row& row : {Row{0.f, 1.f, 0.f, 0.f, 0.f}, Row{0.5f, 0.5f, 0.5f, 0.f, 0.f}, Row{1.f, 0.f, 1.f, 0.f, 0.f},
+                           Row{1.25f, 0.f, 0.75f, 0.25f, 0.f}, Row{2.5f, 0.f, 0.f, 0.5f, 0.5f},
+                           Row{3.25f, 0.25f, 0.f, 0.f, 0.75f}, Row{4.f, 1.f, 0.f, 0.f, 0.f}}) {
+        Control c;
+        c.params[kParam_FilterType] = row.t;
+        const PreCompNoInterp& pc = c.Compute();
+        EXPECT_EQ(pc.thruMix, row.thru) << row.t;
+        EXPECT_EQ(pc.lowMix, row.low) << row.t;
+        EXPECT_EQ(pc.bandMix, row.band) << row.t;
+        EXPECT_EQ(pc.highMix, row.high) << row.t;
+    }
+}
+
+TEST(BlockControl, PitchRatiosAndFixedOscillator)
+{
+    Control c;
+    c.params[kParam_PitchOffset] = 12.f;
+    c.params[kParam_OscPitch] = 69.f;
+    const PreCompNoInterp& pc = c.Compute();
+    EXPECT_EQ(pc.ratio, 2.f);
+    EXPECT_EQ(pc.ratioEnv, 0.f);
+    EXPECT_FALSE(pc.trackPitch);
+    EXPECT_EQ(pc.oscInc, 440.f / 44100.f);  // the offsets do not move the fixed pitch
+    EXPECT_EQ(pc.oscIncEnv, 0.f);
+
+    c.params[kParam_PitchEnvDepth] = 12.f;
+    EXPECT_EQ(c.Compute().ratioEnv, 2.f);  // 4 at full envelope
+    // Back to tracking: the fixed-pitch increments keep their last values.
+    c.params[kParam_OscPitch] = 0.f;
+    const PreCompNoInterp& tracking = c.Compute();
+    EXPECT_TRUE(tracking.trackPitch);
+    EXPECT_EQ(tracking.oscInc, 440.f / 44100.f);
+}
+
+TEST(BlockControl, GainsAreCubedAndEnvelopeCoefficients)
+{
+    Control c;
+    c.params[kParam_DryLevel] = 0.5f;
+    c.params[kParam_OscLevel] = 1.f;
+    c.params[kParam_OscEnvFollow] = 0.5f;
+    c.params[kParam_EnvAttack] = 1000.f;
+    c.Compute();
+    const PreComp& g = c.block.preComp;
+    const PreCompNoInterp& pc = c.block.preCompNoInterp;
+    EXPECT_EQ(g.dryGain, 0.125f);
+    EXPECT_EQ(g.envFollow, 0.875f);
+    EXPECT_NEAR(pc.envPreGain, 3.981f, 1e-3);  // 12 dB
+    EXPECT_EQ(g.oscGain, 1.f / pc.envPreGain);
+    EXPECT_NEAR(pc.attackCoef, std::exp(-1.0 / 44100.0), 1e-7);  // 1000 ms
+    EXPECT_NEAR(pc.releaseCoef, std::exp(-1000.0 / 44100.0), 1e-6);
+}
+
+TEST(BlockControl, LFOShapesAndSine)
+{
+    EXPECT_EQ(LFO(0.25f, 1.f), 0.f);
+    EXPECT_EQ(LFO(0.f, 1.f), -1.f);
+    EXPECT_EQ(LFO(0.5f, 1.f), 1.f);
+    EXPECT_EQ(LFO(0.25f, 4.f), 0.5f);
+    EXPECT_EQ(LFO(0.25f, 2.f), -0.5f);
+    EXPECT_EQ(LFO(0.49f, 3.f), -1.f);
+    EXPECT_EQ(LFO(0.5f, 3.f), 1.f);
+    EXPECT_EQ(LFO(0.25f, 1.9f), 0.f);  // fractional shapes act as their integer part
+    EXPECT_NEAR(LFO(0.25f, 0.f), 1.f, 2e-6);
+
+    double worst = 0;
+    for (int i = 0; i < 100000; ++i) {
+        const float phase = static_cast<float>(i) / 100000.f;
+        worst = std::max(worst, std::fabs(Sin01(phase) - std::sin(2.0 * M_PI * phase)));
+    }
+    EXPECT_LT(worst, 2e-6);
+}
+
+TEST(BlockControl, LFOPhasesAdvancePerCallAndWrap)
+{
+    Control c;
+    c.Compute(512);
+    EXPECT_NEAR(c.block.lfo.pitchLfoPhase, 0.0580499, 1e-6);
+    // A repeated block (same time stamp rendered twice) advances again.
+    c.Compute(512);
+    EXPECT_NEAR(c.block.lfo.pitchLfoPhase, 2 * 0.0580499, 2e-6);
+    c.params[kParam_PitchLFOSpeed] = 20.f;
+    for (int i = 0; i < 1000; ++i) {
+        c.Compute(4096);
+        ASSERT_GE(c.block.lfo.pitchLfoPhase, 0.f);
+        ASSERT_LT(c.block.lfo.pitchLfoPhase, 1.f);
+    }
+}
+
+TEST(BlockControl, SanitizeMendsNonFiniteAndOutOfRangeValues)
+{
+    Float32 raw[kNumParams];
+    Float32 out[kNumParams];
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float bad : {std::numeric_limits<float>::quiet_NaN(), inf, -inf}) {
+        std::fill(raw, raw + kNumParams, bad);
+        SanitizeParams(raw, out);
+        for (UInt32 i = 0; i < kNumParams; ++i)
+            EXPECT_EQ(out[i], astParamInfos[i].defaultValue) << i;
+    }
+    std::fill(raw, raw + kNumParams, 1e30f);
+    SanitizeParams(raw, out);
+    for (UInt32 i = 0; i < kNumParams; ++i)
+        EXPECT_EQ(out[i], astParamInfos[i].maxValue) << i;
+    std::fill(raw, raw + kNumParams, -1e30f);
+    SanitizeParams(raw, out);
+    for (UInt32 i = 0; i < kNumParams; ++i)
+        EXPECT_EQ(out[i], astParamInfos[i].minValue) << i;
+
+    // "Filter Q" 5 would make the damping negative; it is taken as 1.
+    Control c;
+    c.params[kParam_FilterQ] = 5.f;
+    EXPECT_EQ(c.Compute().filterDamp, 0.f);
+    EXPECT_EQ(c.params[kParam_FilterQ], 5.f);  // the stored value is untouched
+}
+
+TEST(BlockControl, EditorDataSmoothsTowardsTheKernels)
+{
+    MarrowfinBlock block{};
+    std::vector<float> scratch(4096);
+    block.scratch = scratch.data();
+    block.scratchFrames = 4096;
+    CMarrowfinKernel k0(nullptr, &block, 0);
+    const CMarrowfinKernel* kernels[2] = {&k0, nullptr};
+    DataToGui gui{};
+    UpdateDataToGui(gui, 44100.f, 512, kernels);
+    // After reset: period 1023, no lock; one step of 512 frames against a 30 ms time constant.
+    const float a = std::exp(-512.f / (44100.f * 0.03f));
+    EXPECT_NEAR(gui.frequency[0], (1.f - a) * 44100.f / 1023.f, 1e-3);
+    EXPECT_TRUE(gui.noLock[0]);
+    EXPECT_EQ(gui.frequency[1], 0.f);
+    EXPECT_FALSE(gui.noLock[1]);
+    for (int i = 0; i < 200; ++i)
+        UpdateDataToGui(gui, 44100.f, 512, kernels);
+    EXPECT_NEAR(gui.frequency[0], 44100.f / 1023.f, 1e-3);
+}
+
+}  // namespace

@@ -1,0 +1,308 @@
+// Channel kernel: cycle analysis, the mix paths, block-size independence, sync, the output
+// filter, parameter mending and the format check.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "tests/effect/EngineRig.h"
+
+namespace {
+
+// A sine whose period is exactly `period` samples, sample for sample.
+std::vector<float> PeriodicSine(int period, size_t frames, float amplitude = 0.5f)
+{
+    std::vector<float> s(frames);
+    for (size_t i = 0; i < frames; ++i)
+        s[i] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * static_cast<double>(i % period) / period));
+    return s;
+}
+
+std::vector<float> Sine(double hz, double fs, size_t frames)
+{
+    std::vector<float> s(frames);
+    for (size_t i = 0; i < frames; ++i)
+        s[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / fs));
+    return s;
+}
+
+// Deterministic noise in [-0.5, 0.5).
+std::vector<float> Noise(size_t frames, uint32_t seed = 1)
+{
+    std::vector<float> s(frames);
+    for (float& v : s) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<float>(seed >> 8) / 16777216.f - 0.5f;
+    }
+    return s;
+}
+
+void OnlyGain(EngineRig& rig, MarrowfinParam id)
+{
+    for (MarrowfinParam g : {kParam_DryLevel, kParam_WetLevel, kParam_OscLevel, kParam_DryRingModLevel,
+                             kParam_WetRingModLevel})
+        rig.params[g] = 0.f;
+    rig.params[id] = 1.f;
+}
+
+TEST(KernelAnalysis, LocksOnA441HzSineAndReportsItsFrequency)
+{
+    EngineRig rig(44100.f);
+    const std::vector<float> in = Sine(441.0, 44100.0, 44100);
+    std::vector<float> out(in.size());
+    DataToGui gui{};
+    const CMarrowfinKernel* kernels[2] = {&rig.kernel, nullptr};
+    for (size_t pos = 0; pos < in.size(); pos += 512) {
+        const UInt32 n = static_cast<UInt32>(std::min<size_t>(512, in.size() - pos));
+        rig.Render(in.data() + pos, out.data() + pos, n, n);
+        UpdateDataToGui(gui, rig.fs, n, kernels);
+    }
+    EXPECT_EQ(rig.kernel.period(), 100u);
+    EXPECT_FALSE(rig.kernel.noLock());
+    EXPECT_NEAR(gui.frequency[0], 441.f, 0.5f);
+    EXPECT_FALSE(gui.noLock[0]);
+    EXPECT_EQ(rig.kernel.cycleEnv(), 1.f);  // peak ~0.5 times 12 dB, clamped
+    EXPECT_NEAR(gui.peak[0], 1.f, 1e-3);
+}
+
+TEST(KernelAnalysis, ThirtyHertzNeverLocksAndSilenceKeepsTheReset)
+{
+    EngineRig rig(44100.f);
+    const std::vector<float> in = Sine(30.0, 44100.0, 44100);
+    std::vector<float> out(in.size());
+    int noLocks = 0;
+    for (size_t pos = 0; pos < in.size(); ++pos) {
+        rig.Render(in.data() + pos, out.data() + pos, 1, 1);
+        const UInt32 period = rig.kernel.period();
+        ASSERT_TRUE(period == 1023u || period < 882u) << period;  // never the true 1470
+        const CMarrowfinKernel::State& st = rig.kernel.state();
+        noLocks += st.countdown == st.period && st.noLock;
+    }
+    EXPECT_GT(noLocks, 10);
+
+    EngineRig quiet(44100.f);
+    quiet.Render(std::vector<float>(10000, 0.f));
+    EXPECT_EQ(quiet.kernel.period(), 1023u);
+    EXPECT_TRUE(quiet.kernel.noLock());
+    EXPECT_EQ(quiet.kernel.cycleEnv(), 0.f);
+}
+
+TEST(KernelMix, DryAloneIsTheInputDelayedByTheWindow)
+{
+    for (Float32 fs : {44100.f, 96000.f}) {
+        EngineRig rig(fs);
+        OnlyGain(rig, kParam_DryLevel);
+        rig.params[kParam_Saw] = 1.f;  // the oscillator runs but is not heard
+        const std::vector<float> in = Noise(20000);
+        const std::vector<float> out = rig.Render(in, 333);
+        const size_t W = static_cast<size_t>(rig.block.preCompNoInterp.window);
+        for (size_t i = 0; i < in.size(); ++i)
+            ASSERT_EQ(out[i], i < W ? 0.f : in[i - W]) << i;
+    }
+}
+
+TEST(KernelMix, DefaultsReplayTheInputDelayedByTheWindow)
+{
+    EngineRig rig(48000.f);
+    const std::vector<float> in = PeriodicSine(120, 48000);
+    const std::vector<float> out = rig.Render(in);
+    EXPECT_FALSE(rig.kernel.noLock());
+    for (size_t i = 960; i < in.size(); ++i)
+        ASSERT_EQ(out[i], in[i - 960]) << i;
+}
+
+// Renders frame by frame; returns the output and the frames at which a new cycle started.
+std::vector<float> RenderNotingCycles(EngineRig& rig, const std::vector<float>& in, std::vector<size_t>& starts)
+{
+    std::vector<float> out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        rig.Render(in.data() + i, out.data() + i, 1, 1);
+        const CMarrowfinKernel::State& st = rig.kernel.state();
+        if (st.countdown == st.period)
+            starts.push_back(i + 1);
+    }
+    return out;
+}
+
+TEST(KernelMix, OctaveUpPlaysEachCycleTwiceAndOctaveDownItsFirstHalf)
+{
+    const std::vector<float> in = PeriodicSine(100, 12000);
+    for (float semitones : {12.f, -12.f}) {
+        EngineRig rig(44100.f);
+        rig.params[kParam_PitchOffset] = semitones;
+        std::vector<size_t> starts;
+        const std::vector<float> out = RenderNotingCycles(rig, in, starts);
+        EXPECT_EQ(rig.kernel.period(), 100u);
+        const size_t W = 882;
+        int checked = 0;
+        for (size_t s : starts) {
+            if (s < 5000 || s + 100 > in.size())
+                continue;
+            // The replayed cycle starts W frames back; the speed is exactly 2 or 0.5.
+            for (size_t j = 0; j < 100; ++j) {
+                if (semitones > 0) {
+                    ASSERT_EQ(out[s + j], in[s - W + (2 * j) % 100]) << s << " " << j;
+                } else if (j % 2 == 0) {
+                    ASSERT_EQ(out[s + j], in[s - W + j / 2]) << s << " " << j;
+                } else {
+                    const float a = in[s - W + j / 2], b = in[s - W + j / 2 + 1];
+                    ASSERT_EQ(out[s + j], a - a * 0.5f + 0.5f * b) << s << " " << j;
+                }
+            }
+            ++checked;
+        }
+        EXPECT_GT(checked, 50);
+    }
+}
+
+TEST(KernelMix, OneFrameBlocksEqualOneLargeBlock)
+{
+    for (int preset : {0, 3, 7, 8}) {  // presets without LFO depth
+        EngineRig a(44100.f, 4096);
+        EngineRig b(44100.f, 4096);
+        a.SetPreset(preset);
+        b.SetPreset(preset);
+        const std::vector<float> in = Sine(220.0, 44100.0, 12000);
+        const std::vector<float> big = a.Render(in, 4096);
+        const std::vector<float> small = b.Render(in, 1);
+        for (size_t i = 0; i < in.size(); ++i)
+            ASSERT_EQ(std::memcmp(&big[i], &small[i], sizeof(float)), 0) << "preset " << preset << " frame " << i;
+    }
+}
+
+TEST(KernelMix, SyncCyclesResetsTheOscillatorEveryNthCycle)
+{
+    for (int sync : {0, 2}) {
+        EngineRig rig(44100.f);
+        rig.params[kParam_SyncCycles] = static_cast<float>(sync);
+        rig.params[kParam_OscPitch] = 60.f;  // not a multiple of the input frequency
+        const std::vector<float> in = PeriodicSine(100, 5000);
+        std::vector<float> out(in.size());
+        int analyses = 1, resets = 0;  // the first frame after a reset starts with one
+        for (size_t i = 0; i < in.size(); ++i) {
+            rig.Render(in.data() + i, out.data() + i, 1, 1);
+            const CMarrowfinKernel::State& st = rig.kernel.state();
+            if (st.countdown == st.period) {  // analysed at the end of this frame
+                ++analyses;
+                resets += rig.kernel.oscState().oscPhase == 0.f;
+                ASSERT_EQ(st.syncCount, sync == 0 ? 0 : analyses % 2);
+            }
+        }
+        EXPECT_GT(analyses, 40);
+        if (sync == 0)
+            EXPECT_EQ(resets, 0);
+        else
+            EXPECT_EQ(resets, analyses / 2);
+    }
+}
+
+TEST(KernelMix, FilterQOneRingsWithoutDecay)
+{
+    auto ring = [](float q) {
+        EngineRig rig(44100.f);
+        rig.params[kParam_FilterType] = 2.f;  // bandpass
+        rig.params[kParam_FilterQ] = q;
+        std::vector<float> in(44100, 0.f);
+        in[0] = 1.f;
+        const std::vector<float> out = rig.Render(in);
+        float early = 0.f, late = 0.f;
+        for (size_t i = 5000; i < 6000; ++i)
+            early = std::max(early, std::fabs(out[i]));
+        for (size_t i = 43000; i < 44000; ++i)
+            late = std::max(late, std::fabs(out[i]));
+        return std::pair{early, late};
+    };
+    const auto [early, late] = ring(1.f);
+    EXPECT_GT(early, 1e-3f);
+    EXPECT_NEAR(late / early, 1.f, 0.05f);
+    const auto [dampedEarly, dampedLate] = ring(0.1f);
+    EXPECT_LT(dampedLate, 1e-6f);
+    (void)dampedEarly;
+}
+
+TEST(KernelMending, NoParameterValueMakesTheOutputNonFinite)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> in = [] {
+        std::vector<float> s = Sine(180.0, 48000.0, 9600);
+        const std::vector<float> n = Noise(9600);
+        for (size_t i = 0; i < s.size(); ++i)
+            s[i] += 0.2f * n[i];
+        return s;
+    }();
+    for (int base : {0, 10, 4}) {
+        for (UInt32 id = 0; id < kNumParams; ++id) {
+            for (float v : {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e30f, -1e30f,
+                            astParamInfos[id].minValue, astParamInfos[id].maxValue, 5.f}) {
+                EngineRig rig(48000.f);
+                rig.SetPreset(base);
+                rig.params[id] = v;
+                const std::vector<float> out = rig.Render(in, 256);
+                for (size_t i = 0; i < out.size(); ++i)
+                    ASSERT_TRUE(std::isfinite(out[i])) << "preset " << base << " id " << id << " value " << v;
+            }
+        }
+    }
+    // Every parameter at one limit at once, a few seconds long.
+    for (bool atMax : {false, true}) {
+        EngineRig rig(48000.f);
+        for (UInt32 id = 0; id < kNumParams; ++id)
+            rig.params[id] = atMax ? astParamInfos[id].maxValue : astParamInfos[id].minValue;
+        for (int round = 0; round < 20; ++round) {
+            const std::vector<float> out = rig.Render(in, 512);
+            for (float v : out)
+                ASSERT_TRUE(std::isfinite(v)) << atMax;
+        }
+    }
+}
+
+TEST(KernelMending, NonFiniteInputStaysInsideTheRing)
+{
+    EngineRig rig(44100.f);
+    rig.SetPreset(10);
+    std::vector<float> in = Sine(300.0, 44100.0, 8000);
+    in[100] = std::numeric_limits<float>::quiet_NaN();
+    in[2000] = std::numeric_limits<float>::infinity();
+    in[3000] = -1e38f;
+    rig.Render(in);
+    const CMarrowfinKernel::State& st = rig.kernel.state();
+    EXPECT_GE(st.period, 1u);
+    EXPECT_LE(st.period, 1023u);
+    EXPECT_LT(st.readStart, kMarrowfinRingFrames);
+    EXPECT_LT(rig.kernel.writeIndex(), kMarrowfinRingFrames);
+
+    // Huge but finite input gives finite output.
+    EngineRig loud(44100.f);
+    std::vector<float> big = Sine(300.0, 44100.0, 8000);
+    for (float& v : big)
+        v *= 1e30f;
+    for (float v : loud.Render(big))
+        ASSERT_TRUE(std::isfinite(v));
+}
+
+TEST(KernelFormat, RefusesInterleavedBuffersAndOversizedBlocksWithoutChangingState)
+{
+    EngineRig rig(44100.f, 64);
+    ComputeBlockControl(rig.params, rig.fs, 64, rig.block);
+    std::vector<float> in(128, 0.25f), out(128, 7.f);
+    bool silence = true;
+    try {
+        rig.kernel.Process(in.data(), out.data(), 64, 2, silence);
+        FAIL() << "two channels accepted";
+    } catch (OSStatus status) {
+        EXPECT_EQ(status, kAudioUnitErr_FormatNotSupported);
+    }
+    EXPECT_THROW(rig.kernel.Process(in.data(), out.data(), 65, 1, silence), OSStatus);
+    EXPECT_TRUE(silence);
+    EXPECT_EQ(out[0], 7.f);
+    EXPECT_EQ(rig.kernel.writeIndex(), 0u);
+    EXPECT_EQ(rig.kernel.state().countdown, 0u);
+
+    rig.kernel.Process(in.data(), out.data(), 64, 1, silence);
+    EXPECT_FALSE(silence);  // never declared silent
+    EXPECT_EQ(rig.kernel.writeIndex(), 64u);
+}
+
+}  // namespace
