@@ -35,13 +35,34 @@ bool ReadVarLen(const std::vector<uint8_t>& d, size_t& pos, size_t end, uint32_t
     return false;  // longer than four bytes: malformed
 }
 
-// Walks one track's events from `begin` to `end` and returns where the last complete,
-// well-formed event ends; `sawEnd` tells whether it was an end-of-track event.
-size_t LastCompleteEvent(const std::vector<uint8_t>& d, size_t begin, size_t end, bool& sawEnd) {
-    sawEnd = false;
+void AppendVarLen(std::vector<uint8_t>& out, uint32_t v) {
+    uint8_t bytes[5];
+    int n = 0;
+    do {
+        bytes[n++] = uint8_t(v & 0x7F);
+        v >>= 7;
+    } while (v && n < 5);
+    while (n > 1) out.push_back(uint8_t(bytes[--n] | 0x80));
+    out.push_back(bytes[0]);
+}
+
+// Re-encodes one track's events from `begin` to `end` into `out`: every complete, well-formed
+// event with an explicit status byte (no running status), sysex continuation packets (F7)
+// dropped with their time kept, and an end-of-track event at the end. Stops at the first
+// event that is cut off or malformed, so nothing is made up from missing bytes.
+void CleanTrack(const std::vector<uint8_t>& d, size_t begin, size_t end, std::vector<uint8_t>& out) {
     size_t pos = begin;
-    size_t good = begin;
     uint8_t running = 0;
+    uint32_t pendingDelta = 0;  // time of dropped events, carried to the next one kept
+    auto emit = [&](uint32_t delta, uint8_t status, size_t dataBegin, size_t dataEnd, bool withLength,
+                    uint8_t metaType) {
+        AppendVarLen(out, std::min<uint64_t>(uint64_t(pendingDelta) + delta, 0x0FFFFFFF));
+        pendingDelta = 0;
+        out.push_back(status);
+        if (status == 0xFF) out.push_back(metaType);
+        if (withLength) AppendVarLen(out, uint32_t(dataEnd - dataBegin));
+        out.insert(out.end(), d.begin() + dataBegin, d.begin() + dataEnd);
+    };
     while (pos < end) {
         uint32_t delta;
         if (!ReadVarLen(d, pos, end, delta) || pos >= end) break;
@@ -56,20 +77,25 @@ size_t LastCompleteEvent(const std::vector<uint8_t>& d, size_t begin, size_t end
             if (pos >= end) break;
             uint8_t type = d[pos++];
             uint32_t length;
-            if (!ReadVarLen(d, pos, end, length) || length > end - pos) break;
-            pos += length;
+            if (!ReadVarLen(d, pos, end, length) || length > end - pos || type >= 0x80) break;
             running = 0;
-            good = pos;
-            if (type == 0x2F) {
-                sawEnd = true;
-                break;
+            if (type == 0x2F) break;  // written below
+            // Tempo changes must be three bytes; a damaged one is dropped rather than guessed at.
+            if (type == 0x51 && length != 3) {
+                pendingDelta += delta;
+            } else {
+                emit(delta, 0xFF, pos, pos + length, true, type);
             }
+            pos += length;
         } else if (status == 0xF0 || status == 0xF7) {
             uint32_t length;
             if (!ReadVarLen(d, pos, end, length) || length > end - pos) break;
-            pos += length;
             running = 0;
-            good = pos;
+            if (status == 0xF0)
+                emit(delta, 0xF0, pos, pos + length, true, 0);
+            else
+                pendingDelta += delta;
+            pos += length;
         } else if (status >= 0xF0) {
             break;  // system common and real-time messages have no place in a file
         } else {
@@ -78,12 +104,12 @@ size_t LastCompleteEvent(const std::vector<uint8_t>& d, size_t begin, size_t end
             bool valid = true;
             for (size_t i = 0; i < dataBytes; ++i) valid = valid && !(d[pos + i] & 0x80);
             if (!valid) break;
+            emit(delta, status, pos, pos + dataBytes, false, 0);
             pos += dataBytes;
             running = status;
-            good = pos;
         }
     }
-    return good;
+    out.insert(out.end(), {0x00, 0xFF, 0x2F, 0x00});
 }
 
 // libsmf reports through glib's log; keep the last message for our own error line.
@@ -109,6 +135,8 @@ std::vector<uint8_t> SanitizeMidiFile(const std::vector<uint8_t>& d, const std::
     const uint32_t headerLength = ReadBE32(&d[4]);
     const uint16_t format = ReadBE16(&d[8]);
     const uint16_t division = ReadBE16(&d[12]);
+    // libsmf reads formats 0 and 1 only (and leaks on the others).
+    if (format == 2) throw Failure("cannot read MIDI file " + what + ": format 2 (independent sequences) is not supported");
     if (format > 2) throw Failure("cannot read MIDI file " + what + ": unknown format " + std::to_string(format));
     if (division & 0x8000)
         throw Failure("cannot read MIDI file " + what + ": SMPTE time division is not supported");
@@ -125,10 +153,8 @@ std::vector<uint8_t> SanitizeMidiFile(const std::vector<uint8_t>& d, const std::
         const size_t end = size_t(std::min<uint64_t>(begin + declared, d.size()));
         pos = end;
         if (!isTrack) continue;  // unknown chunks are skipped, as the format asks
-        bool sawEnd = false;
-        size_t good = LastCompleteEvent(d, begin, end, sawEnd);
-        std::vector<uint8_t> track(d.begin() + begin, d.begin() + good);
-        if (!sawEnd) track.insert(track.end(), {0x00, 0xFF, 0x2F, 0x00});
+        std::vector<uint8_t> track;
+        CleanTrack(d, begin, end, track);
         tracks.push_back(std::move(track));
     }
     if (tracks.empty()) throw Failure("cannot read MIDI file " + what + ": it has no tracks");

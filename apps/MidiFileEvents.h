@@ -22,10 +22,11 @@ std::vector<MidiFileEvent> ReadMidiFile(const std::string& path, double sampleRa
 std::vector<MidiFileEvent> ParseMidiFile(const std::vector<uint8_t>& data, const std::string& name,
                                          double sampleRate);
 
-// Checks the chunk structure and every event of `data` and returns a copy that libsmf can read
-// safely: track lengths that match the bytes present, each track cut after its last complete
-// event and closed with an end-of-track event. Throws AppError when the header is not that of
-// a standard MIDI file.
+// Checks the chunk structure and every event of `data` and returns a re-encoded copy that
+// libsmf reads safely (it trusts declared lengths and asserts on some events): track lengths
+// that match the bytes present, explicit status bytes, no sysex continuation packets, each
+// track cut after its last whole event and closed with an end-of-track event. Throws AppError
+// when the header is not that of a standard MIDI file.
 std::vector<uint8_t> SanitizeMidiFile(const std::vector<uint8_t>& data, const std::string& name);
 
 }  // namespace marrowfin
