@@ -1,0 +1,377 @@
+// The effect unit through the component interface, as a host sees it: parameter descriptions,
+// value strings, presets, state, the OSC port rule, render wrapper, properties and MIDI.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "effect/MarrowfinParameters.h"
+#include "effect/VoskMarrowfin.h"
+#include "effect/VoskMarrowfinEntry.h"
+#include "hostframework/ClassInfoFile.h"
+#include "hostframework/RunLoop.h"
+#include "osc/Preferences.h"
+#include "tests/support/TestHost.h"
+
+namespace {
+
+using TB::Channels;
+using TB::TestHost;
+
+class VoskMarrowfinTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Keep the user's preferences and scripts out of the tests.
+        char dataTemplate[] = "/tmp/marrowfin-unit-XXXXXX";
+        m_dir = mkdtemp(dataTemplate);
+        setenv("XDG_DATA_HOME", (m_dir + "/data").c_str(), 1);
+        setenv("XDG_DATA_DIRS", (m_dir + "/local").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (m_dir + "/config").c_str(), 1);
+        ASSERT_EQ(noErr, m_host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription));
+    }
+    void TearDown() override {
+        m_host.Close();
+        std::string command = "rm -rf '" + m_dir + "'";
+        ASSERT_EQ(0, std::system(command.c_str()));
+    }
+    VoskMarrowfin& Unit() {
+        return *dynamic_cast<VoskMarrowfin*>(
+            static_cast<ComponentBase*>(GetComponentInstanceStorage(m_host.Unit())));
+    }
+    void Start(double rate, UInt32 channels, UInt32 maxFrames = 1024) {
+        ASSERT_EQ(noErr, m_host.SetFormat(rate, channels));
+        ASSERT_EQ(noErr, m_host.SetMaxFrames(maxFrames));
+        ASSERT_EQ(noErr, m_host.Initialize());
+    }
+
+    std::string m_dir;
+    TestHost m_host;
+};
+
+Channels Sine(UInt32 channels, UInt32 frames, double freq, double rate, float amp = 0.5f) {
+    Channels out(channels, std::vector<float>(frames));
+    for (UInt32 c = 0; c < channels; ++c)
+        for (UInt32 i = 0; i < frames; ++i) out[c][i] = amp * float(std::sin(2 * M_PI * freq * i / rate));
+    return out;
+}
+
+TEST_F(VoskMarrowfinTest, ParameterDescriptionsMatchTheTable) {
+    std::vector<AudioUnitParameterID> list = m_host.ParameterList();
+    ASSERT_EQ(40u, list.size());
+    for (UInt32 id = 0; id < kNumParams; ++id) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(id, list[id]);
+        AudioUnitParameterInfo info;
+        ASSERT_EQ(noErr, m_host.GetParameterInfo(id, info));
+        EXPECT_STREQ(astParamInfos[id].name, info.name);
+        EXPECT_EQ(astParamInfos[id].name, TB::CFToString(info.cfNameString));
+        EXPECT_EQ(astParamInfos[id].unit, info.unit);
+        EXPECT_EQ(astParamInfos[id].minValue, info.minValue);
+        EXPECT_EQ(astParamInfos[id].maxValue, info.maxValue);
+        EXPECT_EQ(astParamInfos[id].defaultValue, info.defaultValue);
+        UInt32 flags = kAudioUnitParameterFlag_Global | kAudioUnitParameterFlag_IsReadable |
+                       kAudioUnitParameterFlag_IsWritable | kAudioUnitParameterFlag_HasCFNameString;
+        if (id == 11 || id == 18 || id == 27 || id == 39) flags |= kAudioUnitParameterFlag_ValuesHaveStrings;
+        EXPECT_EQ(flags, info.flags);
+        EXPECT_EQ(astParamInfos[id].defaultValue, m_host.Parameter(id)) << "fresh instance holds the default";
+    }
+    AudioUnitParameterInfo info;
+    EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.GetParameterInfo(40, info));
+    EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.GetParameterInfo(0, info, kAudioUnitScope_Input));
+    EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.SetParameter(40, 1.f));
+
+    SInt32 number = 99;
+    std::string name;
+    ASSERT_EQ(noErr, m_host.GetPresentPreset(number, name));
+    EXPECT_EQ(0, number);
+    EXPECT_EQ("Defaults", name);
+}
+
+// Asks property 33 for the string of (id, value); "<null>" when none is given.
+std::string ValueString(TestHost& host, AudioUnitParameterID id, const float* value, OSStatus* err = nullptr) {
+    AudioUnitParameterStringFromValue request = {id, value, CFSTR("garbage")};
+    OSStatus result = host.GetProperty(kAudioUnitProperty_ParameterStringFromValue, request);
+    if (err) *err = result;
+    std::string text = request.outString ? TB::CFToString(request.outString) : "<null>";
+    if (request.outString) CFRelease(request.outString);
+    return text;
+}
+
+TEST_F(VoskMarrowfinTest, ValueStrings) {
+    UInt32 size = 0;
+    Boolean writable = true;
+    ASSERT_EQ(noErr, m_host.GetPropertyInfo(kAudioUnitProperty_ParameterStringFromValue, 0, 0, &size, &writable));
+    EXPECT_EQ(24u, size);
+    EXPECT_FALSE(writable);
+
+    const struct {
+        AudioUnitParameterID id;
+        float value;
+        const char* text;
+    } cases[] = {
+        {27, 0.996f, "Low"}, {27, 0.994f, "<null>"}, {27, -0.003f, "Thru"}, {27, 4.f, "Thru"}, {27, 2.5f, "<null>"},
+        {27, 2.f, "Band"},   {27, 3.f, "High"},      {18, 0.f, "Track"},    {18, 0.0001f, "<null>"},
+        {11, 0.f, "Off"},    {11, 1.f, "<null>"},    {39, 0.f, "Off"},      {39, 5.f, "<null>"},
+        {27, NAN, "<null>"}, {27, 1e30f, "<null>"},
+    };
+    for (const auto& c : cases) {
+        OSStatus err = -1;
+        EXPECT_EQ(c.text, ValueString(m_host, c.id, &c.value, &err)) << c.id << " " << c.value;
+        EXPECT_EQ(noErr, err);
+    }
+    // No value pointer: the current value.
+    ASSERT_EQ(noErr, m_host.SetParameter(27, 3.f));
+    EXPECT_EQ("High", ValueString(m_host, 27, nullptr));
+
+    OSStatus err = noErr;
+    const float one = 1.f;
+    EXPECT_EQ("<null>", ValueString(m_host, 1, &one, &err));
+    EXPECT_EQ(kAudioUnitErr_InvalidParameter, err);
+
+    // LFO shape names through the value-strings property.
+    CFArrayRef names = nullptr;
+    ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_ParameterValueStrings, names, kAudioUnitScope_Global, 33));
+    ASSERT_EQ(5, CFArrayGetCount(names));
+    const char* expected[] = {"Sine", "Tri", "SawUp", "Square", "SawDn"};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(expected[i], TB::CFToString(static_cast<CFStringRef>(CFArrayGetValueAtIndex(names, i))));
+    CFRelease(names);
+    EXPECT_EQ(kAudioUnitErr_InvalidProperty,
+              m_host.GetProperty(kAudioUnitProperty_ParameterValueStrings, names, kAudioUnitScope_Global, 5));
+}
+
+void CollectChange(void* refCon, void*, const AudioUnitParameter* param, AudioUnitParameterValue value) {
+    static_cast<std::vector<std::pair<UInt32, float>>*>(refCon)->push_back({param->mParameterID, value});
+}
+
+TEST_F(VoskMarrowfinTest, FactoryPresetsSetTheirValuesAndNotifyEveryListener) {
+    std::vector<std::string> names = m_host.FactoryPresetNames();
+    ASSERT_EQ(11u, names.size());
+    EXPECT_EQ("Sync To The Max", names[3]);
+    EXPECT_EQ("Madness", names[10]);
+
+    TB::RunLoop loop;
+    std::vector<std::pair<UInt32, float>> changes;
+    AUParameterListenerRef listener = nullptr;
+    ASSERT_EQ(noErr, AUListenerCreate(CollectChange, &changes, &loop, nullptr, 1.f / 30, &listener));
+    for (UInt32 id = 0; id < kNumParams; ++id) {
+        AudioUnitParameter param = m_host.ParameterRef(id);
+        ASSERT_EQ(noErr, AUListenerAddParameter(listener, nullptr, &param));
+    }
+    ASSERT_EQ(noErr, m_host.ChoosePreset(3));
+    loop.RunFor(std::chrono::milliseconds(100));
+    ASSERT_EQ(40u, changes.size());
+    for (UInt32 id = 0; id < kNumParams; ++id) {
+        EXPECT_EQ(id, changes[id].first);
+        EXPECT_EQ(esPresets[3].values[id], changes[id].second);
+    }
+    SInt32 number = -1;
+    std::string name;
+    ASSERT_EQ(noErr, m_host.GetPresentPreset(number, name));
+    EXPECT_EQ(3, number);
+    EXPECT_EQ("Sync To The Max", name);
+    AUListenerDispose(listener);
+
+    for (SInt32 preset = 0; preset < kNumPresets; ++preset) {
+        ASSERT_EQ(noErr, m_host.ChoosePreset(preset));
+        for (UInt32 id = 0; id < kNumParams; ++id)
+            ASSERT_EQ(esPresets[preset].values[id], m_host.Parameter(id)) << preset << "/" << id;
+    }
+    // Preset 0 equals the defaults.
+    for (UInt32 id = 0; id < kNumParams; ++id) EXPECT_EQ(astParamInfos[id].defaultValue, esPresets[0].values[id]);
+
+    // Unknown numbers change nothing.
+    ASSERT_EQ(noErr, m_host.ChoosePreset(7));
+    ASSERT_EQ(noErr, m_host.SetParameter(0, 0.25f));
+    EXPECT_EQ(kAudioUnitErr_InvalidPropertyValue, m_host.ChoosePreset(11));
+    EXPECT_NE(noErr, m_host.ChoosePreset(-1));
+    EXPECT_EQ(0.25f, m_host.Parameter(0));
+    ASSERT_EQ(noErr, m_host.GetPresentPreset(number, name));
+    EXPECT_EQ(7, number);
+    EXPECT_EQ("Auto Bassline", name);
+}
+
+TEST_F(VoskMarrowfinTest, StateRoundTripsThroughAPresetFile) {
+    ASSERT_EQ(noErr, m_host.ChoosePreset(10));
+    for (UInt32 id = 0; id < kNumParams; ++id) {
+        if (id == kParam_OSCPortOffset) continue;
+        ASSERT_EQ(noErr, m_host.SetParameter(id, astParamInfos[id].maxValue * 0.375f));
+    }
+    plist_t state = m_host.SaveState();
+    ASSERT_NE(nullptr, state);
+    const std::string path = m_dir + "/state.aupreset";
+    std::string error;
+    ASSERT_EQ(noErr, WriteClassInfoFile(state, path, &error)) << error;
+    plist_free(state);
+
+    TestHost other;
+    ASSERT_EQ(noErr, other.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription));
+    plist_t loaded = ReadClassInfoFile(path, &error);
+    ASSERT_NE(nullptr, loaded) << error;
+    ASSERT_EQ(noErr, other.RestoreState(loaded));
+    plist_free(loaded);
+    for (UInt32 id = 0; id < kNumParams; ++id) EXPECT_EQ(m_host.Parameter(id), other.Parameter(id)) << id;
+    SInt32 number = 0;
+    std::string name;
+    ASSERT_EQ(noErr, other.GetPresentPreset(number, name));
+    EXPECT_EQ(-1, number);
+    EXPECT_EQ("Madness", name);
+}
+
+TEST_F(VoskMarrowfinTest, OSCPortRule) {
+    TB::OSCHelper& osc = Unit().GetOSCHelper();
+    const SInt32 base = g_OSCBasePort;
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 5.9f));
+    EXPECT_EQ(base + 5, osc.GetPort());
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 0.f));
+    EXPECT_EQ(0, osc.GetPort());
+    // Values no port can be made of turn remote control off.
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 7.f));
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, NAN));
+    EXPECT_EQ(0, osc.GetPort());
+    // Other scopes have no side effect.
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 3.f));
+    m_host.SetParameter(kParam_OSCPortOffset, 9.f, kAudioUnitScope_Input);
+    EXPECT_EQ(base + 3, osc.GetPort());
+
+    // A restored state re-applies the rule; a refused one leaves everything as it was.
+    plist_t withZero = m_host.SaveState();
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 0.f));
+    plist_free(withZero);
+    withZero = m_host.SaveState();
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 4.f));
+    EXPECT_EQ(base + 4, osc.GetPort());
+    plist_t foreign = plist_copy(withZero);
+    plist_dict_set_item(foreign, "subtype", plist_new_uint(FourCC("Othr")));
+    EXPECT_EQ(kAudioUnitErr_InvalidPropertyValue, m_host.RestoreState(foreign));
+    EXPECT_EQ(base + 4, osc.GetPort());
+    EXPECT_EQ(4.f, m_host.Parameter(kParam_OSCPortOffset));
+    ASSERT_EQ(noErr, m_host.RestoreState(withZero));
+    EXPECT_EQ(0, osc.GetPort());
+    plist_free(foreign);
+    plist_free(withZero);
+
+    // Choosing a preset applies it too (every preset has offset 0).
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 2.f));
+    ASSERT_EQ(noErr, m_host.ChoosePreset(3));
+    EXPECT_EQ(0, osc.GetPort());
+}
+
+TEST_F(VoskMarrowfinTest, LatencyAndRepeatedTimeStamps) {
+    Start(44100, 1);
+    Float64 latency = -1;
+    ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_Latency, latency));
+    EXPECT_EQ(0.0, latency);
+    Channels input = Sine(1, 512, 441, 44100), output;
+    ASSERT_EQ(noErr, m_host.Render(512, input, output));
+    ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_Latency, latency));
+    EXPECT_EQ(Float64(882.f / 44100.f), latency);
+    EXPECT_NEAR(0.02, latency, 1e-7);
+
+    // The same time stamp again: no new pull of the input, but the block control advances.
+    const float phase = Unit().GetBlock().lfo.pitchLfoPhase;
+    const UInt32 pulls = m_host.InputPulls();
+    Channels again;
+    m_host.RepeatNextTimeStamp();
+    ASSERT_EQ(noErr, m_host.Render(512, input, again));
+    EXPECT_EQ(pulls, m_host.InputPulls());
+    EXPECT_EQ(output, again) << "the host gets the block it already has";
+    const float expected = phase + 512.f / 44100.f * 5.f;
+    EXPECT_NEAR(expected - std::floor(expected), Unit().GetBlock().lfo.pitchLfoPhase, 1e-6);
+
+    Float64 tail = -1;
+    ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_TailTime, tail));
+    EXPECT_EQ(0.0, tail);
+    UInt32 version = GetComponentVersion(m_host.Unit());
+    EXPECT_EQ(0x00010100u, version);
+}
+
+TEST_F(VoskMarrowfinTest, DryLevelAloneDelaysTheInputByTheWindow) {
+    Start(48000, 2, 512);
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_WetLevel, 0.f));
+    ASSERT_EQ(noErr, m_host.SetParameter(kParam_DryLevel, 1.f));
+    Channels input = Sine(2, 4800, 220, 48000), output;
+    for (UInt32 i = 0; i < 4800; ++i) input[1][i] = -0.25f * input[1][i];
+    ASSERT_EQ(noErr, m_host.Process(input, 480, output));
+    for (UInt32 c = 0; c < 2; ++c)
+        for (UInt32 i = 0; i < 4800; ++i)
+            ASSERT_EQ(i < 960 ? 0.f : input[c][i - 960], output[c][i]) << c << "/" << i;
+
+    // Both channels lock and fill their half of the editor record; its address is property 64001.
+    DataToGui* gui = nullptr;
+    ASSERT_EQ(noErr, m_host.GetProperty(kMarrowfinProperty_DataToGui, gui));
+    ASSERT_EQ(&Unit().GetDataToGui(), gui);
+    EXPECT_GT(gui->frequency[0], 100.f);
+    EXPECT_GT(gui->frequency[1], 100.f);
+    EXPECT_FALSE(gui->noLock[0]);
+    EXPECT_EQ(0u, gui->reserved);
+}
+
+TEST_F(VoskMarrowfinTest, MonoFillsOnlyTheFirstHalfOfTheEditorRecord) {
+    Start(44100, 1);
+    Channels input = Sine(1, 8820, 441, 44100), output;
+    ASSERT_EQ(noErr, m_host.Process(input, 441, output));
+    const DataToGui& gui = Unit().GetDataToGui();
+    EXPECT_NEAR(441.f, gui.frequency[0], 20.f);
+    EXPECT_GT(gui.peak[0], 0.f);
+    EXPECT_EQ(0.f, gui.frequency[1]);
+    EXPECT_EQ(0.f, gui.peak[1]);
+    EXPECT_EQ(0.f, gui.envelope[1]);
+
+    Unit().GetLuaHelper().setGUIBoolValue(3, 5);
+    EXPECT_TRUE(gui.guiBool[3]);
+    EXPECT_EQ(1, Unit().GetLuaHelper().getGUIBoolValue(3));
+    Unit().GetLuaHelper().setGUIBoolValue(3, 0);
+    EXPECT_FALSE(gui.guiBool[3]);
+}
+
+TEST_F(VoskMarrowfinTest, AnyStoredValuesKeepTheOutputFinite) {
+    Start(44100, 1, 256);
+    Channels input = Sine(1, 256, 300, 44100), output;
+    const float extremes[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f, 5.f};
+    for (float v : extremes) {
+        for (UInt32 id = 0; id < kNumParams; ++id)
+            if (id != kParam_OSCPortOffset) m_host.SetParameter(id, v);
+        for (int block = 0; block < 20; ++block) {
+            ASSERT_EQ(noErr, m_host.Render(256, input, output));
+            for (float s : output[0]) ASSERT_TRUE(std::isfinite(s)) << "stored value " << v;
+        }
+    }
+    EXPECT_TRUE(std::isnan(m_host.Parameter(0)) || m_host.Parameter(0) == 5.f) << "stored values stay as set";
+}
+
+TEST_F(VoskMarrowfinTest, EditorBundleProperty) {
+    UInt32 size = 0;
+    Boolean writable = true;
+    ASSERT_EQ(noErr, m_host.GetPropertyInfo(kAudioUnitProperty_CocoaUI, 0, 0, &size, &writable));
+    EXPECT_EQ(16u, size);
+    AudioUnitCocoaViewInfo info = {};
+    ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_CocoaUI, info));
+    EXPECT_EQ("ComVoskTestMarfCocoaViewFactory", TB::CFToString(info.mCocoaAUViewClass[0]));
+    UInt8 path[1024];
+    ASSERT_TRUE(CFURLGetFileSystemRepresentation(info.mCocoaAUViewBundleLocation, true, path, sizeof(path)));
+    EXPECT_EQ(0, access((std::string(reinterpret_cast<char*>(path)) + "/midi.lua").c_str(), R_OK));
+    CFRelease(info.mCocoaAUViewBundleLocation);
+
+    TBRegisterBundleIdentifier(kMarrowfinBundleIdentifier, "");
+    EXPECT_EQ(fnfErr, m_host.GetProperty(kAudioUnitProperty_CocoaUI, info));
+    TBRegisterBundleIdentifier(kMarrowfinBundleIdentifier, MARROWFIN_SOURCE_DIR "/resources");
+}
+
+TEST_F(VoskMarrowfinTest, RenderErrorsComeBackFromTheRenderCall) {
+    Channels input = Sine(1, 64, 300, 44100), output;
+    EXPECT_EQ(kAudioUnitErr_Uninitialized, m_host.Render(64, input, output));
+    Start(44100, 1, 128);
+    EXPECT_EQ(kAudioUnitErr_TooManyFramesToProcess, m_host.Render(129, input, output));
+    // Interleaved stereo hands each kernel two channels, which it refuses.
+    ASSERT_EQ(noErr, m_host.Uninitialize());
+    ASSERT_EQ(noErr, m_host.SetFormat(44100, 2, true));
+    ASSERT_EQ(noErr, m_host.Initialize());
+    Channels stereo = Sine(2, 64, 300, 44100);
+    EXPECT_EQ(kAudioUnitErr_FormatNotSupported, m_host.Render(64, stereo, output));
+}
+
+}  // namespace
