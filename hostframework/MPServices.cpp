@@ -86,6 +86,19 @@ OSStatus MPTerminateTask(MPTaskID task, OSStatus) {
     return noErr;
 }
 
+OSStatus MPWaitForTaskEnd(MPTaskID task, Duration timeout) {
+    if (task == nullptr) return kMPInvalidIDErr;
+    if (task->thread.joinable() && task->thread.get_id() == std::this_thread::get_id()) return paramErr;
+    const auto deadline = Deadline(timeout);
+    while (!task->state->done.load(std::memory_order_acquire)) {
+        if (!IsForever(timeout) && std::chrono::steady_clock::now() >= deadline) return kMPTimeoutErr;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (task->thread.joinable()) task->thread.join();
+    delete task;
+    return noErr;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Flag events
 

@@ -34,6 +34,9 @@ OSStatus MPCreateTask(TaskProc entry, void* parameter, UInt32 stackSize, void* n
                       void* terminationParameter2, UInt32 options, MPTaskID* task);
 // Detaches the task's thread (it keeps running until its entry returns) and frees the id.
 OSStatus MPTerminateTask(MPTaskID task, OSStatus terminationStatus);
+// Waits up to `timeout` for the task's entry to return; then joins it and frees the id (noErr).
+// On kMPTimeoutErr the task and its id are untouched (end it with MPTerminateTask).
+OSStatus MPWaitForTaskEnd(MPTaskID task, Duration timeout);
 
 // A 32-bit flag word, initially empty.
 OSStatus MPCreateEvent(MPEventID* event);

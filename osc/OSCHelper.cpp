@@ -103,30 +103,31 @@ void OSCHelper::DestroyTask() {
     MPSetEvent(m_taskEvent, kEventQuit);
     if (m_notifyEvent) MPSetEvent(m_notifyEvent, kEventQuit);
 
-    bool abandoned = false;
-    if (MPWaitOnSemaphore(m_taskDone, m_shutdownTimeout) != noErr) {
-        std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
-        std::fflush(stdout);
-        MPTerminateTask(m_task, kMPTimeoutErr);
-        abandoned = true;
+    const bool abandoned = !EndTask(m_task, m_taskDone);
+    const bool notifyAbandoned = m_notifyTask && !EndTask(m_notifyTask, m_notifyDone);
+    if (abandoned || notifyAbandoned) {
+        // An abandoned task keeps running detached and still waits on these objects: they are
+        // left to it rather than freed under it.
+        m_taskEvent = m_notifyEvent = nullptr;
+        m_taskDone = m_notifyDone = nullptr;
     }
-    if (m_notifyTask && MPWaitOnSemaphore(m_notifyDone, m_shutdownTimeout) != noErr) {
-        std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
-        std::fflush(stdout);
-        MPTerminateTask(m_notifyTask, kMPTimeoutErr);
-        abandoned = true;
-    }
-    // A task that missed the bound keeps running detached and still waits on these objects:
-    // they are left to it rather than freed under it.
-    if (!abandoned) {
-        MPDeleteEvent(m_taskEvent);
-        if (m_notifyEvent) MPDeleteEvent(m_notifyEvent);
-        MPDeleteSemaphore(m_taskDone);
-        if (m_notifyDone) MPDeleteSemaphore(m_notifyDone);
-    }
+    if (m_taskEvent) MPDeleteEvent(m_taskEvent);
+    if (m_notifyEvent) MPDeleteEvent(m_notifyEvent);
+    if (m_taskDone) MPDeleteSemaphore(m_taskDone);
+    if (m_notifyDone) MPDeleteSemaphore(m_notifyDone);
     m_taskEvent = m_notifyEvent = nullptr;
     m_taskDone = m_notifyDone = nullptr;
     m_task = m_notifyTask = nullptr;
+}
+
+bool OSCHelper::EndTask(MPTaskID task, MPSemaphoreID done) {
+    // The semaphore is the task's last step; its thread returns right after.
+    if (MPWaitOnSemaphore(done, m_shutdownTimeout) == noErr && MPWaitForTaskEnd(task, kShutdownTimeout) == noErr)
+        return true;
+    std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
+    std::fflush(stdout);
+    MPTerminateTask(task, kMPTimeoutErr);
+    return false;
 }
 
 OSStatus OSCHelper::Task(void* parameter) {

@@ -112,6 +112,8 @@ private:
     // them when it finally ends.
     OSStatus TaskMain(MPEventID event, MPSemaphoreID done);
     OSStatus NotifyTaskMain(MPEventID event, MPSemaphoreID done);
+    // Host thread: waits for one task's end within the bound; false when it was abandoned.
+    bool EndTask(MPTaskID task, MPSemaphoreID done);
     // Receive task: binds `port`, publishes, runs the receive loop until a break, withdraws.
     void ListenOn(SInt32 port, UInt32 breakGeneration);
     // Any thread: ends the current receive loop, if any.
