@@ -1,0 +1,282 @@
+// The render entry and the effect's render: checks, buffers, kernels, slicing at scheduled
+// parameter events, bypass, in-place, silence and floating-point mode.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "hostframework/DenormalMode.h"
+#include "tests/hostframework/GainTestEffect.h"
+#include "tests/support/TestHost.h"
+
+using namespace gaintest;
+using TB::Channels;
+
+namespace {
+
+GainTestEffect* Unit(TB::TestHost& host) {
+    return static_cast<GainTestEffect*>(static_cast<ComponentBase*>(GetComponentInstanceStorage(host.Unit())));
+}
+
+Channels Ramp(UInt32 channels, UInt32 frames) {
+    Channels in(channels, std::vector<float>(frames));
+    for (UInt32 c = 0; c < channels; ++c)
+        for (UInt32 i = 0; i < frames; ++i) in[c][i] = float(i + 1) + 1000.f * float(c);
+    return in;
+}
+
+class RenderTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr); }
+    TB::TestHost host;
+};
+
+}  // namespace
+
+TEST_F(RenderTest, RefusedBeforeInitialiseAndAboveMaximumFrames) {
+    Channels out;
+    EXPECT_EQ(host.Render(64, Ramp(2, 64), out), kAudioUnitErr_Uninitialized);
+    ASSERT_EQ(host.SetMaxFrames(256), noErr);
+    ASSERT_EQ(host.Initialize(), noErr);
+    EXPECT_EQ(host.SetMaxFrames(512), kAudioUnitErr_Initialized);
+    EXPECT_EQ(host.Render(257, Ramp(2, 257), out), kAudioUnitErr_TooManyFramesToProcess);
+    EXPECT_EQ(host.Render(256, Ramp(2, 256), out), noErr);
+    ASSERT_EQ(host.Uninitialize(), noErr);
+    EXPECT_EQ(host.Render(64, Ramp(2, 64), out), kAudioUnitErr_Uninitialized);
+    EXPECT_EQ(host.SetMaxFrames(0), kAudioUnitErr_InvalidPropertyValue);
+}
+
+TEST_F(RenderTest, KernelsPerChannelOverNullAndHostBuffersAndInterleaved) {
+    for (bool interleaved : {false, true}) {
+        for (bool nullBuffers : {true, false}) {
+            ASSERT_EQ(host.Uninitialize(), noErr);
+            ASSERT_EQ(host.SetFormat(48000, 3, interleaved), noErr);
+            ASSERT_EQ(host.Initialize(), noErr);
+            ASSERT_EQ(host.SetParameter(kGain, 0.5f), noErr);
+            host.SetNullOutputBuffers(nullBuffers);
+            Channels out;
+            ASSERT_EQ(host.Render(100, Ramp(3, 100), out), noErr);
+            ASSERT_EQ(out.size(), 3u);
+            for (UInt32 c = 0; c < 3; ++c)
+                for (UInt32 i = 0; i < 100; i += 33)
+                    EXPECT_EQ(out[c][i], 0.5f * (float(i + 1) + 1000.f * float(c))) << c << " " << i;
+        }
+    }
+    GainTestEffect* unit = Unit(host);
+    ASSERT_EQ(unit->Kernels().size(), 3u);
+    for (UInt32 c = 0; c < 3; ++c) EXPECT_EQ(unit->Kernels()[c]->GetChannelNum(), c);
+}
+
+TEST_F(RenderTest, KernelListFollowsTheChannelCountAcrossInitialisations) {
+    GainTestEffect* unit = Unit(host);
+    ASSERT_EQ(host.SetFormat(44100, 1), noErr);
+    ASSERT_EQ(host.Initialize(), noErr);
+    EXPECT_EQ(unit->Kernels().size(), 1u);
+    ASSERT_EQ(host.Uninitialize(), noErr);
+    EXPECT_TRUE(unit->Kernels().empty());
+    ASSERT_EQ(host.SetFormat(44100, 4), noErr);
+    ASSERT_EQ(host.Initialize(), noErr);
+    EXPECT_EQ(unit->Kernels().size(), 4u);
+    // NewKernel saw the number of kernels already in the list: its channel.
+    EXPECT_EQ(unit->kernelChannelsSeen, (std::vector<int>{0, 0, 1, 2, 3}));
+}
+
+TEST_F(RenderTest, UnequalChannelCountsAreRefusedAtInitialise) {
+    ASSERT_EQ(host.SetStreamFormat(kAudioUnitScope_Input, TB::TestHost::MakeFormat(44100, 1)), noErr);
+    ASSERT_EQ(host.SetStreamFormat(kAudioUnitScope_Output, TB::TestHost::MakeFormat(44100, 2)), noErr);
+    EXPECT_EQ(host.Initialize(), kAudioUnitErr_FormatNotSupported);
+    Channels out;
+    EXPECT_EQ(host.Render(16, Ramp(2, 16), out), kAudioUnitErr_Uninitialized);
+}
+
+TEST_F(RenderTest, BadStreamFormatsAreRefusedAndChangeNothing) {
+    AudioStreamBasicDescription before{};
+    ASSERT_EQ(host.GetStreamFormat(kAudioUnitScope_Output, before), noErr);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double rate : {0.0, -44100.0, nan, inf}) {
+        EXPECT_EQ(host.SetStreamFormat(kAudioUnitScope_Output, TB::TestHost::MakeFormat(rate, 2)),
+                  kAudioUnitErr_FormatNotSupported)
+            << rate;
+        EXPECT_EQ(host.SetProperty(kAudioUnitProperty_SampleRate, rate, kAudioUnitScope_Output),
+                  kAudioUnitErr_FormatNotSupported);
+    }
+    EXPECT_EQ(host.SetStreamFormat(kAudioUnitScope_Output, TB::TestHost::MakeFormat(44100, 0)),
+              kAudioUnitErr_FormatNotSupported);
+    AudioStreamBasicDescription integer = TB::TestHost::MakeFormat(44100, 2);
+    integer.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsNonInterleaved;
+    EXPECT_EQ(host.SetStreamFormat(kAudioUnitScope_Output, integer), kAudioUnitErr_FormatNotSupported);
+    AudioStreamBasicDescription lying = TB::TestHost::MakeFormat(44100, 2, true);
+    lying.mBytesPerFrame = 4;  // interleaved stereo needs 8
+    EXPECT_EQ(host.SetStreamFormat(kAudioUnitScope_Output, lying), kAudioUnitErr_FormatNotSupported);
+    AudioStreamBasicDescription after{};
+    ASSERT_EQ(host.GetStreamFormat(kAudioUnitScope_Output, after), noErr);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+
+    // Formats cannot change while initialised.
+    ASSERT_EQ(host.Initialize(), noErr);
+    EXPECT_EQ(host.SetFormat(96000, 2), kAudioUnitErr_PropertyNotWritable);
+    EXPECT_EQ(host.SetProperty(kAudioUnitProperty_SampleRate, 96000.0, kAudioUnitScope_Output),
+              kAudioUnitErr_PropertyNotWritable);
+}
+
+TEST_F(RenderTest, ScheduledEventsSplitTheSliceAtTheirOffsets) {
+    ASSERT_EQ(host.SetFormat(44100, 1), noErr);
+    ASSERT_EQ(host.Initialize(), noErr);
+    GainTestEffect* unit = Unit(host);
+    // Out of order on purpose: the render sorts them. Two events share offset 64.
+    ASSERT_EQ(host.ScheduleParameters({TB::TestHost::ImmediateEvent(kGain, 0.25f, 96),
+                                       TB::TestHost::ImmediateEvent(kGain, 0.5f, 64),
+                                       TB::TestHost::ImmediateEvent(kOffset, 1.f, 64),
+                                       TB::TestHost::ImmediateEvent(kGain, 2.f, 0)}),
+              noErr);
+    Channels out;
+    ASSERT_EQ(host.Render(128, Ramp(1, 128), out), noErr);
+    ASSERT_EQ(unit->numSlices, 3);
+    EXPECT_EQ(unit->sliceLog[0].frames, 64u);
+    EXPECT_EQ(unit->sliceLog[0].gain, 2.f);
+    EXPECT_EQ(unit->sliceLog[1].frames, 32u);
+    EXPECT_EQ(unit->sliceLog[1].gain, 0.5f);
+    EXPECT_EQ(unit->sliceLog[2].frames, 32u);
+    EXPECT_EQ(unit->sliceLog[2].gain, 0.25f);
+    EXPECT_EQ(out[0][63], 2.f * 64.f);
+    EXPECT_EQ(out[0][64], 0.5f * 65.f + 1.f);
+    EXPECT_EQ(out[0][127], 0.25f * 128.f + 1.f);
+
+    // Events apply to one render only; an event beyond the buffer takes effect after it.
+    unit->numSlices = 0;
+    ASSERT_EQ(host.ScheduleParameters({TB::TestHost::ImmediateEvent(kGain, 1.5f, 500)}), noErr);
+    ASSERT_EQ(host.Render(128, Ramp(1, 128), out), noErr);
+    ASSERT_EQ(unit->numSlices, 1);
+    EXPECT_EQ(unit->sliceLog[0].gain, 0.25f);
+    EXPECT_EQ(host.Parameter(kGain), 1.5f);
+}
+
+TEST_F(RenderTest, ScheduledEventsAreCheckedAndBounded) {
+    ASSERT_EQ(host.Initialize(), noErr);
+    EXPECT_EQ(host.ScheduleParameters({TB::TestHost::ImmediateEvent(kGain, 1.f, 0),
+                                       TB::TestHost::ImmediateEvent(77, 1.f, 0)}),
+              kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(host.ScheduleParameters({TB::TestHost::ImmediateEvent(kGain, 1.f, 0, 0, 5)}),
+              kAudioUnitErr_InvalidElement);
+    std::vector<AudioUnitParameterEvent> many(AUBase::kMaxScheduledEvents,
+                                              TB::TestHost::ImmediateEvent(kGain, 0.75f, 3));
+    EXPECT_EQ(host.ScheduleParameters(many), noErr);
+    EXPECT_EQ(host.ScheduleParameters({TB::TestHost::ImmediateEvent(kGain, 1.f, 0)}),
+              kAudioUnitErr_CannotDoInCurrentContext);
+    Channels out;
+    ASSERT_EQ(host.Render(8, Ramp(2, 8), out), noErr);
+    EXPECT_EQ(out[0][2], 1.f * 3.f);
+    EXPECT_EQ(out[0][3], 0.75f * 4.f);
+    // The render emptied the list: room again.
+    EXPECT_EQ(host.ScheduleParameters({TB::TestHost::ImmediateEvent(kGain, 1.f, 0)}), noErr);
+}
+
+TEST_F(RenderTest, BypassCopiesTheInputAndTurningItOffResets) {
+    ASSERT_EQ(host.Initialize(), noErr);
+    GainTestEffect* unit = Unit(host);
+    ASSERT_EQ(host.SetParameter(kGain, 0.f), noErr);
+    EXPECT_EQ(host.SetPropertyRaw(kAudioUnitProperty_BypassEffect, 0, 0, "\1", 1), kAudioUnitErr_InvalidPropertyValue);
+    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_BypassEffect, UInt32(1)), noErr);
+    Channels in = Ramp(2, 32), out;
+    ASSERT_EQ(host.Render(32, in, out), noErr);
+    EXPECT_EQ(out, in);
+    const int resets = unit->resets;
+    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_BypassEffect, UInt32(0)), noErr);
+    EXPECT_EQ(unit->resets, resets + 1);
+    ASSERT_EQ(host.Render(32, in, out), noErr);
+    EXPECT_EQ(out[1][5], 0.f);
+    UInt32 bypass = 9;
+    ASSERT_EQ(host.GetProperty(kAudioUnitProperty_BypassEffect, bypass), noErr);
+    EXPECT_EQ(bypass, 0u);
+}
+
+TEST_F(RenderTest, InPlaceProcessingHandsTheHostTheProcessedInput) {
+    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_InPlaceProcessing, UInt32(1)), noErr);
+    ASSERT_EQ(host.Initialize(), noErr);
+    ASSERT_EQ(host.SetParameter(kGain, 2.f), noErr);
+    Channels out;
+    ASSERT_EQ(host.Render(16, Ramp(2, 16), out), noErr);
+    EXPECT_EQ(out[1][3], 2.f * 1004.f);
+    host.SetNullOutputBuffers(false);
+    ASSERT_EQ(host.Render(16, Ramp(2, 16), out), noErr);
+    EXPECT_EQ(out[0][15], 32.f);
+}
+
+TEST_F(RenderTest, InputFromAConnectedUnitAndNoSourceIsAnError) {
+    TB::TestHost source;
+    ASSERT_EQ(source.Open(GainTestEffectEntry, kDescription), noErr);
+    TB::TestHost bare;
+    ASSERT_EQ(bare.Open(GainTestEffectEntry, kDescription, false), noErr);
+    ASSERT_EQ(bare.Initialize(), noErr);
+    Channels out;
+    EXPECT_EQ(bare.Render(16, Ramp(2, 16), out), kAudioUnitErr_NoConnection);
+
+    // The source's input callback is the source host's, so render through the source host's
+    // input: connect `bare` to `source`, and feed `source` from its own host.
+    ASSERT_EQ(source.Initialize(), noErr);
+    ASSERT_EQ(source.SetParameter(kGain, 3.f), noErr);
+    AudioUnitConnection connection{source.Unit(), 0, 0};
+    ASSERT_EQ(bare.Uninitialize(), noErr);
+    ASSERT_EQ(bare.SetProperty(kAudioUnitProperty_MakeConnection, connection, kAudioUnitScope_Input), noErr);
+    ASSERT_EQ(bare.Initialize(), noErr);
+    ASSERT_EQ(bare.SetParameter(kGain, 0.5f), noErr);
+    // Without input from the source's host the source renders silence-in: gain x 0 = 0;
+    // a source offset shows that the source really ran.
+    ASSERT_EQ(source.SetParameter(kOffset, 1.f), noErr);
+    ASSERT_EQ(bare.Render(16, Ramp(2, 16), out), noErr);
+    EXPECT_EQ(out[0][7], 0.5f);
+    EXPECT_EQ(source.InputPulls(), 1u);
+}
+
+TEST_F(RenderTest, FlushToZeroIsOnDuringTheRenderAndRestoredAfter) {
+    ASSERT_EQ(host.Initialize(), noErr);
+    const uint32_t before = ScopedDenormalsOff::CurrentMode();
+    Channels out;
+    ASSERT_EQ(host.Render(16, Ramp(2, 16), out), noErr);
+    const uint32_t bits = ScopedDenormalsOff::kFlushToZero | ScopedDenormalsOff::kDenormalsAreZero;
+    EXPECT_EQ(Unit(host)->renderMode & bits, bits);
+    EXPECT_EQ(ScopedDenormalsOff::CurrentMode(), before);
+}
+
+TEST_F(RenderTest, SilentInputReachesKernelsOnlyAfterTheTailAndSilentOutputIsZeroed) {
+    ASSERT_EQ(host.SetFormat(1000, 1), noErr);
+    GainTestEffect* unit = Unit(host);
+    unit->tailSeconds = 0.1;  // 100 frames
+    unit->kernelsReportSilence = true;
+    ASSERT_EQ(host.Initialize(), noErr);
+    ASSERT_EQ(host.SetParameter(kOffset, 0.5f), noErr);
+    Channels out;
+    ASSERT_EQ(host.Render(64, Ramp(1, 64), out), noErr);  // sound: arms the countdown
+    EXPECT_FALSE(unit->lastSilenceOffered);
+    host.SetInputSilentFlag(true);
+    ASSERT_EQ(host.Render(64, Ramp(1, 64), out), noErr);
+    EXPECT_FALSE(unit->lastSilenceOffered);
+    EXPECT_EQ(out[0][0], 1.5f);  // a kernel that did not report silence keeps its output
+    ASSERT_EQ(host.Render(64, Ramp(1, 64), out), noErr);
+    EXPECT_FALSE(unit->lastSilenceOffered);
+    ASSERT_EQ(host.Render(64, Ramp(1, 64), out), noErr);
+    EXPECT_TRUE(unit->lastSilenceOffered);
+    // The kernel left the flag set: the output is flagged silent and zeroed.
+    EXPECT_TRUE(host.LastRenderFlags() & kAudioUnitRenderAction_OutputIsSilence);
+    EXPECT_EQ(out[0][0], 0.f);
+}
+
+TEST_F(RenderTest, RenderNotificationsSurroundTheRender) {
+    static std::vector<UInt32> seen;
+    seen.clear();
+    AURenderCallback notify = [](void*, AudioUnitRenderActionFlags* flags, const AudioTimeStamp*, UInt32, UInt32,
+                                 AudioBufferList*) -> OSStatus {
+        seen.push_back(*flags & (kAudioUnitRenderAction_PreRender | kAudioUnitRenderAction_PostRender));
+        return noErr;
+    };
+    ASSERT_EQ(AudioUnitAddRenderNotify(host.Unit(), notify, nullptr), noErr);
+    ASSERT_EQ(host.Initialize(), noErr);
+    Channels out;
+    ASSERT_EQ(host.Render(8, Ramp(2, 8), out), noErr);
+    EXPECT_EQ(seen, (std::vector<UInt32>{kAudioUnitRenderAction_PreRender, kAudioUnitRenderAction_PostRender}));
+    ASSERT_EQ(AudioUnitRemoveRenderNotify(host.Unit(), notify, nullptr), noErr);
+    ASSERT_EQ(host.Render(8, Ramp(2, 8), out), noErr);
+    EXPECT_EQ(seen.size(), 2u);
+}

@@ -1,0 +1,327 @@
+// Task, event and lock services; the run loop; parameter listeners and the other parameter
+// services; reference-counted values and bundles.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "hostframework/AUParameterServices.h"
+#include "hostframework/MPServices.h"
+#include "hostframework/RunLoop.h"
+#include "tests/hostframework/GainTestEffect.h"
+#include "tests/support/TestHost.h"
+
+using namespace gaintest;
+using namespace std::chrono_literals;
+
+TEST(MPServices, FlagEventsReturnAndClearEveryBitSetSinceTheLastWait) {
+    MPEventID event = nullptr;
+    ASSERT_EQ(MPCreateEvent(&event), noErr);
+    MPEventFlags flags = 0xFFFF;
+    EXPECT_EQ(MPWaitForEvent(event, &flags, kDurationImmediate), kMPTimeoutErr);
+    EXPECT_EQ(flags, 0u);
+    MPSetEvent(event, 0x1);
+    MPSetEvent(event, 0x4);
+    MPSetEvent(event, 0x1);
+    EXPECT_EQ(MPWaitForEvent(event, &flags, 33), noErr);
+    EXPECT_EQ(flags, 0x5u);
+    EXPECT_EQ(MPWaitForEvent(event, &flags, 20), kMPTimeoutErr);
+
+    // A waiter without limit wakes for a set from another thread.
+    std::thread setter([event] {
+        std::this_thread::sleep_for(10ms);
+        MPSetEvent(event, 0x10);
+    });
+    EXPECT_EQ(MPWaitForEvent(event, &flags, kDurationForever), noErr);
+    EXPECT_EQ(flags, 0x10u);
+    setter.join();
+    EXPECT_EQ(MPDeleteEvent(event), noErr);
+}
+
+TEST(MPServices, SemaphoreWaitIsBoundedAndSignalsAreCapped) {
+    MPSemaphoreID sem = nullptr;
+    ASSERT_EQ(MPCreateSemaphore(1, 0, &sem), noErr);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(MPWaitOnSemaphore(sem, 30), kMPTimeoutErr);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 29ms);
+    EXPECT_EQ(MPSignalSemaphore(sem), noErr);
+    EXPECT_EQ(MPSignalSemaphore(sem), kMPInsufficientResourcesErr);  // maximum 1
+    EXPECT_EQ(MPWaitOnSemaphore(sem, 0), noErr);
+    EXPECT_EQ(MPWaitOnSemaphore(sem, 0), kMPTimeoutErr);
+    EXPECT_EQ(MPDeleteSemaphore(sem), noErr);
+    EXPECT_EQ(MPCreateSemaphore(1, 2, &sem), paramErr);
+}
+
+TEST(MPServices, CriticalRegionsAreReentrantAndExclusive) {
+    MPCriticalRegionID region = nullptr;
+    ASSERT_EQ(MPCreateCriticalRegion(&region), noErr);
+    ASSERT_EQ(MPEnterCriticalRegion(region, kDurationForever), noErr);
+    ASSERT_EQ(MPEnterCriticalRegion(region, kDurationForever), noErr);  // the holder enters again
+
+    std::atomic<int> other{0};
+    std::thread contender([&] {
+        other = MPEnterCriticalRegion(region, kDurationImmediate) == kMPTimeoutErr ? 1 : 2;
+        EXPECT_EQ(MPExitCriticalRegion(region), kMPInsufficientResourcesErr);  // not the holder
+        ASSERT_EQ(MPEnterCriticalRegion(region, kDurationForever), noErr);
+        other = 3;
+        MPExitCriticalRegion(region);
+    });
+    while (other == 0) std::this_thread::yield();
+    EXPECT_EQ(other.load(), 1);
+    ASSERT_EQ(MPExitCriticalRegion(region), noErr);
+    std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(other.load(), 1);  // still held once
+    ASSERT_EQ(MPExitCriticalRegion(region), noErr);
+    contender.join();
+    EXPECT_EQ(other.load(), 3);
+
+    // Counting under the region from several threads loses nothing.
+    int counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 2000; ++i) {
+                MPEnterCriticalRegion(region, kDurationForever);
+                MPEnterCriticalRegion(region, kDurationForever);
+                ++counter;
+                MPExitCriticalRegion(region);
+                MPExitCriticalRegion(region);
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter, 8000);
+    EXPECT_EQ(MPDeleteCriticalRegion(region), noErr);
+}
+
+TEST(MPServices, TasksRunOnTheirOwnThreadAndUpTimeIsMonotonic) {
+    struct Ctx {
+        MPSemaphoreID done;
+        std::thread::id id;
+    } ctx{};
+    ASSERT_EQ(MPCreateSemaphore(1, 0, &ctx.done), noErr);
+    MPTaskID task = nullptr;
+    const AbsoluteTime t0 = UpTime();
+    ASSERT_EQ(MPCreateTask(
+                  [](void* p) -> OSStatus {
+                      auto* c = static_cast<Ctx*>(p);
+                      c->id = std::this_thread::get_id();
+                      MPSignalSemaphore(c->done);
+                      return noErr;
+                  },
+                  &ctx, 0, nullptr, nullptr, nullptr, 0, &task),
+              noErr);
+    EXPECT_EQ(MPWaitOnSemaphore(ctx.done, 10000), noErr);
+    EXPECT_NE(ctx.id, std::this_thread::get_id());
+    EXPECT_EQ(MPTerminateTask(task, noErr), noErr);
+    const Nanoseconds elapsed = AbsoluteToNanoseconds(SubAbsoluteFromAbsolute(UpTime(), t0));
+    EXPECT_GT(elapsed.value, 0u);
+    EXPECT_EQ(SubAbsoluteFromAbsolute(t0, UpTime()).value, 0u);
+    MPDeleteSemaphore(ctx.done);
+}
+
+TEST(RunLoop, TimersPostsAndStop) {
+    TB::RunLoop loop;
+    std::vector<std::string> log;
+    int repeats = 0;
+    TB::RunLoop::TimerID repeating = 0;
+    loop.AddTimer(0.02, 0, [&](TB::RunLoop::TimerID id) {
+        EXPECT_FALSE(loop.HasTimer(id));  // a one-shot timer is removed before it runs
+        log.push_back("once");
+    });
+    repeating = loop.AddTimer(0.005, 0.005, [&](TB::RunLoop::TimerID id) {
+        EXPECT_EQ(TB::RunLoop::Current(), &loop);
+        if (++repeats == 3) {
+            EXPECT_TRUE(loop.RemoveTimer(id));
+        }
+    });
+    loop.Post([&] { log.push_back("posted"); });
+    loop.AddTimer(0.06, 0, [&](TB::RunLoop::TimerID) { loop.Stop(); });
+    EXPECT_EQ(TB::RunLoop::Current(), nullptr);
+    loop.Run();
+    EXPECT_EQ(log, (std::vector<std::string>{"posted", "once"}));
+    EXPECT_EQ(repeats, 3);
+    EXPECT_FALSE(loop.HasTimer(repeating));
+    EXPECT_FALSE(loop.RemoveTimer(repeating));
+
+    // Stop before Run: the next Run returns at once. RunFor returns when its time is up.
+    loop.Stop();
+    const auto start = std::chrono::steady_clock::now();
+    loop.Run();
+    loop.RunFor(20ms);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 19ms);
+    EXPECT_LT(took, 2s);
+
+    // Post and Stop from another thread.
+    std::thread other([&] {
+        loop.Post([&] { log.push_back("from other"); });
+        loop.Post([&] { loop.Stop(); });
+    });
+    loop.Run();
+    other.join();
+    EXPECT_EQ(log.back(), "from other");
+}
+
+namespace {
+struct ListenerLog {
+    std::vector<std::pair<AudioUnitParameterID, float>> calls;
+    std::vector<std::thread::id> threads;
+    std::vector<AudioUnitEventType> events;
+};
+}  // namespace
+
+TEST(ParameterServices, ListenersCoalesceSetsAndDeliverOnTheirRunLoop) {
+    TB::TestHost host;
+    ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
+    TB::RunLoop loop;
+    ListenerLog log;
+    AUParameterListenerRef listener = nullptr;
+    ASSERT_EQ(AUListenerCreate(
+                  [](void* refCon, void* object, const AudioUnitParameter* p, AudioUnitParameterValue v) {
+                      auto* l = static_cast<ListenerLog*>(refCon);
+                      EXPECT_EQ(object, (void*)0x1234);
+                      l->calls.emplace_back(p->mParameterID, v);
+                      l->threads.push_back(std::this_thread::get_id());
+                  },
+                  &log, &loop, nullptr, 1.f / 30.f, &listener),
+              noErr);
+    const AudioUnitParameter gain = host.ParameterRef(kGain);
+    const AudioUnitParameter offset = host.ParameterRef(kOffset);
+    ASSERT_EQ(AUListenerAddParameter(listener, (void*)0x1234, &gain), noErr);
+    ASSERT_EQ(AUListenerAddParameter(listener, (void*)0x1234, &offset), noErr);
+
+    // A burst of sets from another thread while the loop is idle: one callback per parameter,
+    // each with the last value, on the loop's thread.
+    std::thread setter([&] {
+        for (int i = 1; i <= 50; ++i) ASSERT_EQ(AUParameterSet(nullptr, nullptr, &gain, i / 50.f, 0), noErr);
+        ASSERT_EQ(AUParameterSet(nullptr, nullptr, &offset, -0.5f, 0), noErr);
+    });
+    setter.join();
+    EXPECT_EQ(host.Parameter(kGain), 1.f);
+    loop.RunFor(20ms);
+    ASSERT_EQ(log.calls.size(), 2u);
+    EXPECT_EQ(log.calls[0], std::make_pair(AudioUnitParameterID(kGain), 1.f));
+    EXPECT_EQ(log.calls[1], std::make_pair(AudioUnitParameterID(kOffset), -0.5f));
+    EXPECT_EQ(log.threads[0], std::this_thread::get_id());
+
+    // Sets right after a delivery wait for the interval, then arrive as one with the last value.
+    for (int i = 0; i < 10; ++i) AUParameterSet(nullptr, nullptr, &gain, 0.1f * i, 0);
+    loop.RunFor(5ms);
+    EXPECT_EQ(log.calls.size(), 2u);
+    loop.RunFor(80ms);
+    ASSERT_EQ(log.calls.size(), 3u);
+    EXPECT_FLOAT_EQ(log.calls[2].second, 0.9f);
+
+    // The sending listener hears nothing of its own set; a failed set notifies nobody.
+    AUParameterSet(listener, nullptr, &gain, 0.3f, 0);
+    AudioUnitParameter bad = host.ParameterRef(42);
+    EXPECT_EQ(AUParameterSet(nullptr, nullptr, &bad, 1.f, 0), kAudioUnitErr_InvalidParameter);
+    loop.RunFor(80ms);
+    EXPECT_EQ(log.calls.size(), 3u);
+
+    // A change made another way, announced with a notify.
+    ASSERT_EQ(host.SetParameter(kOffset, 0.75f), noErr);
+    ASSERT_EQ(AUParameterListenerNotify(nullptr, nullptr, &offset), noErr);
+    loop.RunFor(80ms);
+    ASSERT_EQ(log.calls.size(), 4u);
+    EXPECT_EQ(log.calls[3].second, 0.75f);
+
+    // After disposal nothing more arrives, even for a delivery already posted.
+    AUParameterSet(nullptr, nullptr, &gain, 0.2f, 0);
+    ASSERT_EQ(AUListenerDispose(listener), noErr);
+    loop.RunFor(80ms);
+    EXPECT_EQ(log.calls.size(), 4u);
+    EXPECT_EQ(AUListenerDispose(listener), paramErr);
+}
+
+TEST(ParameterServices, GestureEventsReachEventListeners) {
+    TB::TestHost host;
+    ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
+    TB::RunLoop loop;
+    ListenerLog log;
+    AUEventListenerRef listener = nullptr;
+    ASSERT_EQ(AUEventListenerCreate(
+                  [](void* refCon, void*, const AudioUnitEvent* e, UInt64, AudioUnitParameterValue) {
+                      static_cast<ListenerLog*>(refCon)->events.push_back(e->mEventType);
+                  },
+                  &log, &loop, nullptr, 0.f, 0.f, &listener),
+              noErr);
+    AudioUnitEvent event{};
+    event.mArgument.mParameter = host.ParameterRef(kGain);
+    for (AudioUnitEventType t : {kAudioUnitEvent_BeginParameterChangeGesture, kAudioUnitEvent_EndParameterChangeGesture,
+                                 kAudioUnitEvent_ParameterValueChange}) {
+        event.mEventType = t;
+        ASSERT_EQ(AUEventListenerAddEventType(listener, nullptr, &event), noErr);
+    }
+    event.mEventType = kAudioUnitEvent_BeginParameterChangeGesture;
+    ASSERT_EQ(AUEventListenerNotify(nullptr, nullptr, &event), noErr);
+    ASSERT_EQ(host.SetParameterNotifying(kGain, 0.4f), noErr);
+    event.mEventType = kAudioUnitEvent_EndParameterChangeGesture;
+    ASSERT_EQ(AUEventListenerNotify(nullptr, nullptr, &event), noErr);
+    loop.RunFor(20ms);
+    EXPECT_EQ(log.events, (std::vector<AudioUnitEventType>{kAudioUnitEvent_BeginParameterChangeGesture,
+                                                           kAudioUnitEvent_ParameterValueChange,
+                                                           kAudioUnitEvent_EndParameterChangeGesture}));
+    AUListenerDispose(listener);
+}
+
+TEST(ParameterServices, LinearMapsAndFormatting) {
+    TB::TestHost host;
+    ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
+    const AudioUnitParameter offset = host.ParameterRef(kOffset);  // -1 .. 1
+    EXPECT_EQ(AUParameterValueToLinear(-1.f, &offset), 0.f);
+    EXPECT_EQ(AUParameterValueToLinear(0.f, &offset), 0.5f);
+    EXPECT_EQ(AUParameterValueToLinear(5.f, &offset), 1.f);
+    EXPECT_EQ(AUParameterValueFromLinear(0.75f, &offset), 0.5f);
+    EXPECT_EQ(AUParameterValueFromLinear(-3.f, &offset), -1.f);
+    const AudioUnitParameter missing = host.ParameterRef(9);
+    EXPECT_EQ(AUParameterValueToLinear(0.3f, &missing), 0.f);
+
+    char text[32];
+    EXPECT_STREQ(AUParameterFormatValue(12.5, &offset, text, 4), "12.50");
+    EXPECT_STREQ(AUParameterFormatValue(1000, &offset, text, 4), "1000");
+    EXPECT_STREQ(AUParameterFormatValue(12000, &offset, text, 4), "12000");
+    EXPECT_STREQ(AUParameterFormatValue(0.1, &offset, text, 4), "0.100");
+    EXPECT_STREQ(AUParameterFormatValue(-36, &offset, text, 4), "-36.00");
+    EXPECT_LT(std::strlen(AUParameterFormatValue(-3e300, &offset, text, 15)), 32u);
+}
+
+TEST(CFLite, CountsArraysAndBundles) {
+    CFStringRef s = CFStringCreateWithCString(nullptr, "h\xC3\xA9llo", kCFStringEncodingUTF8);
+    EXPECT_EQ(CFStringGetLength(s), 5);
+    char small[4];
+    EXPECT_FALSE(CFStringGetCString(s, small, sizeof small, kCFStringEncodingUTF8));
+    EXPECT_FALSE(CFStringGetCString(s, small, sizeof small, kCFStringEncodingASCII));
+    CFMutableArrayRef array = CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks);
+    CFArrayAppendValue(array, s);
+    EXPECT_EQ(CFGetRetainCount(s), 2);
+    CFRelease(s);
+    EXPECT_EQ(CFArrayGetCount(array), 1);
+    EXPECT_EQ(TB::CFToString((CFStringRef)CFArrayGetValueAtIndex(array, 0)), "h\xC3\xA9llo");
+    EXPECT_EQ(CFArrayGetValueAtIndex(array, 1), nullptr);
+    CFRelease(array);  // releases the string too (the sanitizer build checks for the leak)
+
+    CFStringRef constant = CFSTR("constant");
+    EXPECT_EQ(constant, CFSTR("constant"));
+    CFRelease(constant);
+    CFRelease(constant);
+    EXPECT_EQ(TB::CFToString(constant), "constant");
+
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    TBRegisterBundleIdentifier("com.example.test", folder);
+    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(CFSTR("com.example.test"));
+    ASSERT_NE(bundle, nullptr);
+    EXPECT_EQ(TBBundlePath(bundle), folder);
+    CFURLRef url = CFBundleCopyBundleURL(bundle);
+    char path[4096];
+    ASSERT_TRUE(CFURLGetFileSystemRepresentation(url, true, reinterpret_cast<UInt8*>(path), sizeof path));
+    EXPECT_EQ(std::string(path), folder);
+    CFRelease(url);
+    EXPECT_EQ(TBBundleResourcePath(bundle, "no-such-resource-here"), "");
+    TBRegisterBundleIdentifier("com.example.test", "");
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("com.example.test")), nullptr);
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("com.example.unknown")), nullptr);
+}

@@ -1,0 +1,315 @@
+// Class-info state: the dictionary, the big-endian "data" block, .aupreset files, restore
+// refusals and damaged blocks; factory presets and the present preset.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "hostframework/ClassInfoFile.h"
+#include "tests/hostframework/GainTestEffect.h"
+#include "tests/support/TestHost.h"
+
+using namespace gaintest;
+
+namespace {
+
+struct PlistPtr {
+    explicit PlistPtr(plist_t p = nullptr) : p(p) {}
+    ~PlistPtr() {
+        if (p) plist_free(p);
+    }
+    PlistPtr(const PlistPtr&) = delete;
+    PlistPtr& operator=(const PlistPtr&) = delete;
+    plist_t p;
+};
+
+std::vector<UInt8> DataBlock(plist_t state) {
+    plist_t node = plist_dict_get_item(state, "data");
+    char* bytes = nullptr;
+    uint64_t length = 0;
+    plist_get_data_val(node, &bytes, &length);
+    std::vector<UInt8> out(bytes, bytes + length);
+    std::free(bytes);
+    return out;
+}
+
+void SetData(plist_t state, const std::vector<UInt8>& block) {
+    plist_dict_set_item(state, "data", plist_new_data(reinterpret_cast<const char*>(block.data()), block.size()));
+}
+
+std::vector<UInt8> Words(std::initializer_list<UInt32> words) {
+    std::vector<UInt8> out;
+    for (UInt32 w : words)
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(UInt8(w >> shift));
+    return out;
+}
+
+class StateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
+        dir = std::filesystem::temp_directory_path() / ("mf-state-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    void SetValues(float gain, float mode, float offset) {
+        ASSERT_EQ(host.SetParameter(kGain, gain), noErr);
+        ASSERT_EQ(host.SetParameter(kMode, mode), noErr);
+        ASSERT_EQ(host.SetParameter(kOffset, offset), noErr);
+    }
+    std::vector<float> Values() { return {host.Parameter(kGain), host.Parameter(kMode), host.Parameter(kOffset)}; }
+    std::string PresetName() {
+        SInt32 number = 0;
+        std::string name;
+        EXPECT_EQ(host.GetPresentPreset(number, name), noErr);
+        return std::to_string(number) + " " + name;
+    }
+
+    TB::TestHost host;
+    std::filesystem::path dir;
+};
+
+}  // namespace
+
+TEST_F(StateTest, DictionaryKeysAndTheExactBytesOfTheDataBlock) {
+    SetValues(0.5f, 2.f, -1.f);
+    PlistPtr state(host.SaveState());
+    ASSERT_NE(state.p, nullptr);
+    uint64_t v = 99;
+    plist_get_uint_val(plist_dict_get_item(state.p, "version"), &v);
+    EXPECT_EQ(v, 0u);
+    plist_get_uint_val(plist_dict_get_item(state.p, "subtype"), &v);
+    EXPECT_EQ(v, FourCC("Gain"));
+    plist_get_uint_val(plist_dict_get_item(state.p, "manufacturer"), &v);
+    EXPECT_EQ(v, FourCC("Test"));
+    plist_get_uint_val(plist_dict_get_item(state.p, "type"), &v);
+    EXPECT_EQ(v, FourCC("aumf"));
+    char* name = nullptr;
+    plist_get_string_val(plist_dict_get_item(state.p, "name"), &name);
+    EXPECT_STREQ(name, "Unity");
+    std::free(name);
+    EXPECT_EQ(plist_dict_get_item(state.p, "element-name"), nullptr);
+
+    // Global scope, element 0, three parameters; ids and float bits, every word big-endian.
+    const std::vector<UInt8> expected = {
+        0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 3,            // scope 0, element 0, count 3
+        0, 0, 0, 0,  0x3F, 0x00, 0x00, 0x00,             // id 0: 0.5
+        0, 0, 0, 1,  0x40, 0x00, 0x00, 0x00,             // id 1: 2.0
+        0, 0, 0, 2,  0xBF, 0x80, 0x00, 0x00,             // id 2: -1.0
+    };
+    EXPECT_EQ(DataBlock(state.p), expected);
+}
+
+TEST_F(StateTest, RoundTripThroughAnXMLPresetFileIntoAFreshUnit) {
+    SetValues(1.25f, 1.f, 0.125f);
+    AudioUnitElement nameElement = 0;
+    CFStringRef elementName = CFSTR("Main in");
+    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_ElementName, elementName, kAudioUnitScope_Input, nameElement),
+              noErr);
+    PlistPtr state(host.SaveState());
+    const std::string path = (dir / "saved.aupreset").string();
+    std::string err;
+    ASSERT_EQ(WriteClassInfoFile(state.p, path, &err), noErr) << err;
+    std::ifstream text(path);
+    std::string xml((std::istreambuf_iterator<char>(text)), std::istreambuf_iterator<char>());
+    EXPECT_NE(xml.find("<?xml"), std::string::npos);
+    EXPECT_NE(xml.find("<key>data</key>"), std::string::npos);
+
+    PlistPtr loaded(ReadClassInfoFile(path, &err));
+    ASSERT_NE(loaded.p, nullptr) << err;
+    TB::TestHost fresh;
+    ASSERT_EQ(fresh.Open(GainTestEffectEntry, kDescription), noErr);
+    ASSERT_EQ(fresh.RestoreState(loaded.p), noErr);
+    EXPECT_EQ(fresh.Parameter(kGain), 1.25f);
+    EXPECT_EQ(fresh.Parameter(kMode), 1.f);
+    EXPECT_EQ(fresh.Parameter(kOffset), 0.125f);
+    SInt32 number = 0;
+    std::string name;
+    ASSERT_EQ(fresh.GetPresentPreset(number, name), noErr);
+    EXPECT_EQ(number, -1);
+    EXPECT_EQ(name, "Unity");
+    CFStringRef restoredName = nullptr;
+    ASSERT_EQ(fresh.GetProperty(kAudioUnitProperty_ElementName, restoredName, kAudioUnitScope_Input, 0), noErr);
+    EXPECT_EQ(TB::CFToString(restoredName), "Main in");
+    CFRelease(restoredName);
+}
+
+TEST_F(StateTest, RefusedStatesChangeNothing) {
+    SetValues(0.75f, 1.f, 0.25f);
+    PlistPtr good(host.SaveState());
+    SetValues(0.1f, 2.f, -0.5f);
+    ASSERT_EQ(host.ChoosePreset(2), noErr);  // gain 0, "Silent"
+    const std::vector<float> before = Values();
+
+    auto expectRefused = [&](plist_t state, const char* what) {
+        EXPECT_EQ(host.RestoreState(state), kAudioUnitErr_InvalidPropertyValue) << what;
+        EXPECT_EQ(Values(), before) << what;
+        EXPECT_EQ(PresetName(), "2 Silent") << what;
+    };
+    {
+        PlistPtr s(plist_copy(good.p));
+        plist_dict_set_item(s.p, "version", plist_new_uint(1));
+        expectRefused(s.p, "version");
+    }
+    {
+        PlistPtr s(plist_copy(good.p));
+        plist_dict_set_item(s.p, "subtype", plist_new_uint(FourCC("Gan2")));
+        expectRefused(s.p, "subtype");
+    }
+    {
+        PlistPtr s(plist_copy(good.p));
+        plist_dict_set_item(s.p, "manufacturer", plist_new_uint(FourCC("Othr")));
+        expectRefused(s.p, "manufacturer");
+    }
+    {
+        PlistPtr s(plist_copy(good.p));
+        plist_dict_set_item(s.p, "part", plist_new_uint(0));
+        expectRefused(s.p, "part");
+    }
+    {
+        PlistPtr s(plist_copy(good.p));
+        plist_dict_set_item(s.p, "version", plist_new_string("0"));
+        expectRefused(s.p, "version as text");
+    }
+    {
+        PlistPtr s(plist_copy(good.p));
+        plist_dict_set_item(s.p, "data", plist_new_string("abc"));
+        expectRefused(s.p, "data as text");
+    }
+    {
+        PlistPtr s(plist_copy(good.p));
+        plist_dict_set_item(s.p, "name", plist_new_uint(3));
+        expectRefused(s.p, "name as number");
+    }
+    {
+        PlistPtr s(plist_copy(good.p));
+        plist_dict_remove_item(s.p, "manufacturer");
+        expectRefused(s.p, "no manufacturer");
+    }
+    {
+        PlistPtr s(plist_new_array());
+        expectRefused(s.p, "array");
+    }
+    expectRefused(nullptr, "null");
+
+    // The "type" is not compared.
+    PlistPtr s(plist_copy(good.p));
+    plist_dict_set_item(s.p, "type", plist_new_uint(FourCC("aufx")));
+    EXPECT_EQ(host.RestoreState(s.p), noErr);
+    EXPECT_EQ(Values(), (std::vector<float>{0.75f, 1.f, 0.25f}));
+}
+
+TEST_F(StateTest, DamagedDataBlocksRestoreOnlyCompletePairs) {
+    PlistPtr base(host.SaveState());
+    plist_dict_remove_item(base.p, "name");
+    auto restore = [&](const std::vector<UInt8>& block) {
+        SetValues(1.f, 0.f, 0.f);
+        PlistPtr s(plist_copy(base.p));
+        SetData(s.p, block);
+        // The block's bytes are copied into an exactly sized buffer: an over-read shows
+        // under the address sanitizer.
+        EXPECT_EQ(host.RestoreState(s.p), noErr);
+        return Values();
+    };
+    const UInt32 half = 0x3F000000, two = 0x40000000, quarter = 0x3E800000;
+    // Truncated inside the third pair: the two complete pairs are restored.
+    std::vector<UInt8> block = Words({0, 0, 3, 0, half, 1, two, 2, quarter});
+    block.resize(block.size() - 3);
+    EXPECT_EQ(restore(block), (std::vector<float>{0.5f, 2.f, 0.f}));
+    // A count that claims far more pairs than there are.
+    EXPECT_EQ(restore(Words({0, 0, 0xFFFFFFFF, 2, quarter})), (std::vector<float>{1.f, 0.f, 0.25f}));
+    // A header cut short, and an empty block.
+    EXPECT_EQ(restore({0, 0, 0, 0, 0, 0}), (std::vector<float>{1.f, 0.f, 0.f}));
+    EXPECT_EQ(restore({}), (std::vector<float>{1.f, 0.f, 0.f}));
+    // Restoring stops at the first record whose element does not exist.
+    EXPECT_EQ(restore(Words({0, 0, 1, 0, half, 2, 9, 1, 0, 0, 0, 1, 2, quarter})),
+              (std::vector<float>{0.5f, 0.f, 0.f}));
+    // Unknown ids are skipped; out-of-range values are clamped; non-finite values are skipped.
+    EXPECT_EQ(restore(Words({0, 0, 4, 55, half, 0, 0x42C80000 /* 100 */, 1, 0x7FC00000 /* NaN */, 2,
+                             0xFF800000 /* -inf */})),
+              (std::vector<float>{2.f, 0.f, 0.f}));
+    EXPECT_EQ(PresetName(), "-1 Untitled");
+}
+
+TEST_F(StateTest, PresetFileErrors) {
+    std::string err;
+    EXPECT_EQ(ReadClassInfoFile((dir / "missing.aupreset").string(), &err), nullptr);
+    EXPECT_NE(err.find("missing.aupreset"), std::string::npos);
+    err.clear();
+    EXPECT_EQ(ReadClassInfoFile(dir.string(), &err), nullptr);
+    EXPECT_FALSE(err.empty());
+
+    auto write = [&](const char* name, const std::string& text) {
+        std::ofstream(dir / name) << text;
+        return (dir / name).string();
+    };
+    err.clear();
+    EXPECT_EQ(ReadClassInfoFile(write("empty.aupreset", ""), &err), nullptr);
+    EXPECT_FALSE(err.empty());
+    err.clear();
+    EXPECT_EQ(ReadClassInfoFile(write("garbage.aupreset", "<?xml version=\"1.0\"?><plist><dict><key>"), &err),
+              nullptr);
+    EXPECT_NE(err.find("not a property list"), std::string::npos);
+    err.clear();
+    EXPECT_EQ(ReadClassInfoFile(write("array.aupreset", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
+                                                        "<integer>1</integer></array></plist>"),
+                                &err),
+              nullptr);
+    EXPECT_NE(err.find("dictionary"), std::string::npos);
+
+    PlistPtr state(host.SaveState());
+    err.clear();
+    EXPECT_EQ(WriteClassInfoFile(state.p, (dir / "no-such-folder" / "x.aupreset").string(), &err),
+              kAudioUnitErr_InvalidFile);
+    EXPECT_FALSE(err.empty());
+    PlistPtr array(plist_new_array());
+    EXPECT_EQ(WriteClassInfoFile(array.p, (dir / "x.aupreset").string(), &err), paramErr);
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.aupreset"));
+}
+
+TEST_F(StateTest, FactoryPresetsAndThePresentPreset) {
+    EXPECT_EQ(host.FactoryPresetNames(), (std::vector<std::string>{"Unity", "Half", "Silent"}));
+    EXPECT_EQ(PresetName(), "0 Unity");
+
+    static int notifications = 0;
+    notifications = 0;
+    AudioUnitPropertyListenerProc listener = [](void*, AudioUnit, AudioUnitPropertyID id, AudioUnitScope,
+                                                AudioUnitElement) {
+        if (id == kAudioUnitProperty_PresentPreset) ++notifications;
+    };
+    ASSERT_EQ(AudioUnitAddPropertyListener(host.Unit(), kAudioUnitProperty_PresentPreset, listener, nullptr), noErr);
+
+    ASSERT_EQ(host.ChoosePreset(1), noErr);
+    EXPECT_EQ(host.Parameter(kGain), 0.5f);
+    EXPECT_EQ(PresetName(), "1 Half");
+    EXPECT_EQ(notifications, 1);
+
+    EXPECT_EQ(host.ChoosePreset(3), kAudioUnitErr_InvalidPropertyValue);
+    EXPECT_EQ(PresetName(), "1 Half");
+    EXPECT_EQ(notifications, 1);
+
+    AUPreset unnamed{-1, nullptr};
+    EXPECT_EQ(host.SetProperty(kAudioUnitProperty_PresentPreset, unnamed), kAudioUnitErr_InvalidPropertyValue);
+    CFStringRef mine = CFStringCreateWithCString(nullptr, "Mine", kCFStringEncodingUTF8);
+    AUPreset user{-1, mine};
+    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_PresentPreset, user), noErr);
+    CFRelease(mine);  // the unit keeps its own reference
+    EXPECT_EQ(PresetName(), "-1 Mine");
+    EXPECT_EQ(notifications, 2);
+    EXPECT_EQ(host.SetPropertyRaw(kAudioUnitProperty_PresentPreset, 0, 0, &user, sizeof user - 1),
+              kAudioUnitErr_InvalidPropertyValue);
+
+    PlistPtr state(host.SaveState());
+    ASSERT_EQ(host.RestoreState(state.p), noErr);
+    EXPECT_EQ(notifications, 3);
+    ASSERT_EQ(AudioUnitRemovePropertyListenerWithUserData(host.Unit(), kAudioUnitProperty_PresentPreset, listener,
+                                                          nullptr),
+              noErr);
+    ASSERT_EQ(host.ChoosePreset(0), noErr);
+    EXPECT_EQ(notifications, 3);
+}
