@@ -171,9 +171,15 @@ protected:
         lua_pop(L, 1);
         return text;
     }
-    // The error a call raises (run through pcall), or "ok".
+    // The error a call raises (run through pcall) without the caller's position, or "ok".
     static std::string ErrorOf(AudioUnit unit, const std::string& call) {
-        return Eval(unit, "select(2, pcall(function() " + call + " end)) or 'ok'");
+        std::string error = Eval(unit, "select(2, pcall(function() " + call + " end)) or 'ok'");
+        if (error.rfind("[string ", 0) == 0) {
+            size_t position = error.find("]:");
+            size_t end = position == std::string::npos ? position : error.find(": ", position + 2);
+            if (end != std::string::npos) error = error.substr(end + 2);
+        }
+        return error;
     }
     static float Param(AudioUnit unit, AudioUnitParameterID id) {
         AudioUnitParameterValue value = -12345;
