@@ -15,6 +15,7 @@ namespace {
 // The shortest decimal text that reads back as the same 32-bit float.
 std::string Number(Float32 v) {
     if (!std::isfinite(v)) return "null";
+    if (v == std::trunc(v) && std::fabs(v) < 1e7f) return std::to_string(long(v));
     char buffer[32];
     for (int precision = 1; precision <= 9; ++precision) {
         std::snprintf(buffer, sizeof buffer, "%.*g", precision, double(v));
@@ -76,8 +77,8 @@ void ListParameters(UnitHost& host, bool json, std::ostream& out) {
         std::string names;
         for (const auto& [value, name] : host.ValueNames(p)) names += (names.empty() ? "" : ", ") + Number(value) + "=" + name;
         out << Right(std::to_string(p.id), 3) << "  " << Padded(p.name, 24) << Padded(unit, 16)
-            << Right(Number(p.minValue), 8) << Right(Number(p.maxValue), 8) << Right(Number(p.defaultValue), 9) << "  "
-            << names << "\n";
+            << Right(Number(p.minValue), 8) << Right(Number(p.maxValue), 8) << Right(Number(p.defaultValue), 9)
+            << (names.empty() ? "" : "  " + names) << "\n";
     }
 }
 

@@ -79,6 +79,15 @@ int main(int argc, char** argv) {
     serve->add_option("--seconds", serveOptions.seconds, "stop after this many seconds")->check(CLI::PositiveNumber);
     AddEffectOptions(serve, serveOptions.effect, serveFormat, false);
 
+    // CLI11 would only say that a subcommand is missing; name the word it did not know.
+    if (argc > 1 && argv[1][0] != '-') {
+        bool known = false;
+        for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->check_name(argv[1]);
+        if (!known) {
+            std::fprintf(stderr, "marrowfin: unknown command '%s' (see --help)\n", argv[1]);
+            return kExitUsage;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
