@@ -107,8 +107,11 @@ TEST_P(LV2MetadataTest, ControlPortsFollowTheParameterTableInIdOrder) {
         EXPECT_TRUE(symbols.insert(symbol).second) << "duplicate symbol " << symbol;
     }
     // Every other port's symbol is unique too.
-    for (const auto& [index, port] : m_ports)
-        if (index >= kNumParams) EXPECT_TRUE(symbols.insert(port.symbol).second) << port.symbol;
+    for (const auto& [index, port] : m_ports) {
+        if (index >= kNumParams) {
+            EXPECT_TRUE(symbols.insert(port.symbol).second) << port.symbol;
+        }
+    }
     EXPECT_EQ(m_ports.at(kParam_DryLevel).symbol, "dry_level");
     EXPECT_EQ(m_ports.at(kParam_PWMLFOSpeed).symbol, "pwm_lfo_speed");
     EXPECT_EQ(m_ports.at(kParam_OSCPortOffset).symbol, "osc_port_offset");

@@ -156,12 +156,13 @@ public:
     }
     void AddEvent(int64_t frame, uint32_t type, const std::vector<uint8_t>& bytes) {
         auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(m_sequence);
-        auto* ev = reinterpret_cast<LV2_Atom_Event*>(reinterpret_cast<char*>(&seq->body) +
-                                                     lv2_atom_pad_size(seq->atom.size));
-        ev->time.frames = frame;
-        ev->body.type = type;
-        ev->body.size = uint32_t(bytes.size());
-        std::memcpy(ev + 1, bytes.data(), bytes.size());
+        const size_t at = sizeof(LV2_Atom) + lv2_atom_pad_size(seq->atom.size);
+        LV2_Atom_Event header{};
+        header.time.frames = frame;
+        header.body.type = type;
+        header.body.size = uint32_t(bytes.size());
+        std::memcpy(m_sequence + at, &header, sizeof header);
+        if (!bytes.empty()) std::memcpy(m_sequence + at + sizeof header, bytes.data(), bytes.size());
         seq->atom.size += uint32_t(lv2_atom_pad_size(sizeof(LV2_Atom_Event) + bytes.size()));
     }
 
@@ -478,11 +479,14 @@ TEST(LV2PluginTest, BadSavedStatesAreRefusedAndChangeNothing) {
 }
 
 TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
-    // A user script that turns controller 7 into "Dry Level".
     const fs::path home = fs::temp_directory_path() / ("marrowfin-lv2-test-" + std::to_string(getpid()));
     const fs::path scripts = home / "Tallow Bright" / "Marrowfin" / "Scripts";
     fs::create_directories(scripts);
-    std::ofstream(scripts / "lv2test.lua") << "requestCC(7, function(channel, cc, value) setParameter(0, value / 127) end)\n";
+    // A user script that turns controller 7 into "Dry Level", and sets "Osc Level" from a timer,
+    // which only fires when the plug-in's own run-loop thread runs.
+    std::ofstream(scripts / "lv2test.lua")
+        << "requestCC(7, function(channel, cc, value) setParameter(0, value / 127) end)\n"
+        << "requestTimedCallback(0.01, function() setParameter(2, 0.25) end)\n";
     const char* oldHome = std::getenv("XDG_DATA_HOME");
     const std::string savedHome = oldHome ? oldHome : "";
     setenv("XDG_DATA_HOME", home.c_str(), 1);
@@ -508,6 +512,12 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
             dry = SavedValues(instance, map).at(kParam_DryLevel);
         }
         EXPECT_EQ(dry, 1.f);
+        float osc = 0;
+        for (int i = 0; i < 200 && osc != 0.25f; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            osc = SavedValues(instance, map).at(kParam_OscLevel);
+        }
+        EXPECT_EQ(osc, 0.25f);
         instance.Run(32);  // the port did not move: the script's value stays
         EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 1.f);
 

@@ -9,11 +9,13 @@ wavtool=${3:-}
 marrowfin=${4:-}
 mono=https://tallowbright.example/plugins/marrowfin#mono
 stereo=https://tallowbright.example/plugins/marrowfin#stereo
-# LV2_PATH replaces the default path and must be absolute; the system folder brings the LV2
-# vocabularies (plug-in classes, units).
-export LV2_PATH="$(dirname "$bundle"):/usr/lib/lv2"
+# LV2_PATH replaces the default path and must be absolute: a folder holding only our bundle,
+# and the system folder for the LV2 vocabularies (plug-in classes, units).
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+mkdir "$work/lv2"
+ln -s "$bundle" "$work/lv2/marrowfin.lv2"
+export LV2_PATH="$work/lv2:/usr/lib/lv2"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
