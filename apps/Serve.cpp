@@ -10,6 +10,7 @@
 #include "apps/AppError.h"
 #include "apps/DemoSignal.h"
 #include "apps/InputSource.h"
+#include "apps/SampleRing.h"
 #include "apps/Signals.h"
 #include "apps/UnitHost.h"
 #include "effect/MarrowfinParameters.h"
@@ -33,11 +34,12 @@ std::unique_ptr<MemoryInput> LoadLoop(const std::string& path) {
     return std::make_unique<MemoryInput>(std::move(samples), reader.SampleRate(), reader.Channels(), path);
 }
 
-// Render thread: blocks paced to the sample rate, the input looped.
+// Render thread: blocks paced to the sample rate, the input looped, the output handed to the
+// main thread through a ring (no file writes on this thread).
 class RealTimeRenderer {
 public:
-    RealTimeRenderer(UnitHost& host, const MemoryInput& input, AudioFileWriter* writer, int block)
-        : m_host(host), m_input(input), m_writer(writer), m_block(size_t(block)) {
+    RealTimeRenderer(UnitHost& host, const MemoryInput& input, SampleRing* output, int block)
+        : m_host(host), m_input(input), m_output(output), m_block(size_t(block)) {
         const int channels = input.Channels();
         m_in.assign(channels, std::vector<float>(m_block));
         m_out.assign(channels, std::vector<float>(m_block));
@@ -73,10 +75,10 @@ private:
                 }
                 OSStatus err = m_host.Render(m_inPtrs.data(), m_outPtrs.data(), UInt32(m_block));
                 if (err != noErr) throw Failure("the unit failed to render (error " + std::to_string(err) + ")");
-                if (m_writer) {
+                if (m_output) {
                     for (size_t i = 0; i < m_block; ++i)
                         for (int c = 0; c < channels; ++c) m_interleaved[i * channels + c] = m_out[c][i];
-                    m_writer->Write(m_interleaved.data(), int64_t(m_block));
+                    m_output->Push(m_interleaved.data(), m_interleaved.size());
                 }
                 next += period;
                 auto now = Clock::now();
@@ -91,7 +93,7 @@ private:
 
     UnitHost& m_host;
     const MemoryInput& m_input;
-    AudioFileWriter* m_writer;
+    SampleRing* m_output;
     size_t m_block;
     std::vector<std::vector<float>> m_in, m_out;
     std::vector<const float*> m_inPtrs;
@@ -136,18 +138,37 @@ void Serve(const ServeOptions& options) {
     if (!options.outputFile.empty())
         writer = std::make_unique<AudioFileWriter>(options.outputFile, format, input->SampleRate(), input->Channels());
 
-    RealTimeRenderer renderer(host, *input, writer.get(), options.effect.block);
+    // Two seconds of output in flight: the main thread drains it every 20 ms.
+    const size_t channels = size_t(input->Channels());
+    SampleRing ring(size_t(2.0 * input->SampleRate()) * channels + size_t(options.effect.block) * channels);
+    std::vector<float> drain(size_t(4096) * channels);
+    auto drainRing = [&] {
+        if (!writer) return;
+        while (size_t n = ring.Pop(drain.data(), drain.size())) writer->Write(drain.data(), int64_t(n / channels));
+    };
+
+    RealTimeRenderer renderer(host, *input, writer ? &ring : nullptr, options.effect.block);
     renderer.Start();
 
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     TB::RunLoop& runLoop = TB::RunLoop::Main();
-    while (!StopRequested() && !renderer.Failed()) {
-        if (options.seconds > 0.0 && Clock::now() - start >= std::chrono::duration<double>(options.seconds)) break;
-        runLoop.RunFor(std::chrono::milliseconds(20));
+    try {
+        while (!StopRequested() && !renderer.Failed()) {
+            if (options.seconds > 0.0 && Clock::now() - start >= std::chrono::duration<double>(options.seconds)) break;
+            runLoop.RunFor(std::chrono::milliseconds(20));
+            drainRing();
+        }
+    } catch (...) {
+        renderer.Stop();
+        throw;
     }
     renderer.Stop();
     if (renderer.Failed()) throw Failure(renderer.Error());
+    drainRing();
+    if (ring.Dropped() > 0)
+        std::fprintf(stderr, "marrowfin: the output file missed %llu frames (the disk was too slow)\n",
+                     static_cast<unsigned long long>(ring.Dropped() / channels));
 
     if (!options.effect.saveStateFile.empty()) host.SaveState(options.effect.saveStateFile);
     if (writer) writer->Commit();

@@ -1,7 +1,8 @@
 // `marrowfin serve`: one unit running in real time for OSC remote control. A render thread of
-// its own paces blocks to the sample rate with a monotonic clock (the input looped, the output
-// optionally written to a file); the main thread runs the main run loop (script timers,
-// parameter listeners) until SIGINT, SIGTERM or the time limit, then stops everything cleanly.
+// its own paces blocks to the sample rate with a monotonic clock (the input looped) and hands
+// its output through a ring to the main thread, which writes the optional output file and runs
+// the main run loop (script timers, parameter listeners) until SIGINT, SIGTERM or the time
+// limit, then stops everything cleanly.
 #pragma once
 
 #include <string>
