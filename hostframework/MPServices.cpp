@@ -21,8 +21,14 @@ std::chrono::steady_clock::time_point Deadline(Duration d) {
 }
 
 struct TaskState {
-    std::atomic<bool> done{false};
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
 };
+
+// How long MPTerminateTask lets a task that is on its way out finish before detaching it:
+// callers terminate right after the task signalled its end, while it is still returning.
+constexpr auto kTerminateGrace = std::chrono::milliseconds(200);
 
 }  // namespace
 
@@ -59,7 +65,9 @@ OSStatus MPCreateTask(TaskProc entry, void* parameter, UInt32, void*, void*, voi
         std::shared_ptr<TaskState> state = t->state;
         t->thread = std::thread([entry, parameter, state] {
             entry(parameter);
-            state->done.store(true, std::memory_order_release);
+            std::lock_guard<std::mutex> guard(state->lock);
+            state->done = true;
+            state->finished.notify_all();
         });
     } catch (...) {
         delete t;
@@ -74,7 +82,9 @@ OSStatus MPTerminateTask(MPTaskID task, OSStatus) {
     if (task->thread.joinable()) {
         if (task->thread.get_id() == std::this_thread::get_id()) {
             task->thread.detach();
-        } else if (task->state->done.load(std::memory_order_acquire)) {
+        } else if (std::unique_lock<std::mutex> guard(task->state->lock);
+                   task->state->finished.wait_for(guard, kTerminateGrace, [&] { return task->state->done; })) {
+            guard.unlock();
             task->thread.join();
         } else {
             std::printf("MPTerminateTask: task still running, detached\n");
@@ -89,10 +99,11 @@ OSStatus MPTerminateTask(MPTaskID task, OSStatus) {
 OSStatus MPWaitForTaskEnd(MPTaskID task, Duration timeout) {
     if (task == nullptr) return kMPInvalidIDErr;
     if (task->thread.joinable() && task->thread.get_id() == std::this_thread::get_id()) return paramErr;
-    const auto deadline = Deadline(timeout);
-    while (!task->state->done.load(std::memory_order_acquire)) {
-        if (!IsForever(timeout) && std::chrono::steady_clock::now() >= deadline) return kMPTimeoutErr;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    {
+        std::unique_lock<std::mutex> guard(task->state->lock);
+        auto ended = [&] { return task->state->done; };
+        if (IsForever(timeout)) task->state->finished.wait(guard, ended);
+        else if (!task->state->finished.wait_until(guard, Deadline(timeout), ended)) return kMPTimeoutErr;
     }
     if (task->thread.joinable()) task->thread.join();
     delete task;

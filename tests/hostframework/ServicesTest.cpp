@@ -119,6 +119,18 @@ TEST(MPServices, TasksRunOnTheirOwnThreadAndUpTimeIsMonotonic) {
     const Nanoseconds elapsed = AbsoluteToNanoseconds(SubAbsoluteFromAbsolute(UpTime(), t0));
     EXPECT_GT(elapsed.value, 0u);
     EXPECT_EQ(SubAbsoluteFromAbsolute(t0, UpTime()).value, 0u);
+
+    // Waiting for a task's end is bounded; a task that ended is joined.
+    ASSERT_EQ(MPCreateTask(
+                  [](void* p) -> OSStatus {
+                      MPWaitOnSemaphore(static_cast<Ctx*>(p)->done, kDurationForever);
+                      return noErr;
+                  },
+                  &ctx, 0, nullptr, nullptr, nullptr, 0, &task),
+              noErr);
+    EXPECT_EQ(MPWaitForTaskEnd(task, 10), kMPTimeoutErr);
+    MPSignalSemaphore(ctx.done);
+    EXPECT_EQ(MPWaitForTaskEnd(task, kDurationForever), noErr);
     MPDeleteSemaphore(ctx.done);
 }
 
