@@ -518,6 +518,18 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
             osc = SavedValues(instance, map).at(kParam_OscLevel);
         }
         EXPECT_EQ(osc, 0.25f);
+
+        // The built-in midi.lua, found in the plug-in's bundle folder, plays notes as "Osc Pitch".
+        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+        instance.AddEvent(5, midi, {0x90, 60, 100});
+        instance.Run(32);
+        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+        float pitch = 0;
+        for (int i = 0; i < 200 && pitch != 60.f; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            pitch = SavedValues(instance, map).at(kParam_OscPitch);
+        }
+        EXPECT_EQ(pitch, 60.f);
         instance.Run(32);  // the port did not move: the script's value stays
         EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 1.f);
 

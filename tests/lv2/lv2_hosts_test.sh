@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The plug-in bundle in lilv's real host tools.
-# Usage: lv2_hosts_test.sh validate|info|apply|bench BUNDLE [WAVTOOL MARROWFIN]
+# Usage: lv2_hosts_test.sh validate|info|bench BUNDLE
+#        lv2_hosts_test.sh apply BUNDLE WAVTOOL MARROWFIN
+#        lv2_hosts_test.sh install BUNDLE WAVTOOL BUILD_DIR
 set -euo pipefail
 
 mode=$1
 bundle=$(cd "$2" && pwd)
 wavtool=${3:-}
-marrowfin=${4:-}
+marrowfin=${4:-}  # install: the build folder
 mono=https://tallowbright.example/plugins/marrowfin#mono
 stereo=https://tallowbright.example/plugins/marrowfin#stereo
 # LV2_PATH replaces the default path and must be absolute: a folder holding only our bundle,
@@ -66,6 +68,24 @@ bench)
     grep -q "$uri" "$work/bench" || { cat "$work/bench"; fail "lv2bench did not run $uri"; }
     grep "$uri" "$work/bench"
   done
+  ;;
+install)
+  # `cmake --install` puts a complete bundle under <prefix>/lib/lv2 that hosts find and run.
+  cmake --install "$marrowfin" --component lv2 --prefix "$work/prefix" >/dev/null
+  installed="$work/prefix/lib/lv2/marrowfin.lv2"
+  for f in manifest.ttl marrowfin.ttl presets.ttl marrowfin.so midi.lua; do
+    [ -f "$installed/$f" ] || fail "$f not installed"
+  done
+  export LV2_PATH="$work/prefix/lib/lv2:/usr/lib/lv2"
+  lv2info "$stereo" >"$work/info" 2>&1 || fail "lv2info on the installed bundle"
+  grep -q "Bundle: *file://$work/prefix/lib/lv2/marrowfin.lv2/" "$work/info" || fail "lv2info did not use the installed bundle"
+  grep -q "Has latency: *yes" "$work/info" || fail "installed bundle: no latency"
+  grep -q "Madness" "$work/info" || fail "installed bundle: no presets"
+  "$wavtool" pluck "$work/in.wav" 1 0.2
+  lv2apply -i "$work/in.wav" -o "$work/out.wav" "$mono" >"$work/apply.log" 2>&1 || { cat "$work/apply.log"; fail "lv2apply"; }
+  # Script loading problems print lines starting with "@@@".
+  ! grep -q "^@@@" "$work/apply.log" || { cat "$work/apply.log"; fail "the installed plug-in could not load its scripts"; }
+  echo "installed bundle: found by lilv, 11 presets, latency port, renders"
   ;;
 *)
   fail "unknown mode $mode"
