@@ -31,7 +31,7 @@ public:
     static AudioComponentInstance InstanceFromOpenParams(const ComponentParameters* params);
 
     // Open helper for entry functions: constructs a `Unit` for the instance, calls its
-    // PostConstructor and stores it in *storage. Out of memory gives -108, a thrown status code
+    // PostConstructor and stores it (as `Unit*`) in *storage. Out of memory gives -108, a thrown status code
     // that code, anything else -1; a unit that fails is deleted and not stored. The caller takes
     // any process-wide open lock around it.
     template <class Unit>
@@ -60,6 +60,6 @@ OSStatus ComponentBase::Open(ComponentParameters* params, void** storage) {
         delete unit;
         return result;
     }
-    *storage = static_cast<ComponentBase*>(unit);
+    *storage = unit;  // the entry casts the storage back to `Unit*`
     return noErr;
 }

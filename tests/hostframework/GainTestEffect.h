@@ -177,8 +177,7 @@ inline void GainKernel::Process(const Float32* in, Float32* out, UInt32 frames, 
 
 inline ComponentResult GainTestEffectEntry(ComponentParameters* params, void** storage) {
     if (params && params->what == kComponentOpenSelect) return ComponentBase::Open<GainTestEffect>(params, storage);
-    auto* base = storage ? static_cast<ComponentBase*>(*storage) : nullptr;
-    return AUMIDIEffectBase::ComponentEntryDispatch(params, static_cast<GainTestEffect*>(base));
+    return AUMIDIEffectBase::ComponentEntryDispatch(params, storage ? static_cast<GainTestEffect*>(*storage) : nullptr);
 }
 
 }  // namespace gaintest

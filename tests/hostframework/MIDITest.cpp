@@ -9,7 +9,7 @@ using namespace gaintest;
 TEST(MIDI, ParserTable) {
     TB::TestHost host;
     ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
-    auto* unit = static_cast<GainTestEffect*>(static_cast<ComponentBase*>(GetComponentInstanceStorage(host.Unit())));
+    auto* unit = static_cast<GainTestEffect*>(GetComponentInstanceStorage(host.Unit()));
 
     // Refused before initialisation, and nothing reaches a handler.
     EXPECT_EQ(host.MIDIEvent(0x90, 60, 100, 0), kAudioUnitErr_Uninitialized);

@@ -16,7 +16,7 @@ using TB::Channels;
 namespace {
 
 GainTestEffect* Unit(TB::TestHost& host) {
-    return static_cast<GainTestEffect*>(static_cast<ComponentBase*>(GetComponentInstanceStorage(host.Unit())));
+    return static_cast<GainTestEffect*>(GetComponentInstanceStorage(host.Unit()));
 }
 
 Channels Ramp(UInt32 channels, UInt32 frames) {
