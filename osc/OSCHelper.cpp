@@ -51,6 +51,12 @@ void ReportTaskException(std::exception_ptr error) {
 
 }  // namespace
 
+struct OSCHelper::TaskSync {
+    MPEventID event;
+    MPSemaphoreID done;
+    std::atomic<int> owners{2};  // the task and DestroyTask
+};
+
 OSCHelper::OSCHelper(AUBase* au, LuaMIDIHelper* luaHelper) : m_au(au), m_luaHelper(luaHelper) {
     for (auto& flag : m_paramHasTargets) flag.store(0, std::memory_order_relaxed);
 }
@@ -82,6 +88,8 @@ void OSCHelper::CreateTask() {
         std::fflush(stdout);
         return;
     }
+    m_taskSync = new TaskSync{m_taskEvent, m_taskDone};
+    m_notifySync = new TaskSync{m_notifyEvent, m_notifyDone};
     err = MPCreateTask(Task, this, 0, nullptr, nullptr, nullptr, 0, &m_task);
     if (err == noErr) {
         m_liveNotifyEvent.store(m_notifyEvent);
@@ -90,6 +98,8 @@ void OSCHelper::CreateTask() {
     if (err != noErr) {
         std::printf("MPCreateTask returned %d\n", int(err));
         std::fflush(stdout);
+        if (!m_task) ReleaseTaskSync(m_taskSync);  // the task's share: it never ran
+        if (!m_notifyTask) ReleaseTaskSync(m_notifySync);
     }
 }
 
@@ -103,26 +113,27 @@ void OSCHelper::DestroyTask() {
     MPSetEvent(m_taskEvent, kEventQuit);
     if (m_notifyEvent) MPSetEvent(m_notifyEvent, kEventQuit);
 
-    const bool abandoned = !EndTask(m_task, m_taskDone);
-    const bool notifyAbandoned = m_notifyTask && !EndTask(m_notifyTask, m_notifyDone);
-    if (abandoned || notifyAbandoned) {
-        // An abandoned task keeps running detached and still waits on these objects: they are
-        // left to it rather than freed under it.
-        m_taskEvent = m_notifyEvent = nullptr;
-        m_taskDone = m_notifyDone = nullptr;
-    }
-    if (m_taskEvent) MPDeleteEvent(m_taskEvent);
-    if (m_notifyEvent) MPDeleteEvent(m_notifyEvent);
-    if (m_taskDone) MPDeleteSemaphore(m_taskDone);
-    if (m_notifyDone) MPDeleteSemaphore(m_notifyDone);
+    EndTask(m_task, m_taskSync);
+    if (m_notifyTask) EndTask(m_notifyTask, m_notifySync);
+    // Freed here when a task has ended; an abandoned task frees its own when it ends.
+    ReleaseTaskSync(m_taskSync);
+    ReleaseTaskSync(m_notifySync);
+    m_taskSync = m_notifySync = nullptr;
     m_taskEvent = m_notifyEvent = nullptr;
     m_taskDone = m_notifyDone = nullptr;
     m_task = m_notifyTask = nullptr;
 }
 
-bool OSCHelper::EndTask(MPTaskID task, MPSemaphoreID done) {
+void OSCHelper::ReleaseTaskSync(TaskSync* sync) {
+    if (!sync || sync->owners.fetch_sub(1) != 1) return;
+    MPDeleteEvent(sync->event);
+    MPDeleteSemaphore(sync->done);
+    delete sync;
+}
+
+bool OSCHelper::EndTask(MPTaskID task, TaskSync* sync) {
     // The semaphore is the task's last step; its thread returns right after.
-    if (MPWaitOnSemaphore(done, m_shutdownTimeout) == noErr && MPWaitForTaskEnd(task, kShutdownTimeout) == noErr)
+    if (MPWaitOnSemaphore(sync->done, m_shutdownTimeout) == noErr && MPWaitForTaskEnd(task, kShutdownTimeout) == noErr)
         return true;
     std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
     std::fflush(stdout);
@@ -132,18 +143,18 @@ bool OSCHelper::EndTask(MPTaskID task, MPSemaphoreID done) {
 
 OSStatus OSCHelper::Task(void* parameter) {
     OSCHelper* self = static_cast<OSCHelper*>(parameter);
-    return self->TaskMain(self->m_taskEvent, self->m_taskDone);
+    return self->TaskMain(self->m_taskSync);
 }
 
 OSStatus OSCHelper::NotifyTask(void* parameter) {
     OSCHelper* self = static_cast<OSCHelper*>(parameter);
-    return self->NotifyTaskMain(self->m_notifyEvent, self->m_notifyDone);
+    return self->NotifyTaskMain(self->m_notifySync);
 }
 
-OSStatus OSCHelper::TaskMain(MPEventID event, MPSemaphoreID done) {
+OSStatus OSCHelper::TaskMain(TaskSync* sync) {
     for (;;) {
         MPEventFlags flags = 0;
-        MPWaitForEvent(event, &flags, kDurationForever);
+        MPWaitForEvent(sync->event, &flags, kDurationForever);
         if (flags & kEventQuit) break;
         if (!(flags & kEventWork)) continue;
         // The generation first: a request that lands after it ends the loop below at once.
@@ -154,7 +165,8 @@ OSStatus OSCHelper::TaskMain(MPEventID event, MPSemaphoreID done) {
     }
     delete m_netService;  // stops the Avahi thread; nothing is published any more
     m_netService = nullptr;
-    MPSignalSemaphore(done);
+    MPSignalSemaphore(sync->done);
+    ReleaseTaskSync(sync);
     return 0;
 }
 
@@ -190,16 +202,17 @@ void OSCHelper::BreakReceiveLoop() {
     m_socketUsers.fetch_sub(1);
 }
 
-OSStatus OSCHelper::NotifyTaskMain(MPEventID event, MPSemaphoreID done) {
+OSStatus OSCHelper::NotifyTaskMain(TaskSync* sync) {
     for (;;) {
         MPEventFlags flags = 0;
-        MPWaitForEvent(event, &flags, kDurationForever);
+        MPWaitForEvent(sync->event, &flags, kDurationForever);
         if (flags & kEventQuit) break;
         SInt32 id = 0;
         Float32 value = 0;
         while (m_setParamQueue.Read(id, value)) SendNotifications(id, value);
     }
-    MPSignalSemaphore(done);
+    MPSignalSemaphore(sync->done);
+    ReleaseTaskSync(sync);
     return 0;
 }
 

@@ -108,12 +108,14 @@ protected:
 private:
     static OSStatus Task(void* parameter);
     static OSStatus NotifyTask(void* parameter);
-    // Each task keeps its own event and semaphore: a task abandoned at DestroyTask still has
-    // them when it finally ends.
-    OSStatus TaskMain(MPEventID event, MPSemaphoreID done);
-    OSStatus NotifyTaskMain(MPEventID event, MPSemaphoreID done);
+    // A task's event and semaphore, shared by the task and DestroyTask; the last of the two to
+    // let go deletes them, so a task abandoned at DestroyTask still has them when it ends.
+    struct TaskSync;
+    static void ReleaseTaskSync(TaskSync* sync);
+    OSStatus TaskMain(TaskSync* sync);
+    OSStatus NotifyTaskMain(TaskSync* sync);
     // Host thread: waits for one task's end within the bound; false when it was abandoned.
-    bool EndTask(MPTaskID task, MPSemaphoreID done);
+    bool EndTask(MPTaskID task, TaskSync* sync);
     // Receive task: binds `port`, publishes, runs the receive loop until a break, withdraws.
     void ListenOn(SInt32 port, UInt32 breakGeneration);
     // Any thread: ends the current receive loop, if any.
@@ -131,6 +133,8 @@ private:
     MPEventID m_notifyEvent = nullptr;
     MPSemaphoreID m_taskDone = nullptr;
     MPSemaphoreID m_notifyDone = nullptr;
+    TaskSync* m_taskSync = nullptr;
+    TaskSync* m_notifySync = nullptr;
 
     std::atomic<SInt32> m_port{0};
     std::atomic<SInt32> m_boundPort{0};

@@ -205,13 +205,3 @@ TEST_F(PreferencesTest, ConcurrentWritersLoseNoKey) {
         for (int i = 0; i < 10; ++i)
             EXPECT_EQ(GetPrefInt(("key " + std::to_string(t) + "." + std::to_string(i)).c_str(), -1), t * 100 + i);
 }
-
-TEST_F(PreferencesTest, ARelativeConfigHomeIsIgnored) {
-    setenv("XDG_CONFIG_HOME", "relative/dir", 1);
-    const std::string home = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", m_root.c_str(), 1);
-    EXPECT_EQ(GetPrefsFilePath(), m_root + "/.config/com.tallowbright.Marrowfin.plist");
-    SetPrefInt("OSC Base Port", 7300);
-    EXPECT_EQ(GetPrefInt("OSC Base Port", 7000), 7300);
-    setenv("HOME", home.c_str(), 1);
-}
