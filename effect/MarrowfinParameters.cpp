@@ -155,7 +155,7 @@ const char* ParamStringForValue(AudioUnitParameterID id, Float32 v) {
 
 void FillPresetDefaults() {
     for (PresetRecord& preset : esPresets)
-        for (int id = preset.count; id < int(kNumParams); ++id) preset.values[id] = astParamInfos[id].defaultValue;
+        for (int id = preset.count; id < kNumParams; ++id) preset.values[id] = astParamInfos[id].defaultValue;
 }
 
 const char* ParamUnitName(AudioUnitParameterUnit unit) {

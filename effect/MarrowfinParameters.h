@@ -45,8 +45,11 @@ enum MarrowfinParam : AudioUnitParameterID {
     kParam_PWMLFOSpeed,
     kParam_PWMLFOAmount,
     kParam_OSCPortOffset,
-    kNumParams
 };
+
+// A plain int, so loops over ids compare cleanly with signed and unsigned counters alike.
+constexpr int kNumParams = 40;
+static_assert(kParam_OSCPortOffset + 1 == kNumParams);
 
 struct ParamInfo {
     const char* name;
