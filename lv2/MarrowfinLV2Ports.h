@@ -14,6 +14,10 @@ constexpr const char* kMonoURI = "https://tallowbright.example/plugins/marrowfin
 constexpr const char* kStereoURI = "https://tallowbright.example/plugins/marrowfin#stereo";
 // The state key under which the unit's class-info state (XML property-list text) is saved.
 constexpr const char* kStateClassInfoURI = "https://tallowbright.example/plugins/marrowfin#classInfo";
+// Beside it, the control-port values the unit last took from the host (an atom:Vector of 40
+// atom:Float), so a restored session keeps values that OSC or a script set after the host last
+// moved a control.
+constexpr const char* kStatePortValuesURI = "https://tallowbright.example/plugins/marrowfin#portValues";
 
 constexpr const char* kBinaryName = "marrowfin.so";
 

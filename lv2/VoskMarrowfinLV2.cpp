@@ -37,7 +37,7 @@ std::string WithoutTrailingSlash(const char* path) {
 
 VoskMarrowfinLV2::VoskMarrowfinLV2(uint32_t channels, double sampleRate)
     : m_channels(channels), m_sampleRate(sampleRate), m_latencyFrames(LatencyFramesForRate(sampleRate)) {
-    std::fill(std::begin(m_lastControl), std::end(m_lastControl), std::numeric_limits<float>::quiet_NaN());
+    for (auto& value : m_lastControl) value.store(std::numeric_limits<float>::quiet_NaN(), std::memory_order_relaxed);
 }
 
 VoskMarrowfinLV2* VoskMarrowfinLV2::Create(uint32_t channels, double sampleRate, const char* bundlePath,
@@ -74,6 +74,9 @@ void VoskMarrowfinLV2::ReadFeatures(const LV2_Feature* const* features) {
     m_uridSequence = m_map->map(m_map->handle, LV2_ATOM__Sequence);
     m_uridAtomString = m_map->map(m_map->handle, LV2_ATOM__String);
     m_uridClassInfo = m_map->map(m_map->handle, kStateClassInfoURI);
+    m_uridPortValues = m_map->map(m_map->handle, kStatePortValuesURI);
+    m_uridVector = m_map->map(m_map->handle, LV2_ATOM__Vector);
+    m_uridFloat = m_map->map(m_map->handle, LV2_ATOM__Float);
 
     // The host's largest block sets the slice size; run() cuts longer blocks anyway.
     const LV2_URID maxBlock = m_map->map(m_map->handle, LV2_BUF_SIZE__maxBlockLength);
@@ -190,8 +193,8 @@ void VoskMarrowfinLV2::ApplyControls() {
         const float* port = m_controls[id];
         if (!port) continue;
         float value = *port;
-        if (value == m_lastControl[id] || std::isnan(value)) continue;
-        m_lastControl[id] = value;
+        if (value == m_lastControl[id].load(std::memory_order_relaxed) || std::isnan(value)) continue;
+        m_lastControl[id].store(value, std::memory_order_relaxed);
         value = std::clamp(value, astParamInfos[id].minValue, astParamInfos[id].maxValue);
         if (id == kParam_OSCPortOffset) {
             // Moving the OSC port binds a socket: the worker does that, not the audio thread.
@@ -298,10 +301,49 @@ LV2_State_Status VoskMarrowfinLV2::Save(LV2_State_Store_Function store, LV2_Stat
     plist_free(info);
     if (!xml) return LV2_STATE_ERR_UNKNOWN;
     // An atom:String value includes its terminating zero.
-    const LV2_State_Status status = store(handle, m_uridClassInfo, xml, size_t(length) + 1, m_uridAtomString,
-                                          LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+    LV2_State_Status status = store(handle, m_uridClassInfo, xml, size_t(length) + 1, m_uridAtomString,
+                                    LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
     plist_to_xml_free(xml);
-    return status;
+    if (status != LV2_STATE_SUCCESS) return status;
+
+    struct {
+        LV2_Atom_Vector_Body header;
+        float values[kNumParams];
+    } ports;
+    ports.header.child_size = sizeof(float);
+    ports.header.child_type = m_uridFloat;
+    for (AudioUnitParameterID id = 0; id < kNumParams; ++id)
+        ports.values[id] = m_lastControl[id].load(std::memory_order_relaxed);
+    return store(handle, m_uridPortValues, &ports, sizeof ports, m_uridVector, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+}
+
+void VoskMarrowfinLV2::RestorePortValues(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle) {
+    // A port counts as moved by the host when it differs from the value it had when the state
+    // was saved. States without that record: from the value it holds now (or, unconnected, the
+    // restored value), so the restored values stand until the host moves a control.
+    size_t size = 0;
+    uint32_t type = 0;
+    uint32_t flags = 0;
+    const void* value = retrieve(handle, m_uridPortValues, &size, &type, &flags);
+    const auto* header = static_cast<const LV2_Atom_Vector_Body*>(value);
+    if (value && type == m_uridVector && size == sizeof(LV2_Atom_Vector_Body) + kNumParams * sizeof(float) &&
+        header->child_size == sizeof(float) && header->child_type == m_uridFloat) {
+        const auto* saved = reinterpret_cast<const unsigned char*>(header + 1);
+        for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
+            float v;
+            std::memcpy(&v, saved + id * sizeof(float), sizeof v);
+            m_lastControl[id].store(v, std::memory_order_relaxed);
+        }
+        return;
+    }
+    for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
+        AudioUnitParameterValue restored = 0;
+        if (m_controls[id]) {
+            m_lastControl[id].store(*m_controls[id], std::memory_order_relaxed);
+        } else if (AudioUnitGetParameter(m_unit, id, kAudioUnitScope_Global, 0, &restored) == noErr) {
+            m_lastControl[id].store(restored, std::memory_order_relaxed);
+        }
+    }
 }
 
 LV2_State_Status VoskMarrowfinLV2::Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle) {
@@ -310,10 +352,9 @@ LV2_State_Status VoskMarrowfinLV2::Restore(LV2_State_Retrieve_Function retrieve,
     uint32_t type = 0;
     uint32_t flags = 0;
     const void* value = retrieve(handle, m_uridClassInfo, &size, &type, &flags);
-    if (!value) {
-        lv2_log_warning(&m_logger, "marrowfin.lv2: the saved state holds no unit state\n");
-        return LV2_STATE_ERR_NO_PROPERTY;
-    }
+    // Factory presets carry only port values: hosts restore them through this call too, and the
+    // port values they set afterwards reach the unit at the next run().
+    if (!value) return LV2_STATE_SUCCESS;
     if (type != m_uridAtomString || size == 0 || size > UINT32_MAX) {
         lv2_log_error(&m_logger, "marrowfin.lv2 error: the saved unit state is not text\n");
         return LV2_STATE_ERR_BAD_TYPE;
@@ -336,15 +377,6 @@ LV2_State_Status VoskMarrowfinLV2::Restore(LV2_State_Retrieve_Function retrieve,
         lv2_log_error(&m_logger, "marrowfin.lv2 error: the unit refused the saved state (%d)\n", int(err));
         return LV2_STATE_ERR_UNKNOWN;
     }
-    // The restored values stand until the host moves a control: a port counts as changed only
-    // when it differs from what it holds now (or, unconnected, from the restored value).
-    for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
-        AudioUnitParameterValue restored = 0;
-        if (m_controls[id]) {
-            m_lastControl[id] = *m_controls[id];
-        } else if (AudioUnitGetParameter(m_unit, id, kAudioUnitScope_Global, 0, &restored) == noErr) {
-            m_lastControl[id] = restored;
-        }
-    }
+    RestorePortValues(retrieve, handle);
     return LV2_STATE_SUCCESS;
 }

@@ -13,6 +13,7 @@
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -52,6 +53,7 @@ private:
     bool SetUp(const char* bundlePath, const LV2_Feature* const* features);
     void ReadFeatures(const LV2_Feature* const* features);
     void ApplyControls();
+    void RestorePortValues(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
     void QueueMidi();
     void RenderSlice(uint32_t offset, uint32_t frames);
     static OSStatus InputCallback(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
@@ -69,7 +71,9 @@ private:
 
     // Ports.
     const float* m_controls[kNumParams] = {};
-    float m_lastControl[kNumParams];  // NaN until the port's value first reached the unit
+    // The value each control port had when it last reached the unit; NaN until it first did.
+    // Written by run(), read by Save (which may run beside it).
+    std::atomic<float> m_lastControl[kNumParams];
     float* m_latencyPort = nullptr;
     const LV2_Atom_Sequence* m_midiPort = nullptr;
     const float* m_in[2] = {};
@@ -91,4 +95,7 @@ private:
     LV2_URID m_uridSequence = 0;
     LV2_URID m_uridAtomString = 0;
     LV2_URID m_uridClassInfo = 0;
+    LV2_URID m_uridPortValues = 0;
+    LV2_URID m_uridVector = 0;
+    LV2_URID m_uridFloat = 0;
 };

@@ -101,8 +101,10 @@ const void* Retrieve(LV2_State_Handle handle, uint32_t key, size_t* size, uint32
 // One plug-in instance with every port connected to buffers of its own.
 class Instance {
 public:
-    Instance(int channels, double rate, const LV2_Feature* const* features, uint32_t maxFrames = 16384)
-        : m_channels(channels), m_descriptor(DescriptorFor(channels)) {
+    // With inPlace, each output port shares its channel's input buffer, as some hosts do.
+    Instance(int channels, double rate, const LV2_Feature* const* features, bool inPlace = false,
+             uint32_t maxFrames = 16384)
+        : m_channels(channels), m_descriptor(DescriptorFor(channels)), m_inPlace(inPlace) {
         if (!m_descriptor) return;
         m_handle = m_descriptor->instantiate(m_descriptor, rate, kBundlePath.c_str(), features);
         if (!m_handle) return;
@@ -117,7 +119,7 @@ public:
             m_in[c].assign(maxFrames, 0.f);
             m_out[c].assign(maxFrames, 0.f);
             m_descriptor->connect_port(m_handle, AudioInPort(c), m_in[c].data());
-            m_descriptor->connect_port(m_handle, AudioOutPort(channels, c), m_out[c].data());
+            m_descriptor->connect_port(m_handle, AudioOutPort(channels, c), inPlace ? m_in[c].data() : m_out[c].data());
         }
         m_descriptor->activate(m_handle);
     }
@@ -139,7 +141,10 @@ public:
             const uint32_t n = uint32_t(std::min<size_t>(block, frames - start));
             for (int c = 0; c < m_channels; ++c) std::copy_n(input[c].begin() + start, n, m_in[c].begin());
             Run(n);
-            for (int c = 0; c < m_channels; ++c) output[c].insert(output[c].end(), m_out[c].begin(), m_out[c].begin() + n);
+            for (int c = 0; c < m_channels; ++c) {
+                const std::vector<float>& out = m_inPlace ? m_in[c] : m_out[c];
+                output[c].insert(output[c].end(), out.begin(), out.begin() + n);
+            }
         }
         return output;
     }
@@ -175,6 +180,7 @@ public:
 private:
     int m_channels;
     const LV2_Descriptor* m_descriptor;
+    bool m_inPlace;
     LV2_Handle m_handle = nullptr;
     float m_controls[kNumParams];
     float m_latency = -1.f;
@@ -322,16 +328,17 @@ TEST(LV2PluginTest, LatencyPortIsTheAnalysisWindowFromTheFirstRun) {
 struct BlockCase {
     int channels;
     uint32_t block;
+    bool inPlace = false;
 };
 
 class LV2RenderTest : public ::testing::TestWithParam<BlockCase> {};
 
 TEST_P(LV2RenderTest, OutputEqualsTheUnitDrivenDirectly) {
-    const auto [channels, block] = GetParam();
+    const auto [channels, block, inPlace] = GetParam();
     const double rate = 44100;
     const size_t frames = block == 1 ? 6000 : 20000;
     const TB::Channels input = Signal(channels, frames, rate);
-    Instance instance(channels, rate, nullptr);
+    Instance instance(channels, rate, nullptr, inPlace);
     ASSERT_TRUE(instance.Ok());
     float controls[kNumParams];
     FillPresetDefaults();
@@ -353,10 +360,12 @@ TEST_P(LV2RenderTest, OutputEqualsTheUnitDrivenDirectly) {
 }
 
 // Block sizes: one frame (lv2apply), 32 frames, and blocks longer than the slice the plug-in
-// renders at once without a maximum from the host (10000 > 4096).
+// renders at once without a maximum from the host (10000 > 4096); and output ports that share
+// the input buffers.
 INSTANTIATE_TEST_SUITE_P(BlockSizes, LV2RenderTest,
                          ::testing::Values(BlockCase{1, 1}, BlockCase{2, 1}, BlockCase{1, 32}, BlockCase{2, 32},
-                                           BlockCase{2, 10000}));
+                                           BlockCase{2, 10000}, BlockCase{2, 32, true},
+                                           BlockCase{1, 10000, true}));
 
 TEST(LV2PluginTest, HostMaximumBlockLengthSetsTheSlice) {
     UridMap map;
@@ -395,10 +404,59 @@ TEST(LV2PluginTest, StateSavedByOneInstanceRestoresEveryValueInAnother) {
     Instance b(1, 48000, features);  // another channel count and rate: the state is the parameters
     ASSERT_TRUE(b.Ok());
     ASSERT_EQ(b.Restore(store), LV2_STATE_SUCCESS);
-    b.Run(16);  // unchanged ports must not overwrite what was restored
-    const std::map<int, float> restored = SavedValues(b, map);
+    std::map<int, float> restored = SavedValues(b, map);
     ASSERT_EQ(restored.size(), size_t(kNumParams));
     for (int id = 0; id < kNumParams; ++id) EXPECT_EQ(restored.at(id), TestValue(id)) << astParamInfos[id].name;
+    // The host then sets the ports it saved, as lilv does, and runs.
+    for (int id = 0; id < kNumParams; ++id) b.Control(id) = TestValue(id);
+    b.Run(16);
+    restored = SavedValues(b, map);
+    for (int id = 0; id < kNumParams; ++id) EXPECT_EQ(restored.at(id), TestValue(id)) << astParamInfos[id].name;
+}
+
+TEST(LV2PluginTest, SessionKeepsValuesSetBehindTheHostsBack) {
+    UridMap map;
+    const LV2_Feature* features[] = {map.Feature(), nullptr};
+    // A state holding only the unit's state, with "Dry Level" 0.25, stands for a value that OSC
+    // or a script set while the host's control stayed where it was.
+    StateStore quarter;
+    {
+        Instance other(1, 44100, features);
+        ASSERT_TRUE(other.Ok());
+        other.Control(kParam_DryLevel) = 0.25f;
+        other.Run(1);
+        ASSERT_EQ(other.Save(quarter), LV2_STATE_SUCCESS);
+        quarter.erase(map.Map(kStatePortValuesURI));
+    }
+    Instance a(1, 44100, features);
+    ASSERT_TRUE(a.Ok());
+    a.Control(kParam_DryLevel) = 0.5f;
+    a.Run(8);
+    ASSERT_EQ(a.Restore(quarter), LV2_STATE_SUCCESS);
+    a.Run(8);
+    ASSERT_EQ(SavedValues(a, map).at(kParam_DryLevel), 0.25f);
+    StateStore session;
+    ASSERT_EQ(a.Save(session), LV2_STATE_SUCCESS);
+
+    // The host reloads the session: the unit's state, then its own control values (0.5).
+    Instance b(1, 44100, features);
+    ASSERT_TRUE(b.Ok());
+    ASSERT_EQ(b.Restore(session), LV2_STATE_SUCCESS);
+    b.Control(kParam_DryLevel) = 0.5f;
+    b.Run(8);
+    EXPECT_EQ(SavedValues(b, map).at(kParam_DryLevel), 0.25f);
+    b.Control(kParam_DryLevel) = 0.75f;  // now the host really moves it
+    b.Run(8);
+    EXPECT_EQ(SavedValues(b, map).at(kParam_DryLevel), 0.75f);
+
+    // A damaged port-value record is ignored: the ports as they are count as unchanged.
+    session[map.Map(kStatePortValuesURI)].value.resize(12);
+    Instance c(1, 44100, features);
+    ASSERT_TRUE(c.Ok());
+    c.Control(kParam_DryLevel) = 0.9f;
+    ASSERT_EQ(c.Restore(session), LV2_STATE_SUCCESS);
+    c.Run(8);
+    EXPECT_EQ(SavedValues(c, map).at(kParam_DryLevel), 0.25f);
 }
 
 TEST(LV2PluginTest, ControlPortReachesTheUnitOnlyWhenItChanges) {
@@ -410,6 +468,7 @@ TEST(LV2PluginTest, ControlPortReachesTheUnitOnlyWhenItChanges) {
     other.Run(1);
     StateStore quarter;
     ASSERT_EQ(other.Save(quarter), LV2_STATE_SUCCESS);
+    quarter.erase(map.Map(kStatePortValuesURI));  // the unit's state alone
 
     Instance instance(1, 44100, features);
     ASSERT_TRUE(instance.Ok());
@@ -467,8 +526,11 @@ TEST(LV2PluginTest, BadSavedStatesAreRefusedAndChangeNothing) {
         EXPECT_NE(instance.Restore(store), LV2_STATE_SUCCESS) << value.substr(0, 60);
         EXPECT_EQ(SavedValues(instance, map).at(kParam_WetLevel), 0.3f);
     }
+    // A state without the unit's state (a factory preset: port values only) changes nothing.
     StateStore empty;
-    EXPECT_EQ(instance.Restore(empty), LV2_STATE_ERR_NO_PROPERTY);
+    EXPECT_EQ(instance.Restore(empty), LV2_STATE_SUCCESS);
+    instance.Run(4);
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_WetLevel), 0.3f);
 
     // Without urid:map there are no state keys: both calls say so instead of guessing.
     Instance bare(1, 44100, nullptr);
