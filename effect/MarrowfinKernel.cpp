@@ -34,14 +34,16 @@ inline float MinF(float a, float b) { return a < b ? a : b; }
 // - each chunk of samples runs in two passes, first the ring side (band filters, ring, dry tap,
 //   follower, replay), then the synthesis side (oscillator, mix, output filter), handing five
 //   values per sample through small local arrays. Neither pass reads the other's state, so the
-//   result is the same as one pass; each pass is short enough for several samples to be in flight.
+//   result is the same as one pass; but each pass fits its states and constants in registers,
+//   where one combined loop spills loop-carried states to the stack and runs half as fast.
 // The oscillator's pitch source is a template argument, so the loop carries neither the branch
 // nor the unused increment. Processors with AVX2 run a clone compiled for it: the three-operand
 // forms save the register copies that dominate the scalar code; no fused multiply-add is enabled,
 // so every result is bit-identical to the baseline clone.
 template <bool kTrackPitch>
-__attribute__((target_clones("avx2", "default"))) void ProcessGenerateOutput(const float* in, float* bandOut, float* out, UInt32 n, const PreCompNoInterp& pc,
-                           const PreComp& g, const State& st, OscState& os, BandState& bs, const PGOData& pd)
+__attribute__((target_clones("avx2", "default"))) void ProcessGenerateOutput(
+    const float* in, float* bandOut, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g,
+    const State& st, OscState& os, BandState& bs, const PGOData& pd)
 {
     const float lpCoef = pc.lpCoef, lpDamp = pc.lpDamp, hpCoef = pc.hpCoef, hpDamp = pc.hpDamp;
     float lpLow = bs.lpLow, lpBand = bs.lpBand, hpLow = bs.hpLow, hpBand = bs.hpBand;
