@@ -198,7 +198,7 @@ TEST(ParameterServices, ListenersCoalesceSetsAndDeliverOnTheirRunLoop) {
                       l->calls.emplace_back(p->mParameterID, v);
                       l->threads.push_back(std::this_thread::get_id());
                   },
-                  &log, &loop, nullptr, 1.f / 30.f, &listener),
+                  &log, &loop, nullptr, 0.2f, &listener),
               noErr);
     const AudioUnitParameter gain = host.ParameterRef(kGain);
     const AudioUnitParameter offset = host.ParameterRef(kOffset);
@@ -219,11 +219,12 @@ TEST(ParameterServices, ListenersCoalesceSetsAndDeliverOnTheirRunLoop) {
     EXPECT_EQ(log.calls[1], std::make_pair(AudioUnitParameterID(kOffset), -0.5f));
     EXPECT_EQ(log.threads[0], std::this_thread::get_id());
 
-    // Sets right after a delivery wait for the interval, then arrive as one with the last value.
+    // Sets right after a delivery wait for the interval (0.2 s), then arrive as one with the
+    // last value.
     for (int i = 0; i < 10; ++i) AUParameterSet(nullptr, nullptr, &gain, 0.1f * i, 0);
     loop.RunFor(5ms);
     EXPECT_EQ(log.calls.size(), 2u);
-    loop.RunFor(80ms);
+    loop.RunFor(300ms);
     ASSERT_EQ(log.calls.size(), 3u);
     EXPECT_FLOAT_EQ(log.calls[2].second, 0.9f);
 
@@ -237,7 +238,7 @@ TEST(ParameterServices, ListenersCoalesceSetsAndDeliverOnTheirRunLoop) {
     // A change made another way, announced with a notify.
     ASSERT_EQ(host.SetParameter(kOffset, 0.75f), noErr);
     ASSERT_EQ(AUParameterListenerNotify(nullptr, nullptr, &offset), noErr);
-    loop.RunFor(80ms);
+    loop.RunFor(300ms);
     ASSERT_EQ(log.calls.size(), 4u);
     EXPECT_EQ(log.calls[3].second, 0.75f);
 
