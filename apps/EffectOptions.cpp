@@ -1,6 +1,5 @@
 #include "apps/EffectOptions.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -15,12 +14,11 @@ namespace {
 // The whole text must be one finite decimal or exponent number (no hex, no "inf", no "nan").
 bool ParseFiniteFloat(const std::string& text, Float32& value) {
     if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
-    errno = 0;
+    // strtof, not strtod and a cast: the value must be the float nearest to the text, without
+    // rounding twice. Overflow gives infinity and is refused; underflow gives 0 or a tiny value.
     char* end = nullptr;
-    double d = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(d)) return false;
-    value = Float32(d);
-    return std::isfinite(value);
+    value = std::strtof(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
 std::string FormatValue(Float32 v) {

@@ -3,6 +3,8 @@
 // left behind.
 #include <gtest/gtest.h>
 
+#include <plist/plist.h>
+
 #include "tests/apps/AppTestSupport.h"
 
 using namespace apptest;
@@ -131,5 +133,45 @@ TEST(BadInput, InterruptedRenderLeavesNoFile) {
         EXPECT_LT(r.seconds, 5.0);
         EXPECT_FALSE(fs::exists(dir / "out.wav"));
         for (const std::string& name : dir.Entries()) EXPECT_NE(name[0], '.') << "left behind: " << name;
+    }
+}
+
+TEST(BadInput, StateWithValuesTheEngineCannotTakeIsRefused) {
+    TempDir dir;
+    WriteAudio(dir / "in.wav", MakeSignal(44100, 1, 0.2));
+    ASSERT_EQ(RunApp({"render", dir / "in.wav", dir / "first.wav", "--save-state", dir / "good.aupreset", "-q"}).status, 0);
+    std::ifstream in(dir / "good.aupreset");
+    std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+
+    // Patch "Filter Cutoff" (id 25) inside the big-endian data block: NaN, then far out of range.
+    for (uint32_t bits : {0x7FC00000u, 0x7F000000u}) {
+        SCOPED_TRACE(bits);
+        plist_t state = nullptr;
+        plist_from_xml(xml.data(), uint32_t(xml.size()), &state);
+        ASSERT_NE(state, nullptr);
+        plist_t data = plist_dict_get_item(state, "data");
+        ASSERT_NE(data, nullptr);
+        char* raw = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(data, &raw, &length);
+        std::vector<uint8_t> block(raw, raw + length);
+        free(raw);
+        const size_t at = 12 + 25 * 8;
+        ASSERT_GE(block.size(), at + 8);
+        ASSERT_EQ(block[at + 3], 25);  // the id of the record
+        for (int i = 0; i < 4; ++i) block[at + 4 + i] = uint8_t(bits >> (24 - 8 * i));
+        plist_set_data_val(data, reinterpret_cast<const char*>(block.data()), block.size());
+        char* out = nullptr;
+        uint32_t outLength = 0;
+        plist_to_xml(state, &out, &outLength);
+        std::ofstream(dir / "bad.aupreset") << std::string(out, outLength);
+        plist_to_xml_free(out);
+        plist_free(state);
+
+        RunResult r = RunApp({"render", dir / "in.wav", dir / "out.wav", "--state", dir / "bad.aupreset"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("Filter Cutoff"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("bad.aupreset"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "out.wav"));
     }
 }
