@@ -29,6 +29,8 @@ OSStatus AUEffectBase::Initialize() {
         }
         if (!found) return kAudioUnitErr_FormatNotSupported;
     }
+    // Kernels walk input and output with one stride: both sides interleave alike.
+    if (GetInput(0)->IsInterleaved() != GetOutput(0)->IsInterleaved()) return kAudioUnitErr_FormatNotSupported;
     MaintainKernels();
     mSilentTimeout = 0;
     return noErr;

@@ -82,12 +82,17 @@ TEST_F(RenderTest, KernelListFollowsTheChannelCountAcrossInitialisations) {
     EXPECT_EQ(unit->kernelChannelsSeen, (std::vector<int>{0, 0, 1, 2, 3}));
 }
 
-TEST_F(RenderTest, UnequalChannelCountsAreRefusedAtInitialise) {
+TEST_F(RenderTest, MismatchedInputAndOutputFormatsAreRefusedAtInitialise) {
     ASSERT_EQ(host.SetStreamFormat(kAudioUnitScope_Input, TB::TestHost::MakeFormat(44100, 1)), noErr);
     ASSERT_EQ(host.SetStreamFormat(kAudioUnitScope_Output, TB::TestHost::MakeFormat(44100, 2)), noErr);
     EXPECT_EQ(host.Initialize(), kAudioUnitErr_FormatNotSupported);
     Channels out;
     EXPECT_EQ(host.Render(16, Ramp(2, 16), out), kAudioUnitErr_Uninitialized);
+    // Interleaved on one side only would make the kernels walk a buffer with the wrong stride.
+    ASSERT_EQ(host.SetStreamFormat(kAudioUnitScope_Input, TB::TestHost::MakeFormat(44100, 2, true)), noErr);
+    EXPECT_EQ(host.Initialize(), kAudioUnitErr_FormatNotSupported);
+    ASSERT_EQ(host.SetStreamFormat(kAudioUnitScope_Output, TB::TestHost::MakeFormat(44100, 2, true)), noErr);
+    EXPECT_EQ(host.Initialize(), noErr);
 }
 
 TEST_F(RenderTest, BadStreamFormatsAreRefusedAndChangeNothing) {
