@@ -31,6 +31,7 @@ OSStatus AUEffectBase::Initialize() {
     }
     // Kernels walk input and output with one stride: both sides interleave alike.
     if (GetInput(0)->IsInterleaved() != GetOutput(0)->IsInterleaved()) return kAudioUnitErr_FormatNotSupported;
+    if (GetInput(0)->IsInterleaved() && inChannels != outChannels) return kAudioUnitErr_FormatNotSupported;
     MaintainKernels();
     mSilentTimeout = 0;
     return noErr;
