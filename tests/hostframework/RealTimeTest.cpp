@@ -43,3 +43,14 @@ TEST(RealTime, RenderWithEventsAllocatesNothing) {
         }
     }
 }
+
+TEST(RealTime, ParameterSetWithoutListenersCostsOnlyTheUnitsSet) {
+    if (!TB::AllocationCountingEnabled()) GTEST_SKIP() << "allocation counting is off under the sanitizers";
+    TB::TestHost host;
+    ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
+    const AudioUnitParameter gain = host.ParameterRef(kGain);
+    const long before = TB::ThreadAllocationCount();
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(AUParameterSet(nullptr, nullptr, &gain, i / 100.f, 0), noErr);
+    EXPECT_EQ(TB::ThreadAllocationCount(), before);
+    EXPECT_EQ(host.Parameter(kGain), 0.99f);
+}
