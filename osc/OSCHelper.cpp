@@ -55,6 +55,11 @@ struct OSCHelper::TaskSync {
     MPEventID event;
     MPSemaphoreID done;
     std::atomic<int> owners{2};  // the task and DestroyTask
+    // The notification task sleeps on this word instead of the event: bumping it and waking a
+    // waiter is a futex call without a lock, so a setter on the render thread never waits for
+    // the event's mutex. `quit` asks the task to end.
+    std::atomic<UInt32> wake{0};
+    std::atomic<bool> quit{false};
 };
 
 OSCHelper::OSCHelper(AUBase* au, LuaMIDIHelper* luaHelper) : m_au(au), m_luaHelper(luaHelper) {
@@ -92,8 +97,12 @@ void OSCHelper::CreateTask() {
     m_notifySync = new TaskSync{m_notifyEvent, m_notifyDone};
     err = MPCreateTask(Task, this, 0, nullptr, nullptr, nullptr, 0, &m_task);
     if (err == noErr) {
-        m_liveNotifyEvent.store(m_notifyEvent);
         err = MPCreateTask(NotifyTask, this, 0, nullptr, nullptr, nullptr, 0, &m_notifyTask);
+        // Changes queued while no task ran go out now rather than at the next change.
+        if (err == noErr) {
+            m_liveNotifySync.store(m_notifySync);
+            WakeNotifyTask();
+        }
     }
     if (err != noErr) {
         std::printf("MPCreateTask returned %d\n", int(err));
@@ -105,13 +114,17 @@ void OSCHelper::CreateTask() {
 
 void OSCHelper::DestroyTask() {
     if (!m_task) return;
-    // NotifySetParam stops touching the event before it can go away.
-    m_liveNotifyEvent.store(nullptr);
+    // NotifySetParam stops touching the wake-up word before it can go away.
+    m_liveNotifySync.store(nullptr);
     while (m_notifyUsers.load() != 0) std::this_thread::yield();
 
     BreakReceiveLoop();
     MPSetEvent(m_taskEvent, kEventQuit);
-    if (m_notifyEvent) MPSetEvent(m_notifyEvent, kEventQuit);
+    if (m_notifyTask) {
+        m_notifySync->quit.store(true);
+        m_notifySync->wake.fetch_add(1);
+        m_notifySync->wake.notify_all();
+    }
 
     EndTask(m_task, m_taskSync);
     if (m_notifyTask) EndTask(m_notifyTask, m_notifySync);
@@ -202,14 +215,16 @@ void OSCHelper::BreakReceiveLoop() {
     m_socketUsers.fetch_sub(1);
 }
 
+// Notification task. The wake-up word is read before the queue is drained, so a change queued
+// after the drain has moved it and the wait returns at once.
 OSStatus OSCHelper::NotifyTaskMain(TaskSync* sync) {
     for (;;) {
-        MPEventFlags flags = 0;
-        MPWaitForEvent(sync->event, &flags, kDurationForever);
-        if (flags & kEventQuit) break;
+        const UInt32 seen = sync->wake.load(std::memory_order_acquire);
+        if (sync->quit.load()) break;
         SInt32 id = 0;
         Float32 value = 0;
         while (m_setParamQueue.Read(id, value)) SendNotifications(id, value);
+        sync->wake.wait(seen, std::memory_order_acquire);
     }
     MPSignalSemaphore(sync->done);
     ReleaseTaskSync(sync);
@@ -221,7 +236,7 @@ void OSCHelper::SendNotifications(SInt32 id, Float32 value) {
     auto range = m_updateTargets.equal_range(id);
     for (auto it = range.first; it != range.second; ++it) {
         const OSCUpdateTarget& target = it->second;
-        if (target.port < 0) continue;  // "any" port: nowhere to deliver
+        if (!IsDeliverable(IpEndpointName(static_cast<unsigned long>(target.address), target.port))) continue;
         try {
             char buffer[kPacketBufferSize];
             osc::OutboundPacketStream packet(buffer, sizeof buffer);
@@ -253,6 +268,10 @@ void OSCHelper::Disable() {
 // ---------------------------------------------------------------------------------------------
 // Incoming packets (receive task)
 
+void OSCHelper::HandlePacket(const char* data, int size, const IpEndpointName& remoteEndpoint) {
+    ProcessPacket(data, size, remoteEndpoint);
+}
+
 void OSCHelper::ProcessPacket(const char* data, int size, const IpEndpointName& remoteEndpoint) {
     // One bad datagram, or one reply that cannot be sent, must not end remote control: report
     // it the way the receive loop reports its failures and go on listening.
@@ -263,15 +282,6 @@ void OSCHelper::ProcessPacket(const char* data, int size, const IpEndpointName& 
     }
 }
 
-void OSCHelper::ProcessMessage(const osc::ReceivedMessage& message, const IpEndpointName& remoteEndpoint) {
-    ProcessMessage(message.AddressPattern(), message, remoteEndpoint);
-}
-
-void OSCHelper::ProcessMessage(const char*, const osc::ReceivedMessage&, const IpEndpointName&) {}
-
-bool OSCHelper::isParameterUsed(SInt32) {
-    return true;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Bonjour (receive task)
@@ -315,20 +325,18 @@ void OSCHelper::NotifySetParam(SInt32 id, Float32 value) {
         static const char kOverflow[] = "OSCHelper::SetParamQueue::Write() overflow\n";
         ssize_t written = write(STDERR_FILENO, kOverflow, sizeof kOverflow - 1);
         (void)written;
-        return;
     }
+    // Also after an overflow: a full queue left by a stopped task must not stay full for good.
+    WakeNotifyTask();
+}
+
+void OSCHelper::WakeNotifyTask() {
     m_notifyUsers.fetch_add(1);
-    if (MPEventID event = m_liveNotifyEvent.load()) MPSetEvent(event, kEventWork);
+    if (TaskSync* sync = m_liveNotifySync.load()) {
+        sync->wake.fetch_add(1, std::memory_order_release);
+        sync->wake.notify_one();
+    }
     m_notifyUsers.fetch_sub(1);
 }
-
-// ---------------------------------------------------------------------------------------------
-// Script functions
-
-int OSCHelper::LuaSendOSC(lua_State* L) {
-    return luaL_error(L, "sendOSC: OSC is unavailable");
-}
-
-void OSCHelper::RegisterOSCPathForParameter(lua_State*, bool) {}
 
 }  // namespace TB

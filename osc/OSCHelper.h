@@ -82,10 +82,32 @@ public:
     static std::string BonjourServiceName();
 
     // Script functions (called with the calling script's lock held, on the script's thread).
+    // They raise their failures as script errors and keep no C++ object with a destructor alive
+    // where they may raise (Lua's C build unwinds with longjmp).
     // sendOSC(destination, address, [types,] values).
     static int LuaSendOSC(lua_State* L);
-    // registerOSCPathForParameter[Normalized](address, parameter or table of parameters).
+    // registerOSCPathForParameter[Normalized](address, parameter or table of parameters). A
+    // numeric id outside 0..39 raises "parameter out of range: %d".
     void RegisterOSCPathForParameter(lua_State* L, bool normalized);
+
+    // The receive task, or a caller standing in for it (tests, benchmarks): one datagram, handled
+    // exactly as one arriving on the listening socket.
+    void HandlePacket(const char* data, int size, const IpEndpointName& remoteEndpoint);
+
+    // Splits a reply target "[osc.udp://]host[:port]" (at most its first 1023 characters) into
+    // the host text and the port; -1 (any) when no number follows a ':'.
+    static void ParseAddress(const char* text, std::string& host, SInt32& port);
+    // A reply target resolved by the system's host lookup to its first IPv4 address; address 0
+    // (0.0.0.0) when the host cannot be resolved. May block on a name lookup: never call it on
+    // the render thread.
+    static IpEndpointName ResolveTarget(const char* text);
+    // Whether anything can be delivered to an endpoint: a resolved address and a port 1..65535.
+    static bool IsDeliverable(const IpEndpointName& endpoint);
+
+    // The subscribers of one parameter id, in subscription order (a copy; any thread).
+    std::vector<OSCUpdateTarget> UpdateTargets(SInt32 id);
+    // Changes waiting for the notification task (approximate while setters run).
+    UInt32 QueuedChanges() const { return m_setParamQueue.Waiting(); }
 
 protected:
     // Receive task. Parses one datagram; a malformed one is reported and dropped, and the
@@ -99,6 +121,23 @@ protected:
     // Whether a parameter id is in use; always true here.
     virtual bool isParameterUsed(SInt32 id);
 
+    // The dispatcher's parts (receive task; OSCDispatcher.cpp, OSCScriptCalls.cpp,
+    // OSCScriptFunctions.cpp). Each throws osc::Exception for a message that fails.
+    // True when the address is a built-in one.
+    bool DispatchBuiltIn(const char* address, const osc::ReceivedMessage& message);
+    // True when the address is script-registered (and was handled).
+    bool DispatchRegisteredPath(const char* address, const osc::ReceivedMessage& message);
+    void ExecScript(const osc::ReceivedMessage& message, bool reply);
+    void PlayNote(const osc::ReceivedMessage& message, bool on);
+    void AddUpdateTarget(SInt32 id, const char* target, const char* replyAddress);
+    void RemoveUpdateTarget(SInt32 id, const char* target, const char* replyAddress);
+    // Sets a parameter through the host's parameter-set call, as every remote change does.
+    void SetParameterValue(SInt32 id, Float32 value);
+    Float32 GetParameterValue(SInt32 id);
+    // "/ping"'s text: the local address through which `target` is reached, and the listening
+    // port ("%d.%d.%d.%d:%d", with "<any>" for wildcards).
+    std::string OwnAddressText(const IpEndpointName& target);
+
     // How long DestroyTask waits for each task (kShutdownTimeout; shorter in tests).
     void SetShutdownTimeout(Duration milliseconds) { m_shutdownTimeout = milliseconds; }
 
@@ -106,6 +145,9 @@ protected:
     LuaMIDIHelper* m_luaHelper;
 
 private:
+    // Parameter-change wake-ups for the notification task; see NotifyTaskMain.
+    void WakeNotifyTask();
+
     static OSStatus Task(void* parameter);
     static OSStatus NotifyTask(void* parameter);
     // A task's event and semaphore, shared by the task and DestroyTask; the last of the two to
@@ -145,8 +187,9 @@ private:
     // Bumped by every SetPort / Disable / DestroyTask; a receive loop that sees it move ends,
     // even when its asynchronous break came before the loop started.
     std::atomic<UInt32> m_breakGeneration{0};
-    // The notification event as NotifySetParam may use it: null while the tasks do not exist.
-    std::atomic<MPEventID> m_liveNotifyEvent{nullptr};
+    // The notification task's wake-up word as NotifySetParam may use it: null while the tasks
+    // do not exist.
+    std::atomic<TaskSync*> m_liveNotifySync{nullptr};
     std::atomic<SInt32> m_notifyUsers{0};
 
     std::multimap<SInt64, OSCUpdateTarget> m_updateTargets;
