@@ -233,14 +233,6 @@ void UnitHost::LoadState(const std::string& path) {
                                         sizeof raw);
     if (err != noErr)
         throw Failure("cannot load state file " + Quoted(path) + ": not a Marrowfin state (" + Code(err) + ")");
-    // A restore stores values as they are; a damaged or hand-edited file must not feed the
-    // engine values it was never meant to see (NaN, or far outside a range).
-    for (const ParamDesc& p : Parameters()) {
-        const Float32 v = GetParameter(p.id);
-        if (!std::isfinite(v) || v < p.minValue || v > p.maxValue)
-            throw Failure("cannot load state file " + Quoted(path) + ": its value " + std::to_string(v) + " for '" +
-                          p.name + "' is outside the parameter's range");
-    }
 }
 
 void UnitHost::SaveState(const std::string& path) {

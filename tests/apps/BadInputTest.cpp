@@ -136,7 +136,9 @@ TEST(BadInput, InterruptedRenderLeavesNoFile) {
     }
 }
 
-TEST(BadInput, StateWithValuesTheEngineCannotTakeIsRefused) {
+// A restore skips values that are not finite and holds the others inside their ranges, so a
+// damaged state never feeds the engine NaN or runaway values.
+TEST(BadInput, DamagedStateValuesNeverReachTheOutput) {
     TempDir dir;
     WriteAudio(dir / "in.wav", MakeSignal(44100, 1, 0.2));
     ASSERT_EQ(RunApp({"render", dir / "in.wav", dir / "first.wav", "--save-state", dir / "good.aupreset", "-q"}).status, 0);
@@ -168,10 +170,12 @@ TEST(BadInput, StateWithValuesTheEngineCannotTakeIsRefused) {
         plist_to_xml_free(out);
         plist_free(state);
 
-        RunResult r = RunApp({"render", dir / "in.wav", dir / "out.wav", "--state", dir / "bad.aupreset"});
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_NE(r.err.find("Filter Cutoff"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("bad.aupreset"), std::string::npos) << r.err;
-        EXPECT_FALSE(fs::exists(dir / "out.wav"));
+        RunResult r = RunApp({"render", dir / "in.wav", dir / "out.wav", "--state", dir / "bad.aupreset",
+                              "--set", "Filter Type=1", "--save-state", dir / "after.aupreset", "-q"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (float v : ReadAudio(dir / "out.wav").samples) ASSERT_TRUE(std::isfinite(v));
+        RunResult again = RunApp({"render", dir / "in.wav", dir / "again.wav", "--state", dir / "after.aupreset", "-q"});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(ReadAudio(dir / "again.wav").samples, ReadAudio(dir / "out.wav").samples);
     }
 }
