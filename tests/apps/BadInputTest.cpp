@@ -121,16 +121,23 @@ TEST(BadInput, FailedRenderKeepsAnExistingOutputAndStateFile) {
 
 TEST(BadInput, InterruptedRenderLeavesNoFile) {
     TempDir dir;
-    WriteAudio(dir / "long.wav", MakeSignal(48000, 2, 30.0));
+    WriteAudio(dir / "long.wav", MakeSignal(48000, 2, 60.0));
     for (int sig : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(sig);
         RunResult r = RunAppWith({"render", dir / "long.wav", dir / "out.wav", "--block", "1", "-q"}, {},
                                  [&](pid_t pid) {
-                                     std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                                     // Signal once the render is under way (its temporary file exists).
+                                     for (int i = 0; i < 2000; ++i) {
+                                         bool writing = false;
+                                         for (const std::string& name : dir.Entries()) writing = writing || name[0] == '.';
+                                         if (writing) break;
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                                     }
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
                                      kill(pid, sig);
                                  });
         EXPECT_EQ(r.status, 130) << r.err;
-        EXPECT_LT(r.seconds, 5.0);
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
         EXPECT_FALSE(fs::exists(dir / "out.wav"));
         for (const std::string& name : dir.Entries()) EXPECT_NE(name[0], '.') << "left behind: " << name;
     }
