@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "hostframework/AUParameterServices.h"
+#include "hostframework/Bundle.h"
 #include "hostframework/MPServices.h"
 #include "hostframework/RunLoop.h"
 #include "tests/hostframework/GainTestEffect.h"
@@ -337,4 +338,19 @@ TEST(CFLite, CountsArraysAndBundles) {
     TBRegisterBundleIdentifier("com.example.test", "");
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("com.example.test")), nullptr);
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("com.example.unknown")), nullptr);
+}
+
+TEST(CFLite, OwnBundleIsFoundFromTheBinaryAndCanBeOverridden) {
+    // The test binary lives in the build tree, in no ".lv2" folder and with no share/marrowfin
+    // beside it: the build tree's resources folder is the bundle.
+    CFStringRef id = CFStringCreateWithCString(nullptr, kTBOwnBundleIdentifier, kCFStringEncodingUTF8);
+    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(id);
+    ASSERT_NE(bundle, nullptr);
+    const std::string found = TBBundlePath(bundle);
+    EXPECT_EQ(std::filesystem::canonical(found), std::filesystem::canonical(MARROWFIN_SOURCE_DIR "/resources"));
+    TBRegisterBundleIdentifier(kTBOwnBundleIdentifier, "");
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), nullptr);
+    TBRegisterBundleIdentifier(kTBOwnBundleIdentifier, found);
+    EXPECT_NE(CFBundleGetBundleWithIdentifier(id), nullptr);
+    CFRelease(id);
 }
