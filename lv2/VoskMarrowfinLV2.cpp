@@ -9,15 +9,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <string>
 
 #include "effect/VoskMarrowfinEntry.h"
 #include "hostframework/CFLite.h"
 #include "lv2/VoskMarrowfinLV2MainLoop.h"
-
 
 using namespace MarrowfinLV2;
 
