@@ -412,14 +412,8 @@ OSStatus AUBase::RestoreState(plist_t inData) {
                 const UInt32 bits = GetWord(p + 4);
                 Float32 value;
                 std::memcpy(&value, &bits, 4);
-                if (!std::isfinite(value)) continue;
-                AudioUnitParameterInfo info;
-                std::memset(&info, 0, sizeof info);
-                if (GetParameterInfo(scopeID, id, info) == noErr && info.minValue <= info.maxValue) {
-                    if (info.cfNameString && (info.flags & kAudioUnitParameterFlag_CFNameRelease))
-                        CFRelease(info.cfNameString);
-                    value = std::clamp(value, info.minValue, info.maxValue);
-                }
+                // Stored as saved, like any value a host sets: the engine takes care of values
+                // it cannot use (non-finite, out of range) when it computes a block.
                 if (AUParameterRecord* record = element->FindParameter(id)) {
                     record->SetImmediate(value);
                 } else if (!element->UsesIndexedParameters() && !IsInitialized()) {

@@ -375,3 +375,37 @@ TEST_F(VoskMarrowfinTest, RenderErrorsComeBackFromTheRenderCall) {
 }
 
 }  // namespace
+
+namespace {
+
+// MIDI reaches the unit's script host; the script sees channels 1 to 16.
+TEST(VoskMarrowfinMIDI, EventsReachTheScripts) {
+    char dirTemplate[] = "/tmp/marrowfin-midi-XXXXXX";
+    const std::string dir = mkdtemp(dirTemplate);
+    const std::string scripts = dir + "/data/Tallow Bright/Marrowfin/Scripts";
+    ASSERT_EQ(0, std::system(("mkdir -p '" + scripts + "'").c_str()));
+    FILE* f = std::fopen((scripts + "/program.lua").c_str(), "w");
+    ASSERT_NE(nullptr, f);
+    std::fputs("requestAllProgramChange(function(c, p) setParameter('Dry Level', (c * 16 + p) / 1000) end)\n"
+               "requestAllCC(function(c, n, v) setParameter('Wet Level', n / 1000) end)\n",
+               f);
+    std::fclose(f);
+    setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (dir + "/local").c_str(), 1);
+
+    TestHost host;
+    ASSERT_EQ(noErr, host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription));
+    EXPECT_EQ(kAudioUnitErr_Uninitialized, host.MIDIEvent(0xC2, 7, 0));
+    ASSERT_EQ(noErr, host.SetFormat(44100, 1));
+    ASSERT_EQ(noErr, host.Initialize());
+    ASSERT_EQ(noErr, host.MIDIEvent(0xC2, 7, 0));
+    EXPECT_FLOAT_EQ((3 * 16 + 7) / 1000.f, host.Parameter(kParam_DryLevel));
+    ASSERT_EQ(noErr, host.MIDIEvent(0xB0, 123, 0));  // all notes off: not a controller for scripts
+    EXPECT_EQ(1.f, host.Parameter(kParam_WetLevel));
+    ASSERT_EQ(noErr, host.MIDIEvent(0xB0, 7, 100));
+    EXPECT_FLOAT_EQ(0.007f, host.Parameter(kParam_WetLevel));
+    host.Close();
+    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+}
+
+}  // namespace
