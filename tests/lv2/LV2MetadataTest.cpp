@@ -192,7 +192,10 @@ TEST(LV2PresetMetadataTest, ElevenPresetsPerPluginWithEveryTableValue) {
     const std::string ttl = ReadFile(kBundle + "/presets.ttl");
     const std::string manifest = ReadFile(kBundle + "/manifest.ttl");
     ASSERT_FALSE(ttl.empty());
+    const std::string description = ReadFile(kBundle + "/marrowfin.ttl");
     for (const char* plugin : {MarrowfinLV2::kMonoURI, MarrowfinLV2::kStereoURI}) {
+        // Symbols come from the plug-in description; the values from the table.
+        const auto ports = Ports(Statement(description, plugin));
         // Every preset of this plug-in, found through lv2:appliesTo as a host does.
         std::vector<std::string> statements;
         size_t pos = 0;
@@ -221,9 +224,6 @@ TEST(LV2PresetMetadataTest, ElevenPresetsPerPluginWithEveryTableValue) {
                  it != std::sregex_iterator(); ++it)
                 values[(*it)[1]] = HostFloat((*it)[2]);
             ASSERT_EQ(values.size(), size_t(kNumParams)) << label;
-            // Symbols come from the plug-in description; the values from the table.
-            const std::string description = ReadFile(kBundle + "/marrowfin.ttl");
-            const auto ports = Ports(Statement(description, plugin));
             for (int id = 0; id < kNumParams; ++id)
                 EXPECT_EQ(values.at(ports.at(id).symbol), esPresets[number].values[id]) << label << " " << id;
         }
