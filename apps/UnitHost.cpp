@@ -55,15 +55,7 @@ UnitHost::~UnitHost() {
 }
 
 void UnitHost::Configure(double sampleRate, UInt32 channels, UInt32 maxFrames) {
-    AudioStreamBasicDescription format{};
-    format.mSampleRate = sampleRate;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags = kAudioFormatFlagsAudioUnitCanonical;
-    format.mBytesPerPacket = sizeof(Float32);
-    format.mFramesPerPacket = 1;
-    format.mBytesPerFrame = sizeof(Float32);
-    format.mChannelsPerFrame = channels;
-    format.mBitsPerChannel = 32;
+    const AudioStreamBasicDescription format = CanonicalStreamFormat(sampleRate, channels);
     for (AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
         OSStatus err = AudioUnitSetProperty(m_unit, kAudioUnitProperty_StreamFormat, scope, 0, &format, sizeof format);
         if (err != noErr)

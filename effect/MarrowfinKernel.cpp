@@ -40,8 +40,15 @@ inline float MinF(float a, float b) { return a < b ? a : b; }
 // nor the unused increment. Processors with AVX2 run a clone compiled for it: the three-operand
 // forms save the register copies that dominate the scalar code; no fused multiply-add is enabled,
 // so every result is bit-identical to the baseline clone.
+// ThreadSanitizer's runtime is not set up yet when the dynamic loader picks a clone, so a
+// ThreadSanitizer build keeps the baseline code only.
+#if defined(__SANITIZE_THREAD__)
+#define MARROWFIN_KERNEL_CLONES
+#else
+#define MARROWFIN_KERNEL_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
 template <bool kTrackPitch>
-__attribute__((target_clones("avx2", "default"))) void ProcessGenerateOutput(
+MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     const float* in, float* bandOut, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g,
     const State& st, OscState& os, BandState& bs, const PGOData& pd)
 {

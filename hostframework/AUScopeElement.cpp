@@ -109,16 +109,7 @@ AUIOElement::AUIOElement(AUBase* inAudioUnit)
     : AUElement(inAudioUnit), mStreamFormat(CanonicalFormat(44100.0, 2, false)) {}
 
 AudioStreamBasicDescription AUIOElement::CanonicalFormat(Float64 sampleRate, UInt32 channels, bool interleaved) {
-    AudioStreamBasicDescription f;
-    std::memset(&f, 0, sizeof f);
-    f.mSampleRate = sampleRate;
-    f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = interleaved ? kAudioFormatFlagsNativeFloatPacked : kAudioFormatFlagsAudioUnitCanonical;
-    f.mBytesPerFrame = f.mBytesPerPacket = interleaved ? 4 * channels : 4;
-    f.mFramesPerPacket = 1;
-    f.mChannelsPerFrame = channels;
-    f.mBitsPerChannel = 32;
-    return f;
+    return CanonicalStreamFormat(sampleRate, channels, interleaved);
 }
 
 OSStatus AUIOElement::ValidateFormat(const AudioStreamBasicDescription& f) {

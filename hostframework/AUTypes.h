@@ -191,6 +191,20 @@ struct AudioStreamBasicDescription {
     UInt32 mReserved;
 };
 
+// 32-bit float linear PCM: the canonical non-interleaved layout (one buffer per channel), or
+// interleaved in one buffer. Hosts and elements build their formats with it.
+inline AudioStreamBasicDescription CanonicalStreamFormat(Float64 sampleRate, UInt32 channels, bool interleaved = false) {
+    AudioStreamBasicDescription f{};
+    f.mSampleRate = sampleRate;
+    f.mFormatID = kAudioFormatLinearPCM;
+    f.mFormatFlags = interleaved ? kAudioFormatFlagsNativeFloatPacked : kAudioFormatFlagsAudioUnitCanonical;
+    f.mBytesPerFrame = f.mBytesPerPacket = interleaved ? 4 * channels : 4;
+    f.mFramesPerPacket = 1;
+    f.mChannelsPerFrame = channels;
+    f.mBitsPerChannel = 32;
+    return f;
+}
+
 struct AudioBuffer {
     UInt32 mNumberChannels;
     UInt32 mDataByteSize;

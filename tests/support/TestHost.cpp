@@ -32,16 +32,7 @@ OSStatus TestHost::Close() {
 }
 
 AudioStreamBasicDescription TestHost::MakeFormat(double sampleRate, UInt32 channels, bool interleaved) {
-    AudioStreamBasicDescription f;
-    std::memset(&f, 0, sizeof f);
-    f.mSampleRate = sampleRate;
-    f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = interleaved ? kAudioFormatFlagsNativeFloatPacked : kAudioFormatFlagsAudioUnitCanonical;
-    f.mBytesPerPacket = f.mBytesPerFrame = interleaved ? 4 * channels : 4;
-    f.mFramesPerPacket = 1;
-    f.mChannelsPerFrame = channels;
-    f.mBitsPerChannel = 32;
-    return f;
+    return CanonicalStreamFormat(sampleRate, channels, interleaved);
 }
 
 OSStatus TestHost::SetFormat(double sampleRate, UInt32 channels, bool interleaved) {
