@@ -116,15 +116,7 @@ bool VoskMarrowfinLV2::SetUp(const char* bundlePath, const LV2_Feature* const* f
         return false;
     }
 
-    AudioStreamBasicDescription format{};
-    format.mSampleRate = m_sampleRate;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags = kAudioFormatFlagsAudioUnitCanonical;
-    format.mBytesPerPacket = sizeof(float);
-    format.mFramesPerPacket = 1;
-    format.mBytesPerFrame = sizeof(float);
-    format.mChannelsPerFrame = m_channels;
-    format.mBitsPerChannel = 32;
+    const AudioStreamBasicDescription format = CanonicalStreamFormat(m_sampleRate, m_channels);
     const UInt32 maxFrames = m_maxFrames;
     AURenderCallbackStruct input{&VoskMarrowfinLV2::InputCallback, this};
     const struct {
