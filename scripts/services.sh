@@ -14,6 +14,13 @@ services_avahi_running() {
   avahi-daemon -c >/dev/null 2>&1
 }
 
+# Clients reach the daemon over D-Bus; it is ready for them once it has registered its host name
+# (server state 2, running), a moment after its pid file appears.
+services_avahi_answers() {
+  dbus-send --system --dest=org.freedesktop.Avahi --print-reply / \
+    org.freedesktop.Avahi.Server.GetState 2>/dev/null | grep -q "int32 2"
+}
+
 services_start_dbus() {
   mkdir -p /run/dbus
   # A pid file left by a daemon that is gone makes dbus-daemon refuse to start.
@@ -70,8 +77,8 @@ CONF
   fi
   SERVICES_STARTED+=(avahi)
   local i
-  for i in $(seq 50); do
-    services_avahi_running && return 0
+  for i in $(seq 100); do
+    services_avahi_running && services_avahi_answers && return 0
     sleep 0.1
   done
   echo "services: avahi-daemon does not answer; the Bonjour tests will be skipped" >&2

@@ -60,7 +60,7 @@ std::vector<std::string> Split(const std::string& line, char separator) {
 // Names of the resolved "_osc._udp" services on `port`.
 std::vector<std::string> PublishedOn(int port) {
     std::vector<std::string> names;
-    FILE* pipe = popen("avahi-browse -rpt _osc._udp 2>/dev/null", "r");
+    FILE* pipe = popen("timeout 4 avahi-browse -rpt _osc._udp 2>/dev/null", "r");
     if (!pipe) return names;
     char line[2048];
     while (fgets(line, sizeof line, pipe)) {
@@ -84,7 +84,7 @@ bool PublishedAs(int port, bool present) {
             for (const std::string& name : PublishedOn(port)) found = found || IsOurName(name);
             return found == present;
         },
-        10.0);
+        20.0);
 }
 
 }  // namespace
