@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <new>
 
+#include <xmmintrin.h>
+
 namespace {
 
 constexpr std::align_val_t kRingAlignment{16};
@@ -31,11 +33,16 @@ inline float MinF(float a, float b) { return a < b ? a : b; }
 //   force the compiler to reload them from memory on every sample);
 // - each input sample is band-limited here, just before it goes into the ring, rather than over
 //   the whole block first (same values: the analysis only reads frames already written);
-// - each chunk of samples runs in two passes, first the ring side (band filters, ring, dry tap,
-//   follower, replay), then the synthesis side (oscillator, mix, output filter), handing five
-//   values per sample through small local arrays. Neither pass reads the other's state, so the
-//   result is the same as one pass; but each pass fits its states and constants in registers,
-//   where one combined loop spills loop-carried states to the stack and runs half as fast.
+// - the samples run in chunks on two sides, the ring side (band filters, ring, dry tap, follower,
+//   replay) and the synthesis side (oscillator, mix, output filter), handing five values per
+//   sample through small local arrays. One loop runs the synthesis of a chunk together with the
+//   ring side of the next one: the two sides share no state and the arrays cut the long path
+//   from replay to output, so the processor overlaps the chains of both sides, which it cannot
+//   within one sample's path or across two separate passes;
+// - the two band filters have the same form and run side by side in two lanes of one vector,
+//   the highpass one sample behind the lowpass that feeds it. Each lane operation is the scalar
+//   one, so the values are unchanged, and the states take two registers instead of four, which
+//   keeps every loop-carried state of the combined loop in a register.
 // The oscillator's pitch source is a template argument, so the loop carries neither the branch
 // nor the unused increment. Processors with AVX2 run a clone compiled for it: the three-operand
 // forms save the register copies that dominate the scalar code; no fused multiply-add is enabled,
@@ -85,84 +92,126 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     float oscPhase = os.oscPhase;
     float filterLow = os.filterLow, filterBand = os.filterBand;
 
+    // Band filter lanes: (lowpass of sample i + 1, highpass of sample i); the first lowpass step
+    // runs alone, the last highpass step in scalars. The ring side thus reads one input sample
+    // ahead, whose output (in-place processing) is written only in a later chunk.
+    const __m128 bandCoef = _mm_setr_ps(lpCoef, hpCoef, 0.f, 0.f);
+    const __m128 bandDamp = _mm_setr_ps(lpDamp, hpDamp, 0.f, 0.f);
+    lpLow = lpLow + lpBand * lpCoef;
+    lpBand = lpBand + (in[0] - lpLow - lpBand * lpDamp) * lpCoef;
+    __m128 bandLow = _mm_setr_ps(lpLow, hpLow, 0.f, 0.f);
+    __m128 bandBand = _mm_setr_ps(lpBand, hpBand, 0.f, 0.f);
+    const float* const lastIn = in + n - 1;
+
     constexpr UInt32 kChunk = 64;
     float envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
-    for (UInt32 chunkStart = 0; chunkStart < n; chunkStart += kChunk) {
-        const UInt32 m = std::min(kChunk, n - chunkStart);
-        const float* const chunkIn = in + chunkStart;
-        float* const chunkBand = bandOut + chunkStart;
-        float* const chunkOut = out + chunkStart;
 
-        // Ring side.
-        for (UInt32 j = 0; j < m; ++j) {
-            // Analysis band: lowpass, then highpass.
-            const float x = chunkIn[j];
-            lpLow = lpLow + lpBand * lpCoef;
-            lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
+    // Ring side of sample j of the chunk starting at chunkIn / chunkBand.
+    auto ringSide = [&](UInt32 j, const float* chunkIn, float* chunkBand) __attribute__((always_inline)) {
+        const float x = chunkIn[j];
+        float h;
+        if (chunkIn + j != lastIn) {
+            // Highpass input: this sample's lowpass output, lane 0 before the step.
+            const __m128 input = _mm_unpacklo_ps(_mm_set_ss(chunkIn[j + 1]), bandLow);
+            bandLow = _mm_add_ps(bandLow, _mm_mul_ps(bandBand, bandCoef));
+            const __m128 t = _mm_sub_ps(_mm_sub_ps(input, bandLow), _mm_mul_ps(bandBand, bandDamp));
+            bandBand = _mm_add_ps(bandBand, _mm_mul_ps(t, bandCoef));
+            h = _mm_cvtss_f32(_mm_shuffle_ps(t, t, _MM_SHUFFLE(1, 1, 1, 1)));
+        } else {
+            // Last sample of the stretch: only its highpass is left.
+            lpLow = _mm_cvtss_f32(bandLow);
+            lpBand = _mm_cvtss_f32(bandBand);
+            hpLow = _mm_cvtss_f32(_mm_shuffle_ps(bandLow, bandLow, _MM_SHUFFLE(1, 1, 1, 1)));
+            hpBand = _mm_cvtss_f32(_mm_shuffle_ps(bandBand, bandBand, _MM_SHUFFLE(1, 1, 1, 1)));
             hpLow = hpLow + hpBand * hpCoef;
-            const float h = lpLow - hpLow - hpBand * hpDamp;
+            h = lpLow - hpLow - hpBand * hpDamp;
             hpBand = hpBand + h * hpCoef;
-            chunkBand[j] = h;
-
-            const float dry = ring[2 * d + dryCol];
-
-            followEnv = (followEnv - target) * followCoef + target;
-            // 0 when negative (e is never NaN and never -0, so this is one maxss).
-            float e = followEnv - triggerLevel;
-            e = e > 0.f ? e : 0.f;
-
-            // Cycle replay at speed r, linearly interpolated.
-            const double r = static_cast<double>(e) * ratioEnv + ratio;
-            const double q = S + readPhase;
-            const int64_t qi = static_cast<int64_t>(q);
-            const float f = static_cast<float>(q - static_cast<double>(qi));
-            const UInt32 k = static_cast<UInt32>(qi) & kMarrowfinRingMask;
-            readPhase += r;
-            if (readPhase - P >= 0.0)
-                readPhase -= P;
-            const float a = ring[2 * k + wetCol];
-            const float b = ring[2 * ((k + 1) & kMarrowfinRingMask) + wetCol];
-            const float wet = a - a * f + f * b;
-
-            ring[2 * w] = x;
-            ring[2 * w + 1] = h;
-            w = (w + 1) & kMarrowfinRingMask;
-            d = (d + 1) & kMarrowfinRingMask;
-
-            envArr[j] = e;
-            followArr[j] = followEnv;
-            dryArr[j] = dry;
-            wetArr[j] = wet;
-            incArr[j] = kTrackPitch ? static_cast<float>(r * invP) : oscIncEnv * e + oscInc;
         }
+        chunkBand[j] = h;
 
-        // Synthesis side.
-        for (UInt32 j = 0; j < m; ++j) {
-            const float e = envArr[j];
-            const float dry = dryArr[j];
-            const float wet = wetArr[j];
+        const float dry = ring[2 * d + dryCol];
 
-            oscPhase += incArr[j];
-            if (oscPhase - 1.f >= 0.f)
-                oscPhase -= 1.f;
-            const float tri = MinF(3.f - 4.f * oscPhase, 4.f * oscPhase - 1.f);
-            const float saw = 2.f * oscPhase - 1.f;
-            // squareGain times a pulse of +1 or -1, without the multiplication.
-            const float square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareGain : -squareGain;
-            const float osc = triGain * tri + sawGain * saw + square;
+        followEnv = (followEnv - target) * followCoef + target;
+        // 0 when negative (e is never NaN and never -0, so this is one maxss).
+        float e = followEnv - triggerLevel;
+        e = e > 0.f ? e : 0.f;
 
-            const float level = (envFollow * followArr[j] + fixedLevel) * oscGain;
-            const float mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
+        // Cycle replay at speed r, linearly interpolated.
+        const double r = static_cast<double>(e) * ratioEnv + ratio;
+        const double q = S + readPhase;
+        const int64_t qi = static_cast<int64_t>(q);
+        const float f = static_cast<float>(q - static_cast<double>(qi));
+        const UInt32 k = static_cast<UInt32>(qi) & kMarrowfinRingMask;
+        readPhase += r;
+        if (readPhase - P >= 0.0)
+            readPhase -= P;
+        const float a = ring[2 * k + wetCol];
+        const float b = ring[2 * ((k + 1) & kMarrowfinRingMask) + wetCol];
+        const float wet = a - a * f + f * b;
 
-            // Output filter, cutoff following the envelope; the dry signal bypasses it.
-            const float gf = filterCoefEnv * e + filterCoef;
-            filterLow = filterLow + filterBand * gf;
-            const float high = mix - filterLow - filterDamp * filterBand;
-            filterBand = filterBand + gf * high;
+        ring[2 * w] = x;
+        ring[2 * w + 1] = h;
+        w = (w + 1) & kMarrowfinRingMask;
+        d = (d + 1) & kMarrowfinRingMask;
 
-            chunkOut[j] = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
+        envArr[j] = e;
+        followArr[j] = followEnv;
+        dryArr[j] = dry;
+        wetArr[j] = wet;
+        incArr[j] = kTrackPitch ? static_cast<float>(r * invP) : oscIncEnv * e + oscInc;
+    };
+
+    // Synthesis side of sample j of the chunk whose ring side ran last, output at chunkOut.
+    auto synthesisSide = [&](UInt32 j, float* chunkOut) __attribute__((always_inline)) {
+        const float e = envArr[j];
+        const float dry = dryArr[j];
+        const float wet = wetArr[j];
+
+        oscPhase += incArr[j];
+        if (oscPhase - 1.f >= 0.f)
+            oscPhase -= 1.f;
+        const float tri = MinF(3.f - 4.f * oscPhase, 4.f * oscPhase - 1.f);
+        const float saw = 2.f * oscPhase - 1.f;
+        // squareGain times a pulse of +1 or -1, without the multiplication.
+        const float square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareGain : -squareGain;
+        const float osc = triGain * tri + sawGain * saw + square;
+
+        const float level = (envFollow * followArr[j] + fixedLevel) * oscGain;
+        const float mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
+
+        // Output filter, cutoff following the envelope; the dry signal bypasses it.
+        const float gf = filterCoefEnv * e + filterCoef;
+        filterLow = filterLow + filterBand * gf;
+        const float high = mix - filterLow - filterDamp * filterBand;
+        filterBand = filterBand + gf * high;
+
+        chunkOut[j] = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
+    };
+
+    // Ring side of the first chunk alone.
+    UInt32 m = std::min(kChunk, n);
+    for (UInt32 j = 0; j < m; ++j)
+        ringSide(j, in, bandOut);
+    // Synthesis of each full chunk together with the ring side of the next one. The synthesis
+    // side reads sample j of the arrays before the ring side overwrites it.
+    UInt32 chunkStart = 0;
+    for (UInt32 next = kChunk; next < n; next += kChunk) {
+        m = std::min(kChunk, n - next);
+        float* const chunkOut = out + chunkStart;
+        const float* const nextIn = in + next;
+        float* const nextBand = bandOut + next;
+        UInt32 j = 0;
+        for (; j < m; ++j) {
+            synthesisSide(j, chunkOut);
+            ringSide(j, nextIn, nextBand);
         }
+        for (; j < kChunk; ++j)
+            synthesisSide(j, chunkOut);
+        chunkStart = next;
     }
+    // Synthesis of the last chunk alone.
+    for (UInt32 j = 0; j < m; ++j)
+        synthesisSide(j, out + chunkStart);
 
     bs.lpLow = lpLow;
     bs.lpBand = lpBand;
