@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "hostframework/ClassInfoFile.h"
 #include "hostframework/RunLoop.h"
 #include "osc/Preferences.h"
+#include "tests/support/ScopedTestFolders.h"
 #include "tests/support/TestHost.h"
 
 namespace {
@@ -25,17 +27,12 @@ class VoskMarrowfinTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // Keep the user's preferences and scripts out of the tests.
-        char dataTemplate[] = "/tmp/marrowfin-unit-XXXXXX";
-        m_dir = mkdtemp(dataTemplate);
-        setenv("XDG_DATA_HOME", (m_dir + "/data").c_str(), 1);
-        setenv("XDG_DATA_DIRS", (m_dir + "/local").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (m_dir + "/config").c_str(), 1);
+        m_folders.emplace("marrowfin-unit");
         ASSERT_EQ(noErr, m_host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription));
     }
     void TearDown() override {
         m_host.Close();
-        std::string command = "rm -rf '" + m_dir + "'";
-        ASSERT_EQ(0, std::system(command.c_str()));
+        m_folders.reset();
     }
     VoskMarrowfin& Unit() {
         return *dynamic_cast<VoskMarrowfin*>(
@@ -47,7 +44,7 @@ protected:
         ASSERT_EQ(noErr, m_host.Initialize());
     }
 
-    std::string m_dir;
+    std::optional<TB::ScopedTestFolders> m_folders;
     TestHost m_host;
 };
 
@@ -202,7 +199,7 @@ TEST_F(VoskMarrowfinTest, StateRoundTripsThroughAPresetFile) {
     }
     plist_t state = m_host.SaveState();
     ASSERT_NE(nullptr, state);
-    const std::string path = m_dir + "/state.aupreset";
+    const std::string path = m_folders->Root() + "/state.aupreset";
     std::string error;
     ASSERT_EQ(noErr, WriteClassInfoFile(state, path, &error)) << error;
     plist_free(state);
@@ -380,18 +377,11 @@ namespace {
 
 // MIDI reaches the unit's script host; the script sees channels 1 to 16.
 TEST(VoskMarrowfinMIDI, EventsReachTheScripts) {
-    char dirTemplate[] = "/tmp/marrowfin-midi-XXXXXX";
-    const std::string dir = mkdtemp(dirTemplate);
-    const std::string scripts = dir + "/data/Tallow Bright/Marrowfin/Scripts";
-    ASSERT_EQ(0, std::system(("mkdir -p '" + scripts + "'").c_str()));
-    FILE* f = std::fopen((scripts + "/program.lua").c_str(), "w");
-    ASSERT_NE(nullptr, f);
-    std::fputs("requestAllProgramChange(function(c, p) setParameter('Dry Level', (c * 16 + p) / 1000) end)\n"
-               "requestAllCC(function(c, n, v) setParameter('Wet Level', n / 1000) end)\n",
-               f);
-    std::fclose(f);
-    setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (dir + "/local").c_str(), 1);
+    TB::ScopedTestFolders folders("marrowfin-midi");
+    TB::ScopedTestFolders::WriteFile(
+        TB::ScopedTestFolders::ScriptsIn(folders.UserData()) + "/program.lua",
+        "requestAllProgramChange(function(c, p) setParameter('Dry Level', (c * 16 + p) / 1000) end)\n"
+        "requestAllCC(function(c, n, v) setParameter('Wet Level', n / 1000) end)\n");
 
     TestHost host;
     ASSERT_EQ(noErr, host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription));
@@ -405,7 +395,6 @@ TEST(VoskMarrowfinMIDI, EventsReachTheScripts) {
     ASSERT_EQ(noErr, host.MIDIEvent(0xB0, 7, 100));
     EXPECT_FLOAT_EQ(0.007f, host.Parameter(kParam_WetLevel));
     host.Close();
-    ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include "effect/VoskMarrowfinEntry.h"
 #include "lv2/MarrowfinLV2Ports.h"
 #include "tests/lv2/PluckSignal.h"
+#include "tests/support/ScopedTestFolders.h"
 #include "tests/support/TestHost.h"
 
 namespace {
@@ -541,17 +542,12 @@ TEST(LV2PluginTest, BadSavedStatesAreRefusedAndChangeNothing) {
 }
 
 TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
-    const fs::path home = fs::temp_directory_path() / ("marrowfin-lv2-test-" + std::to_string(getpid()));
-    const fs::path scripts = home / "Tallow Bright" / "Marrowfin" / "Scripts";
-    fs::create_directories(scripts);
+    TB::ScopedTestFolders folders("marrowfin-lv2-test");
     // A user script that turns controller 7 into "Dry Level", and sets "Osc Level" from a timer,
     // which only fires when the plug-in's own run-loop thread runs.
-    std::ofstream(scripts / "lv2test.lua")
-        << "requestCC(7, function(channel, cc, value) setParameter(0, value / 127) end)\n"
-        << "requestTimedCallback(0.01, function() setParameter(2, 0.25) end)\n";
-    const char* oldHome = std::getenv("XDG_DATA_HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    TB::ScopedTestFolders::WriteFile(TB::ScopedTestFolders::ScriptsIn(folders.UserData()) + "/lv2test.lua",
+                                     "requestCC(7, function(channel, cc, value) setParameter(0, value / 127) end)\n"
+                                     "requestTimedCallback(0.01, function() setParameter(2, 0.25) end)\n");
 
     UridMap map;
     const LV2_Feature* features[] = {map.Feature(), nullptr};
@@ -604,9 +600,6 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
         EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 0.f);
         DescriptorFor(1)->activate(instance.Handle());
     }
-    if (oldHome) setenv("XDG_DATA_HOME", savedHome.c_str(), 1);
-    else unsetenv("XDG_DATA_HOME");
-    fs::remove_all(home);
 }
 
 TEST(LV2PluginTest, InstancesComeAndGoRepeatedly) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ extern "C" {
 #include "hostframework/CFLite.h"
 #include "midiscript/LuaMIDIHelper.h"
 #include "osc/VoskInstanceTracker.h"
+#include "tests/support/ScopedTestFolders.h"
 
 class ScriptTestUnit : public AUMIDIEffectBase {
 public:
@@ -97,31 +99,25 @@ inline ComponentResult ScriptTestUnitEntry(ComponentParameters* params, void** s
 class ScriptTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/mf-script-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        m_user = m_root + "/user";
-        m_local = m_root + "/local";
-        setenv("XDG_DATA_HOME", m_user.c_str(), 1);
+        m_folders.emplace("mf-script");
+        m_user = m_folders->UserData();
+        m_local = m_folders->LocalData();
+        // Only the first entry of the machine-wide list counts.
         setenv("XDG_DATA_DIRS", (m_local + ":/nonexistent").c_str(), 1);
         TBRegisterBundleIdentifier("com.Vosk.test.Marf", MARROWFIN_SOURCE_DIR "/resources");
     }
     void TearDown() override {
         for (AudioUnit unit : m_units) CloseComponent(unit);
         m_units.clear();
-        std::string command = "chmod -R u+rwx '" + m_root + "' && rm -rf '" + m_root + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        m_folders.reset();
     }
 
-    static std::string ScriptsFolder(const std::string& base) { return base + "/Tallow Bright/Marrowfin/Scripts"; }
+    static std::string ScriptsFolder(const std::string& base) { return TB::ScopedTestFolders::ScriptsIn(base); }
     void MakeFolder(const std::string& path) {
         std::string command = "mkdir -p '" + path + "'";
         ASSERT_EQ(system(command.c_str()), 0);
     }
-    void WriteFile(const std::string& path, const std::string& text) {
-        MakeFolder(path.substr(0, path.rfind('/')));
-        std::ofstream(path) << text;
-    }
+    void WriteFile(const std::string& path, const std::string& text) { TB::ScopedTestFolders::WriteFile(path, text); }
     void UserScript(const std::string& name, const std::string& text) { WriteFile(ScriptsFolder(m_user) + "/" + name, text); }
     void LocalScript(const std::string& name, const std::string& text) {
         WriteFile(ScriptsFolder(m_local) + "/" + name, text);
@@ -190,6 +186,7 @@ protected:
         ASSERT_EQ(MusicDeviceMIDIEvent(unit, status, data1, data2, 0), noErr);
     }
 
-    std::string m_root, m_user, m_local;
+    std::optional<TB::ScopedTestFolders> m_folders;
+    std::string m_user, m_local;
     std::vector<AudioUnit> m_units;
 };

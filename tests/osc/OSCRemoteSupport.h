@@ -27,6 +27,7 @@ extern "C" {
 #include "hostframework/ComponentBase.h"
 #include "osc/Preferences.h"
 #include "tests/osc/OSCTestSupport.h"
+#include "tests/support/ScopedTestFolders.h"
 #include "tests/support/TestHost.h"
 
 namespace osctest {
@@ -140,32 +141,17 @@ protected:
     virtual std::string ScriptText() { return ""; }
 
     void SetUp() override {
-        char pattern[] = "/tmp/marrowfin-osc-remote.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
-            const char* old = getenv(name);
-            m_saved.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-        }
-        setenv("XDG_CONFIG_HOME", (m_dir + "/config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (m_dir + "/data").c_str(), 1);
-        setenv("XDG_DATA_DIRS", (m_dir + "/local").c_str(), 1);
+        m_folders.emplace("marrowfin-osc-remote");
         const std::string script = ScriptText();
-        if (!script.empty()) {
-            const std::string folder = m_dir + "/data/Tallow Bright/Marrowfin/Scripts";
-            ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
-            std::ofstream(folder + "/osctest.lua") << script;
-        }
+        if (!script.empty())
+            TB::ScopedTestFolders::WriteFile(TB::ScopedTestFolders::ScriptsIn(m_folders->UserData()) + "/osctest.lua",
+                                             script);
         ASSERT_EQ(m_host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription), noErr);
         ASSERT_EQ(m_host.SetFormat(48000, 2), noErr);
     }
     void TearDown() override {
         m_host.Close();
-        for (const auto& [name, value] : m_saved) {
-            if (value) setenv(name.c_str(), value->c_str(), 1);
-            else unsetenv(name.c_str());
-        }
-        std::system(("rm -rf '" + m_dir + "'").c_str());
+        m_folders.reset();
     }
 
     VoskMarrowfin& Unit() {
@@ -220,8 +206,7 @@ protected:
         return lua_gettop(lua.LuaInit());
     }
 
-    std::string m_dir;
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+    std::optional<TB::ScopedTestFolders> m_folders;
     TB::TestHost m_host;
 };
 

@@ -9,6 +9,7 @@
 #include "effect/VoskMarrowfinEntry.h"
 #include "osc/Preferences.h"
 #include "tests/osc/OSCTestSupport.h"
+#include "tests/support/ScopedTestFolders.h"
 #include "tests/support/TestHost.h"
 
 using namespace osctest;
@@ -20,19 +21,12 @@ constexpr AudioUnitParameterID kOffset = 39;
 class OSCUnitTest : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/marrowfin-osc-unit.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-        const char* old = getenv("XDG_CONFIG_HOME");
-        m_hadOld = old != nullptr;
-        if (old) m_old = old;
-        setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
+        m_folders.emplace("marrowfin-osc-unit");
+        m_folder = m_folders->Config();
         m_savedBase = g_OSCBasePort;
     }
     void TearDown() override {
-        if (m_hadOld) setenv("XDG_CONFIG_HOME", m_old.c_str(), 1);
-        else unsetenv("XDG_CONFIG_HOME");
-        std::system(("rm -rf '" + m_folder + "'").c_str());
+        m_folders.reset();
         g_OSCBasePort = m_savedBase;
     }
     OSStatus OpenAndFormat(TB::TestHost& host) {
@@ -41,8 +35,8 @@ protected:
         return err;
     }
 
-    std::string m_folder, m_old;
-    bool m_hadOld = false;
+    std::optional<TB::ScopedTestFolders> m_folders;
+    std::string m_folder;
     SInt32 m_savedBase = 7000;
 };
 

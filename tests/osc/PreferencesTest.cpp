@@ -15,26 +15,19 @@
 #include <plist/plist.h>
 
 #include "osc/Preferences.h"
+#include "tests/support/ScopedTestFolders.h"
 
 namespace {
 
 class PreferencesTest : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/marrowfin-prefs.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        m_folder = m_root + "/config";
-        const char* old = getenv("XDG_CONFIG_HOME");
-        m_hadOld = old != nullptr;
-        if (old) m_old = old;
-        setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
+        m_folders.emplace("marrowfin-prefs");
+        m_folder = m_folders->Config();
         m_path = m_folder + "/com.tallowbright.Marrowfin.plist";
     }
     void TearDown() override {
-        if (m_hadOld) setenv("XDG_CONFIG_HOME", m_old.c_str(), 1);
-        else unsetenv("XDG_CONFIG_HOME");
-        std::system(("rm -rf '" + m_root + "'").c_str());
+        m_folders.reset();
     }
 
     void WriteFile(const std::string& bytes) {
@@ -74,8 +67,8 @@ protected:
         return names;
     }
 
-    std::string m_root, m_folder, m_path, m_old;
-    bool m_hadOld = false;
+    std::optional<TB::ScopedTestFolders> m_folders;
+    std::string m_folder, m_path;
 };
 
 }  // namespace
