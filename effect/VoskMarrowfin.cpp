@@ -138,11 +138,10 @@ OSStatus VoskMarrowfin::RenderBus(AudioUnitRenderActionFlags& ioActionFlags, con
 }
 
 bool VoskMarrowfin::PreRender(UInt32 inFrames) {
-    Float32 raw[kNumParams];
-    AUElement* globals = Globals();
-    for (UInt32 id = 0; id < kNumParams; ++id) raw[id] = globals->GetParameter(id);
+    // Each value is read once; the block control mends values it cannot use.
     Float32 params[kNumParams];
-    SanitizeParams(raw, params);
+    AUElement* globals = Globals();
+    for (UInt32 id = 0; id < kNumParams; ++id) params[id] = globals->GetParameter(id);
     ComputeBlockControl(params, Float32(GetSampleRate()), inFrames, m_block);
     return true;
 }
