@@ -80,10 +80,11 @@ protected:
         const std::string scripts = m_dir + "/data/Tallow Bright/Marrowfin/Scripts";
         ASSERT_EQ(std::system(("mkdir -p '" + scripts + "'").c_str()), 0);
         std::ofstream(scripts + "/sum.lua") << "function add(a, b) return a + b end\n";
-        m_base = FreePortRun(47900, 2);
-        m_dumpPort = FreePort(47950);
-        ASSERT_GT(m_base, 0);
-        ASSERT_GT(m_dumpPort, 0);
+    }
+    // Free ports for the served unit (base and base + 1) and for oscdump, from `from` on.
+    void PickPorts(int from) {
+        m_base = FreePortRun(from, 2);
+        m_dumpPort = FreePort(from + 50);
         m_port = m_base + 1;
     }
     void TearDown() override {
@@ -92,7 +93,22 @@ protected:
         if (!m_dir.empty()) std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
+    // Starts `marrowfin serve` and oscdump. A port that looked free can be taken by another
+    // program before the child binds it, so a start that does not come up is tried again on
+    // other ports.
     void StartServe() {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            m_dump.reset();
+            m_serve.reset();
+            PickPorts(47900 + 100 * attempt);
+            ASSERT_GT(m_base, 0);
+            ASSERT_GT(m_dumpPort, 0);
+            if (Launch()) return;
+        }
+        FAIL() << "serve or oscdump did not bind their ports\nserve:\n"
+               << ReadFile(m_dir + "/serve.out") << "\noscdump:\n" << Dump();
+    }
+    bool Launch() {
         m_serve = std::make_unique<Child>(
             std::vector<std::string>{MARROWFIN_APP_PATH, "serve", "--demo", "--seconds", "60", "--osc-base-port",
                                      std::to_string(m_base), "--osc-offset", "1", "--output", m_dir + "/live.wav"},
@@ -102,7 +118,7 @@ protected:
             m_dir + "/serve.out");
         m_dump = std::make_unique<Child>(std::vector<std::string>{"oscdump", "-L", std::to_string(m_dumpPort)},
                                          std::map<std::string, std::string>{}, m_dir + "/dump.out");
-        ASSERT_TRUE(WaitUntil([&] { return !PortIsFree(m_port) && !PortIsFree(m_dumpPort); }, 10));
+        return WaitUntil([&] { return !PortIsFree(m_port) && !PortIsFree(m_dumpPort); }, 10);
     }
     std::string Url(int port) const { return "osc.udp://127.0.0.1:" + std::to_string(port); }
     std::string DumpTarget() const { return "127.0.0.1:" + std::to_string(m_dumpPort); }
@@ -125,7 +141,7 @@ protected:
 }  // namespace
 
 TEST_F(OSCInteropTest, EveryKindOfRequestWorksWithLiblo) {
-    StartServe();
+    ASSERT_NO_FATAL_FAILURE(StartServe());
     EXPECT_TRUE(Expect({"/getInfo", "iss", "7", DumpTarget(), "/info"},
                        "/info ifffsi 7 10.000000 1000.000000 800.000000 \"Lowpass Cutoff\" 8"))
         << Dump();
@@ -154,7 +170,7 @@ TEST_F(OSCInteropTest, EveryKindOfRequestWorksWithLiblo) {
 }
 
 TEST_F(OSCInteropTest, ASetChangesWhatTheNextBlocksRender) {
-    StartServe();
+    ASSERT_NO_FATAL_FAILURE(StartServe());
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     // The defaults play the replayed (wet) signal only: at wet 0 the output falls silent.
     ASSERT_TRUE(Expect({"/set", "if", "1", "0"}, "") );
