@@ -1,5 +1,6 @@
 // Tasks, flag events, semaphores, critical regions and the up-time clock over the C++ library.
 #include "hostframework/MPServices.h"
+#include "hostframework/Log.h"
 
 #include <atomic>
 #include <chrono>
@@ -87,7 +88,7 @@ OSStatus MPTerminateTask(MPTaskID task, OSStatus) {
             guard.unlock();
             task->thread.join();
         } else {
-            std::printf("MPTerminateTask: task still running, detached\n");
+            TB::LogLine(TB::LogLevel::kNote, "MPTerminateTask: task still running, detached\n");
             std::fflush(stdout);
             task->thread.detach();
         }

@@ -18,6 +18,7 @@ extern "C" {
 
 #include "effect/MarrowfinParameters.h"
 #include "hostframework/CFLite.h"
+#include "hostframework/Log.h"
 #include "midiscript/FileLoader.h"
 #include "midiscript/LuaMIDIHelperPrivate.h"
 #include "midiscript/ScriptFolders.h"
@@ -200,12 +201,12 @@ int LuaMIDIHelper::getParam(lua_State* L, const char* name) {
 }
 
 int LuaMIDIHelper::LuaError(lua_State*, const char* format, ...) {
+    char message[4096];
     va_list args;
     va_start(args, format);
-    fputs("@@@ ", stdout);
-    vfprintf(stdout, format, args);
+    std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    fflush(stdout);
+    LogFormat(LogLevel::kNote, "@@@ %s", message);
     return 0;
 }
 

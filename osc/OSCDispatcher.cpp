@@ -13,6 +13,7 @@
 #include "effect/MarrowfinParameters.h"
 #include "hostframework/AUBase.h"
 #include "hostframework/AUParameterServices.h"
+#include "hostframework/Log.h"
 #include "osc/OSCHelper.h"
 #include "osc/OSCListeningSocket.h"
 #include "osc/OSCReply.h"
@@ -35,8 +36,7 @@ void ReportFailure(const char* address, const char* reason) {
     line += ": ";
     line += reason;
     line += '\n';
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
+    LogLine(LogLevel::kNote, line.c_str());
 }
 
 // One reply: id and value, or whatever `fill` writes, to a reply target under a reply address.

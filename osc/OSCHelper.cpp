@@ -13,6 +13,7 @@
 #include <oscpack/osc/OscOutboundPacketStream.h>
 
 #include "osc/BonjourPublisher.h"
+#include "hostframework/Log.h"
 #include "osc/OSCListeningSocket.h"
 
 namespace TB {
@@ -25,14 +26,13 @@ constexpr int kVersionBugfix = 0;
 constexpr size_t kMaxServiceNameBytes = 63;
 constexpr size_t kPacketBufferSize = 1024;
 
-// Diagnostic lines go to standard output, one whole line at a time, flushed at once.
+// One diagnostic line: the prefix and the text, ending in exactly one newline.
 void PrintLine(const char* prefix, const char* text) {
     std::string line(prefix);
     line += text;
     while (!line.empty() && line.back() == '\n') line.pop_back();  // oscpack's texts end in one
     line += '\n';
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
+    LogLine(LogLevel::kNote, line.c_str());
 }
 
 void ReportTaskException(std::exception_ptr error) {
@@ -75,21 +75,21 @@ OSCHelper::~OSCHelper() {
 
 void OSCHelper::CreateTask() {
     if (m_task) {
-        std::fputs("Warning: Attempt to recreate OSC task\n", stdout);
+        LogLine(LogLevel::kNote, "Warning: Attempt to recreate OSC task\n");
         std::fflush(stdout);
         return;
     }
     OSStatus err = MPCreateEvent(&m_taskEvent);
     if (err == noErr) err = MPCreateEvent(&m_notifyEvent);
     if (err != noErr) {
-        std::printf("MPCreateEvent returned %d\n", int(err));
+        LogFormat(LogLevel::kNote, "MPCreateEvent returned %d\n", int(err));
         std::fflush(stdout);
         return;
     }
     err = MPCreateSemaphore(1, 0, &m_taskDone);
     if (err == noErr) err = MPCreateSemaphore(1, 0, &m_notifyDone);
     if (err != noErr) {
-        std::printf("MPCreateSemaphore returned %d\n", int(err));
+        LogFormat(LogLevel::kNote, "MPCreateSemaphore returned %d\n", int(err));
         std::fflush(stdout);
         return;
     }
@@ -105,7 +105,7 @@ void OSCHelper::CreateTask() {
         }
     }
     if (err != noErr) {
-        std::printf("MPCreateTask returned %d\n", int(err));
+        LogFormat(LogLevel::kNote, "MPCreateTask returned %d\n", int(err));
         std::fflush(stdout);
         if (!m_task) ReleaseTaskSync(m_taskSync);  // the task's share: it never ran
         if (!m_notifyTask) ReleaseTaskSync(m_notifySync);
@@ -148,7 +148,7 @@ bool OSCHelper::EndTask(MPTaskID task, TaskSync* sync) {
     // The semaphore is the task's last step; its thread returns right after.
     if (MPWaitOnSemaphore(sync->done, m_shutdownTimeout) == noErr && MPWaitForTaskEnd(task, kShutdownTimeout) == noErr)
         return true;
-    std::fputs("OSC: DestroyTask timeout on shutdown\n", stdout);
+    LogLine(LogLevel::kNote, "OSC: DestroyTask timeout on shutdown\n");
     std::fflush(stdout);
     MPTerminateTask(task, kMPTimeoutErr);
     return false;

@@ -15,9 +15,14 @@
 
 #include <plist/plist.h>
 
+#include "hostframework/Log.h"
+
 SInt32 g_OSCBasePort = kDefaultOSCBasePort;
 
 namespace {
+
+using TB::LogFormat;
+using TB::LogLevel;
 
 constexpr const char* kPrefsFileName = "com.tallowbright.Marrowfin.plist";
 constexpr size_t kMaxPrefsFileBytes = 4 * 1024 * 1024;  // far beyond any real preferences file
@@ -112,8 +117,8 @@ bool MakeFolders(const std::string& folder) {
     return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void PrefsError(const char* what, const std::string& path) {
-    std::fprintf(stderr, "preferences: %s %s: %s\n", what, path.c_str(), std::strerror(errno));
+void ReportPrefsFailure(const char* what, const std::string& path) {
+    LogFormat(LogLevel::kError, "preferences: %s %s: %s\n", what, path.c_str(), std::strerror(errno));
 }
 
 // Writes `dict` as an XML property list in place of `path`: temporary file in the same folder,
@@ -126,7 +131,7 @@ bool WritePrefsAtomically(const std::string& folder, const std::string& path, pl
     std::string temporary = path + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
-        PrefsError("cannot create a temporary file beside", path);
+        ReportPrefsFailure("cannot create a temporary file beside", path);
         plist_to_xml_free(xml);
         return false;
     }
@@ -134,12 +139,12 @@ bool WritePrefsAtomically(const std::string& folder, const std::string& path, pl
     const bool written = WriteAll(fd, xml, length) && fsync(fd) == 0;
     plist_to_xml_free(xml);
     if (close(fd) != 0 || !written) {
-        PrefsError("cannot write", temporary);
+        ReportPrefsFailure("cannot write", temporary);
         unlink(temporary.c_str());
         return false;
     }
     if (rename(temporary.c_str(), path.c_str()) != 0) {
-        PrefsError("cannot replace", path);
+        ReportPrefsFailure("cannot replace", path);
         unlink(temporary.c_str());
         return false;
     }
@@ -212,7 +217,7 @@ void SetPrefInt(const char* key, SInt32 value) {
     const std::string path = folder + "/" + kPrefsFileName;
     std::lock_guard<std::mutex> processLock(g_prefsWriteLock);
     if (!MakeFolders(folder)) {
-        PrefsError("cannot create the folder", folder);
+        ReportPrefsFailure("cannot create the folder", folder);
         return;
     }
     const std::string lockPath = path + ".lock";
@@ -229,10 +234,10 @@ void SetPrefInt(const char* key, SInt32 value) {
         // Keep the user's file rather than overwrite it: it may be repairable by hand.
         const std::string keep = path + ".corrupt";
         if (rename(path.c_str(), keep.c_str()) == 0) {
-            std::fprintf(stderr, "preferences: %s could not be read; kept as %s, writing a fresh one\n", path.c_str(),
+            LogFormat(LogLevel::kError, "preferences: %s could not be read; kept as %s, writing a fresh one\n", path.c_str(),
                          keep.c_str());
         } else {
-            PrefsError("cannot set aside the unreadable", path);
+            ReportPrefsFailure("cannot set aside the unreadable", path);
             proceed = false;
         }
     }
