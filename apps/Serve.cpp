@@ -126,10 +126,10 @@ void Serve(const ServeOptions& options) {
 
     // After Initialize, which reads the stored base port: an explicit one replaces it, and
     // setting "OSC Port Offset" through the unit applies the port rule.
-    if (options.oscBasePort > 0) g_OSCBasePort = options.oscBasePort;
+    if (options.oscBasePort > 0) SetOSCBasePort(options.oscBasePort);
     host.SetParameter(kParam_OSCPortOffset, Float32(options.oscOffset));
     if (options.oscOffset > 0)
-        std::printf("listening on UDP port %d\n", int(g_OSCBasePort) + options.oscOffset);
+        std::printf("listening on UDP port %d\n", int(GetOSCBasePort()) + options.oscOffset);
     else
         std::printf("OSC remote control is off (OSC Port Offset 0)\n");
     std::fflush(stdout);

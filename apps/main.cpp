@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "MarrowfinFacts.h"
 #include "apps/AppError.h"
 #include "apps/Listings.h"
 #include "apps/OfflineRender.h"
@@ -17,7 +18,6 @@ using namespace marrowfin;
 
 namespace {
 
-constexpr const char* kVersionText = "Marrowfin 1.1.0";
 
 // The options every subcommand that runs the effect shares.
 void AddEffectOptions(CLI::App* cmd, EffectOptions& o, std::string& sampleFormat, bool offline) {
@@ -40,10 +40,11 @@ void AddEffectOptions(CLI::App* cmd, EffectOptions& o, std::string& sampleFormat
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Marrowfin 1.1.0 by Tallow Bright: a cycle-tracking pitch shifter, tracking oscillator and "
-                 "morphing filter, with MIDI scripts and OSC remote control.",
-                 "marrowfin"};
-    app.set_version_flag("--version", kVersionText);
+    const std::string description = std::string(kMarrowfinVersionText) +
+                                    " by Tallow Bright: a cycle-tracking pitch shifter, tracking oscillator and "
+                                    "morphing filter, with MIDI scripts and OSC remote control.";
+    CLI::App app{description, "marrowfin"};
+    app.set_version_flag("--version", kMarrowfinVersionText);
     app.require_subcommand(1);
 
     EffectOptions renderOptions;

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr UInt32 kMarrowfinVersion = 0x00010100;
 constexpr const char* kViewFactoryClass = "ComVoskTestMarfCocoaViewFactory";
 
 }  // namespace
@@ -69,7 +68,7 @@ VoskMarrowfin::~VoskMarrowfin() {
     FreeScratch();
 }
 
-OSStatus VoskMarrowfin::Version() { return OSStatus(kMarrowfinVersion); }
+OSStatus VoskMarrowfin::Version() { return OSStatus(kMarrowfinComponentVersion); }
 
 OSStatus VoskMarrowfin::Initialize() {
     OnMaxSliceChange();
@@ -79,7 +78,7 @@ OSStatus VoskMarrowfin::Initialize() {
     // A host that re-initialises starts its time line afresh; its first block must render.
     m_lastSampleTime = std::nan("");
 
-    g_OSCBasePort = GetPrefInt("OSC Base Port", 7000);
+    SetOSCBasePort(GetPrefInt(kPrefOSCBasePort, kDefaultOSCBasePort));
     m_oscHelper.CreateTask();
 
     const OSStatus result = AUMIDIEffectBase::Initialize();
@@ -209,7 +208,7 @@ void VoskMarrowfin::ApplyOSCPortRule() {
     // turns remote control off rather than converting it undefinedly.
     const SInt32 p = (offset > -2147483648.f && offset < 2147483648.f) ? SInt32(offset) : 0;
     if (p != 0)
-        m_oscHelper.SetPort(SInt32(SInt64(g_OSCBasePort) + p));
+        m_oscHelper.SetPort(SInt32(SInt64(GetOSCBasePort()) + p));
     else
         m_oscHelper.Disable();
 }

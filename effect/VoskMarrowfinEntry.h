@@ -1,6 +1,7 @@
 // The component entry points of the Marrowfin effect unit, and its component description.
 #pragma once
 
+#include "MarrowfinFacts.h"
 #include "hostframework/AudioUnitAPI.h"
 
 extern "C" {
@@ -14,8 +15,6 @@ ComponentResult VoskMarrowfinViewEntry(ComponentParameters* params, void** stora
 // Type 'aumf' (an effect that receives MIDI), subtype 'Marf', manufacturer 'Vosk'.
 extern const AudioComponentDescription kMarrowfinComponentDescription;
 
-// The plug-in's own bundle identifier (its resources folder: midi.lua, the skin).
-constexpr const char* kMarrowfinBundleIdentifier = "com.Vosk.test.Marf";
 
 // Convenience for hosts and tests: opens a Marrowfin instance through the component interface.
 inline AudioComponentInstance OpenMarrowfin(OSStatus* outErr = nullptr) {

@@ -1,12 +1,14 @@
 #include "hostframework/Bundle.h"
 
+#include "MarrowfinFacts.h"
+
 #include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <climits>
 #include <cstdlib>
 
-const char* const kTBOwnBundleIdentifier = "com.Vosk.test.Marf";
+const char* const kTBOwnBundleIdentifier = kMarrowfinBundleIdentifier;
 
 namespace {
 

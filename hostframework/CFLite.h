@@ -55,7 +55,7 @@ CFURLRef CFURLCreateWithFileSystemPath(void* allocator, CFStringRef path, int pa
 bool CFURLGetFileSystemRepresentation(CFURLRef url, bool resolveAgainstBase, UInt8* buffer, CFIndex maxBufLen);
 enum { kCFURLPOSIXPathStyle = 0 };
 
-// Bundles are directories. The plug-in's own bundle ("com.Vosk.test.Marf") is found by
+// Bundles are directories. The plug-in's own bundle (kMarrowfinBundleIdentifier) is found by
 // TBRegisterBundleIdentifier, which the binary that carries the plug-in calls with the folder
 // it located for itself (see hostframework/Bundle.h); other bundles are made from a path.
 CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef identifier);  // not retained for the caller

@@ -1,5 +1,7 @@
 #include "midiscript/FileLoader.h"
 
+#include "MarrowfinFacts.h"
+
 #include <cstdio>
 #include <new>
 #include <string>
@@ -8,7 +10,7 @@ namespace TB {
 
 FileLoader::FileLoader(const char* resourceName, CFBundleRef bundle) {
     if (!resourceName) return;
-    if (!bundle) bundle = CFBundleGetBundleWithIdentifier(CFSTR("com.Vosk.test.Marf"));
+    if (!bundle) bundle = CFBundleGetBundleWithIdentifier(TBConstantString(kMarrowfinBundleIdentifier));
     if (!bundle) return;
     std::string path = TBBundleResourcePath(bundle, resourceName);
     if (path.empty()) return;

@@ -9,7 +9,7 @@ namespace TB {
 
 class FileLoader {
 public:
-    // The bundle defaults to the plug-in's own ("com.Vosk.test.Marf"). `data` stays null when the
+    // The bundle defaults to the plug-in's own (kMarrowfinBundleIdentifier). `data` stays null when the
     // bundle or the resource cannot be found or the file cannot be read completely.
     explicit FileLoader(const char* resourceName, CFBundleRef bundle = nullptr);
     ~FileLoader();

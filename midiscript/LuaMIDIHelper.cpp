@@ -16,6 +16,7 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include "MarrowfinFacts.h"
 #include "effect/MarrowfinParameters.h"
 #include "hostframework/CFLite.h"
 #include "hostframework/Log.h"
@@ -263,13 +264,13 @@ void LuaMIDIHelper::RegisterGlobals() {
     lua_setglobal(L, "isVST");
     lua_pushboolean(L, 1);
     lua_setglobal(L, "isAU");
-    lua_pushinteger(L, 1);
+    lua_pushinteger(L, MARROWFIN_VERSION_MAJOR);
     lua_setglobal(L, "majorVersion");
-    lua_pushinteger(L, 1);
+    lua_pushinteger(L, MARROWFIN_VERSION_MINOR);
     lua_setglobal(L, "minorVersion");
-    lua_pushinteger(L, 0);
+    lua_pushinteger(L, MARROWFIN_VERSION_PATCH);
     lua_setglobal(L, "dotVersion");
-    lua_pushinteger(L, 10100);
+    lua_pushinteger(L, kMarrowfinScriptVersion);
     lua_setglobal(L, "version");
 }
 
@@ -286,7 +287,7 @@ void LuaMIDIHelper::RunScripts() {
     }
 
     if (!userMidiLua) {
-        CFBundleRef bundle = CFBundleGetBundleWithIdentifier(CFSTR("com.Vosk.test.Marf"));
+        CFBundleRef bundle = CFBundleGetBundleWithIdentifier(TBConstantString(kMarrowfinBundleIdentifier));
         if (bundle) {
             FileLoader loader("midi.lua", bundle);
             if (loader.data) {

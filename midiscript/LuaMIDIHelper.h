@@ -15,6 +15,7 @@
 #include "hostframework/AUTypes.h"
 #include "hostframework/MPServices.h"
 #include "hostframework/RunLoop.h"
+#include "osc/OSCScriptHost.h"
 
 struct lua_State;
 struct lua_Debug;
@@ -29,7 +30,7 @@ class OSCHelper;
 constexpr double kScriptTimeLimitSeconds = 1.0;
 constexpr int kScriptHookInstructions = 10000;
 
-class LuaMIDIHelper {
+class LuaMIDIHelper : public OSCScriptHost {
 public:
     // Stores both pointers and creates the locks; does not create the Lua state.
     LuaMIDIHelper(AUBase* effect, OSCHelper* oscHelper);
@@ -58,6 +59,11 @@ public:
     void HandlePolyPressure(UInt8 channel, UInt8 note, UInt8 pressure, UInt32 offset);
     void HandleProgramChange(UInt8 channel, UInt8 program);
     void HandleChannelPressure(UInt8 channel, UInt8 value, UInt32 offset);
+
+    // The OSC service's way in (OSC receive task), bounded like every other entry.
+    CallStatus CallScriptFunction(const char* name, const OSCScriptValue* arguments, int count,
+                                  OSCScriptResults* results) override;
+    void PlayScriptNote(bool on, UInt8 note, UInt8 velocity) override;
 
     AUBase* GetEffect() const { return m_effect; }
     OSCHelper* GetOSCHelper() const { return m_oscHelper; }
@@ -102,7 +108,7 @@ private:
     typedef std::map<SInt32, RefList> RefTable;
     struct TimerGate;
 
-    // --- script functions (LuaScriptAPI.cpp, LuaMIDIDispatch.cpp, LuaMIDITimers.cpp)
+    // --- script functions (LuaScriptAPI.cpp, LuaMIDIDispatch.cpp, LuaMIDITimers.cpp, LuaOSC.cpp)
     static int lua_setParameter(lua_State* L);
     static int lua_getParameter(lua_State* L);
     static int lua_getParameterID(lua_State* L);

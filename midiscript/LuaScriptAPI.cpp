@@ -16,7 +16,6 @@ extern "C" {
 #include "hostframework/AUParameterServices.h"
 #include "midiscript/LuaArgs.h"
 #include "midiscript/LuaMIDIHelper.h"
-#include "osc/OSCHelper.h"
 #include "osc/VoskInstanceTracker.h"
 
 namespace TB {
@@ -186,50 +185,7 @@ int LuaMIDIHelper::lua_getGUIBoolValue(lua_State* L) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// OSC and the clock
-
-namespace {
-
-int SendOSC(lua_State* L) noexcept {
-    try {
-        return OSCHelper::LuaSendOSC(L);
-    } catch (...) {
-        return -1;
-    }
-}
-
-bool RegisterPath(OSCHelper* osc, lua_State* L, bool normalized) noexcept {
-    try {
-        osc->RegisterOSCPathForParameter(L, normalized);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-}  // namespace
-
-// The OSC service reads the arguments and raises its own script errors; an exception of its
-// own becomes one here.
-int LuaMIDIHelper::lua_sendOSC(lua_State* L) {
-    int results = SendOSC(L);
-    if (results < 0) return luaL_error(L, "sendOSC failed");
-    return results;
-}
-
-int LuaMIDIHelper::lua_registerOSCPathForParameter(lua_State* L) {
-    LuaMIDIHelper* helper = Helper(L);
-    if (helper->m_oscHelper && !RegisterPath(helper->m_oscHelper, L, false))
-        return luaL_error(L, "registerOSCPathForParameter failed");
-    return 0;
-}
-
-int LuaMIDIHelper::lua_registerOSCPathForParameterNormalized(lua_State* L) {
-    LuaMIDIHelper* helper = Helper(L);
-    if (helper->m_oscHelper && !RegisterPath(helper->m_oscHelper, L, true))
-        return luaL_error(L, "registerOSCPathForParameterNormalized failed");
-    return 0;
-}
+// The clock
 
 int LuaMIDIHelper::lua_time(lua_State* L) {
     lua_pushnumber(L, static_cast<lua_Number>(AbsoluteToNanoseconds(UpTime()).value) * 1e-9);

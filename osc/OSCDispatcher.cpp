@@ -10,6 +10,7 @@
 
 #include <oscpack/ip/UdpSocket.h>
 
+#include "MarrowfinFacts.h"
 #include "effect/MarrowfinParameters.h"
 #include "hostframework/AUBase.h"
 #include "hostframework/AUParameterServices.h"
@@ -22,8 +23,6 @@ namespace TB {
 
 namespace {
 
-constexpr char kVersionFormat[] = "Marrowfin %d.%d.%d";
-constexpr int kVersion[3] = {1, 1, 0};
 constexpr size_t kNameBufferSize = 256;
 
 void CheckId(SInt32 id, const char* reason) {
@@ -86,10 +85,8 @@ bool OSCHelper::DispatchBuiltIn(const char* address, const osc::ReceivedMessage&
         const IpEndpointName endpoint = ResolveTarget(target);
         if (!IsDeliverable(endpoint)) return true;
         const std::string own = "osc.udp://" + OwnAddressText(endpoint);
-        char version[64];
-        std::snprintf(version, sizeof version, kVersionFormat, kVersion[0], kVersion[1], kVersion[2]);
         OSCReplyPacket packet(replyAddress);
-        packet.Args() << own.c_str() << version;
+        packet.Args() << own.c_str() << kMarrowfinVersionText;
         packet.Finish();
         SendOSCDatagram(endpoint, packet.Data(), packet.Size());
     } else if (is("/set")) {

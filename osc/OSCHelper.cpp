@@ -9,10 +9,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include <lua.hpp>
 #include <oscpack/osc/OscOutboundPacketStream.h>
 
 #include "osc/BonjourPublisher.h"
+#include "MarrowfinFacts.h"
 #include "hostframework/Log.h"
 #include "osc/OSCListeningSocket.h"
 
@@ -20,9 +20,6 @@ namespace TB {
 
 namespace {
 
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 1;
-constexpr int kVersionBugfix = 0;
 constexpr size_t kMaxServiceNameBytes = 63;
 constexpr size_t kPacketBufferSize = 1024;
 
@@ -62,7 +59,7 @@ struct OSCHelper::TaskSync {
     std::atomic<bool> quit{false};
 };
 
-OSCHelper::OSCHelper(AUBase* au, LuaMIDIHelper* luaHelper) : m_au(au), m_luaHelper(luaHelper) {
+OSCHelper::OSCHelper(AUBase* au, OSCScriptHost* scriptHost) : m_au(au), m_scriptHost(scriptHost) {
     for (auto& flag : m_paramHasTargets) flag.store(0, std::memory_order_relaxed);
 }
 
@@ -287,9 +284,7 @@ void OSCHelper::ProcessPacket(const char* data, int size, const IpEndpointName& 
 // Bonjour (receive task)
 
 std::string OSCHelper::BonjourServiceName() {
-    char name[64];
-    std::snprintf(name, sizeof name, "Marrowfin %d.%d.%d", kVersionMajor, kVersionMinor, kVersionBugfix);
-    std::string result(name);
+    std::string result(kMarrowfinVersionText);
     char host[HOST_NAME_MAX + 1] = {};
     if (gethostname(host, sizeof host - 1) == 0 && host[0]) {
         result += " on ";

@@ -18,14 +18,13 @@
 
 #include "hostframework/AUTypes.h"
 #include "hostframework/MPServices.h"
+#include "osc/OSCScriptHost.h"
 #include "osc/SetParamQueue.h"
 
 class AUBase;
-struct lua_State;
 
 namespace TB {
 
-class LuaMIDIHelper;
 class BonjourPublisher;
 class OSCListeningSocket;
 
@@ -53,7 +52,7 @@ public:
     static constexpr Duration kShutdownTimeout = 10 * 1000;
 
     // Stores both pointers (neither owned; the script host may be null). Creates no task.
-    OSCHelper(AUBase* au, LuaMIDIHelper* luaHelper);
+    OSCHelper(AUBase* au, OSCScriptHost* scriptHost);
     ~OSCHelper() override;
     OSCHelper(const OSCHelper&) = delete;
     OSCHelper& operator=(const OSCHelper&) = delete;
@@ -81,14 +80,17 @@ public:
     // The Bonjour service name: "Marrowfin 1.1.0 on " + host name, at most 63 bytes.
     static std::string BonjourServiceName();
 
-    // Script functions (called with the calling script's lock held, on the script's thread).
-    // They raise their failures as script errors and keep no C++ object with a destructor alive
-    // where they may raise (Lua's C build unwinds with longjmp).
-    // sendOSC(destination, address, [types,] values).
-    static int LuaSendOSC(lua_State* L);
-    // registerOSCPathForParameter[Normalized](address, parameter or table of parameters). A
-    // numeric id outside 0..39 raises "parameter out of range: %d".
-    void RegisterOSCPathForParameter(lua_State* L, bool normalized);
+    // What scripts do with OSC, on the script's thread; neither throws.
+    enum SendResult { kSent, kOutOfBuffer, kNoSocket, kSendFailed };
+    // One message to "[osc.udp://]host[:port]", in an immediate bundle from a fresh socket.
+    // Numbers go as floats, or as int32 where `types` (null, or one letter a value) says 'i'.
+    static SendResult SendScriptMessage(const char* destination, const char* address, const char* types,
+                                        const OSCScriptValue* values, int count) noexcept;
+    enum RegisterResult { kRegistered, kInconsistentSizes, kBadParameter, kNoMemory };
+    // Makes `address` set the parameters `ids` (0..39) from its float arguments, scaled from
+    // 0..1 to each range when normalized. Registrations of one address must agree in length.
+    RegisterResult RegisterPathForParameters(const char* address, const int* ids, int count,
+                                             bool normalized) noexcept;
 
     // The receive task, or a caller standing in for it (tests, benchmarks): one datagram, handled
     // exactly as one arriving on the listening socket.
@@ -142,7 +144,7 @@ protected:
     void SetShutdownTimeout(Duration milliseconds) { m_shutdownTimeout = milliseconds; }
 
     AUBase* m_au;
-    LuaMIDIHelper* m_luaHelper;
+    OSCScriptHost* m_scriptHost;
 
 private:
     // Parameter-change wake-ups for the notification task; see NotifyTaskMain.

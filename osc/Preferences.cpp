@@ -15,16 +15,17 @@
 
 #include <plist/plist.h>
 
+#include "MarrowfinFacts.h"
 #include "hostframework/Log.h"
 
-SInt32 g_OSCBasePort = kDefaultOSCBasePort;
+std::atomic<SInt32> g_OSCBasePort{kDefaultOSCBasePort};
 
 namespace {
 
 using TB::LogFormat;
 using TB::LogLevel;
 
-constexpr const char* kPrefsFileName = "com.tallowbright.Marrowfin.plist";
+const std::string kPrefsFileName = std::string(kMarrowfinPreferencesId) + ".plist";
 constexpr size_t kMaxPrefsFileBytes = 4 * 1024 * 1024;  // far beyond any real preferences file
 constexpr size_t kMaxStringBytes = 1023;
 

@@ -7,8 +7,10 @@
 // Any thread except the render thread (they do file I/O).
 #pragma once
 
+#include <atomic>
 #include <string>
 
+#include "effect/MarrowfinConstants.h"
 #include "hostframework/AUTypes.h"
 
 // Keys the system uses.
@@ -18,11 +20,13 @@ constexpr const char* kPrefEnableConstantRedraw = "Enable constant redraw";
 constexpr const char* kPrefEnableFloatingTooltip = "Enable floating tooltip";
 constexpr const char* kPrefSkin = "Skin";
 
-constexpr SInt32 kDefaultOSCBasePort = 7000;
-
-// The OSC base port of every instance in the process. Refreshed from "OSC Base Port" at each
-// Initialize; set directly by the preferences panel. A single aligned word written rarely.
-extern SInt32 g_OSCBasePort;
+// The OSC base port of every instance in the process (kDefaultOSCBasePort at start). Refreshed
+// from "OSC Base Port" at each unit's Initialize, and set through SetOSCBasePort by whatever
+// chooses a port for the whole process (the preferences panel, `marrowfin serve`); a unit moves
+// to a new base when its "OSC Port Offset" is applied again. Any thread.
+extern std::atomic<SInt32> g_OSCBasePort;
+inline void SetOSCBasePort(SInt32 port) { g_OSCBasePort.store(port, std::memory_order_relaxed); }
+inline SInt32 GetOSCBasePort() { return g_OSCBasePort.load(std::memory_order_relaxed); }
 
 // The stored number under `key` (an integer, or a real truncated toward zero), or
 // `defaultValue` when nothing is stored, the value has another type or lies outside 32 bits.
