@@ -180,7 +180,7 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     g.squareGain = Cube(p[kParam_Square]);
 }
 
-void UpdateDataToGui(DataToGui& gui, Float32 fs, UInt32 frames, const CMarrowfinKernel* const kernels[2])
+void UpdateDataToGui(DataToGuiAnalysis& gui, Float32 fs, UInt32 frames, const CMarrowfinKernel* const kernels[2])
 {
     const float a = ::expf(static_cast<float>(frames) / (fs * -0.03f));
     for (int ch = 0; ch < 2; ++ch) {

@@ -95,4 +95,4 @@ void ComputeBlockControl(const Float32 params[kNumParams], Float32 fs, UInt32 fr
 
 // PostRender's computation: smooths channels 0 and 1 of `kernels` (null entries are skipped)
 // into gui with a 30 ms time constant.
-void UpdateDataToGui(DataToGui& gui, Float32 fs, UInt32 frames, const CMarrowfinKernel* const kernels[2]);
+void UpdateDataToGui(DataToGuiAnalysis& gui, Float32 fs, UInt32 frames, const CMarrowfinKernel* const kernels[2]);

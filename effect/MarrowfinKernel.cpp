@@ -295,13 +295,11 @@ void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
     }
 }
 
-void CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels, bool& ioSilence)
-{
-    if (inNumChannels != 1)
-        throw OSStatus(kAudioUnitErr_FormatNotSupported);
+OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels,
+                                   bool& ioSilence) {
+    if (inNumChannels != 1) return kAudioUnitErr_FormatNotSupported;
     const MarrowfinBlock& block = *m_block;
-    if (frames > block.scratchFrames)
-        throw OSStatus(kAudioUnitErr_TooManyFramesToProcess);
+    if (frames > block.scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
     ioSilence = false;
 
     const PreCompNoInterp& pc = block.preCompNoInterp;
@@ -322,4 +320,5 @@ void CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frames, U
         if (m_state.countdown == 0)
             AnalyseCycle(pc);
     }
+    return noErr;
 }

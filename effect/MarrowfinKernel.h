@@ -55,7 +55,7 @@ public:
     // OSStatus(kAudioUnitErr_FormatNotSupported) before touching any state. More frames than the
     // unit's scratch buffer holds throw OSStatus(kAudioUnitErr_TooManyFramesToProcess), likewise.
     // In-place processing (in == out) is allowed.
-    void Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels, bool& ioSilence) override;
+    OSStatus Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels, bool& ioSilence) override;
 
     // Read by PostRender and by tests.
     UInt32 period() const { return m_state.period; }

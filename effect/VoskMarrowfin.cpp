@@ -27,10 +27,10 @@ VoskMarrowfin::MarfLuaMIDIHelper::MarfLuaMIDIHelper(VoskMarrowfin* effect, TB::O
 VoskMarrowfin::MarfLuaMIDIHelper::~MarfLuaMIDIHelper() = default;
 
 void VoskMarrowfin::MarfLuaMIDIHelper::setGUIBoolValue(int index, int value) {
-    m_unit->m_dataToGui.guiBool[index] = value != 0;
+    m_unit->m_dataToGui.SetGUIBool(index, value != 0);
 }
 
-int VoskMarrowfin::MarfLuaMIDIHelper::getGUIBoolValue(int index) const { return m_unit->m_dataToGui.guiBool[index]; }
+int VoskMarrowfin::MarfLuaMIDIHelper::getGUIBoolValue(int index) const { return m_unit->m_dataToGui.GetGUIBool(index); }
 
 // ---------------------------------------------------------------------------------------------
 // Lifecycle
@@ -57,7 +57,6 @@ VoskMarrowfin::VoskMarrowfin(AudioComponentInstance inComponentInstance)
 }
 
 void VoskMarrowfin::Constructor() {
-    std::memset(&m_dataToGui, 0, sizeof(m_dataToGui));
     std::memset(&m_block.preCompNoInterp, 0, sizeof(m_block.preCompNoInterp));
     m_luaHelper.LuaInit();
     FillPresetDefaults();
@@ -149,7 +148,8 @@ void VoskMarrowfin::PostRender(UInt32 inFrames) {
     const CMarrowfinKernel* kernels[2] = {nullptr, nullptr};
     const auto& list = Kernels();
     for (size_t c = 0; c < 2 && c < list.size(); ++c) kernels[c] = static_cast<const CMarrowfinKernel*>(list[c]);
-    UpdateDataToGui(m_dataToGui, Float32(GetSampleRate()), inFrames, kernels);
+    UpdateDataToGui(m_analysis, Float32(GetSampleRate()), inFrames, kernels);
+    m_dataToGui.Publish(m_analysis);
 }
 
 Float64 VoskMarrowfin::GetLatency() {

@@ -89,6 +89,7 @@ private:
     MarfLuaMIDIHelper m_luaHelper;
     TB::OSCHelper m_oscHelper;
     MarrowfinBlock m_block;  // PreComp, PreCompNoInterp, LFO phases, scratch buffer
+    DataToGuiAnalysis m_analysis;  // the render thread's smoothed values
     DataToGui m_dataToGui;
     Float64 m_lastSampleTime;
     AUPreset m_presets[kNumPresets];

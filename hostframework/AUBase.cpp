@@ -622,8 +622,7 @@ OSStatus AUBase::GetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope, A
         GetUIComponentDescs(static_cast<AudioComponentDescription*>(outData));
         return noErr;
     case kAudioUnitProperty_LastRenderError:
-        *static_cast<OSStatus*>(outData) = mLastRenderError;
-        mLastRenderError = noErr;
+        *static_cast<OSStatus*>(outData) = mLastRenderError.exchange(noErr, std::memory_order_relaxed);
         return noErr;
     case kAudioUnitProperty_FactoryPresets:
         return GetPresets(static_cast<CFArrayRef*>(outData));
@@ -841,7 +840,7 @@ OSStatus AUBase::DoRender(AudioUnitRenderActionFlags& ioActionFlags, const Audio
             dest.mNumberChannels = rendered.mBuffers[i].mNumberChannels;
         }
     } else {
-        mLastRenderError = result;
+        mLastRenderError.store(result, std::memory_order_relaxed);
     }
 
     for (auto& slot : mRenderNotify) {

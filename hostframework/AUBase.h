@@ -155,7 +155,8 @@ private:
     std::atomic<bool> mInitialized{false};
     UInt32 mMaxFramesPerSlice = kDefaultMaxFramesPerSlice;
     Float64 mLastRenderSampleTime = -1.0;
-    OSStatus mLastRenderError = noErr;
+    // Written by the render thread, read and cleared by a host thread through the property.
+    std::atomic<OSStatus> mLastRenderError{noErr};
 
     AUPreset mCurrentPreset{-1, nullptr};
     mutable std::mutex mPresetLock;

@@ -134,7 +134,7 @@ bool AUEffectBase::IsInputSilent(AudioUnitRenderActionFlags inActionFlags, UInt3
     return false;
 }
 
-void AUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
+OSStatus AUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
                                       AudioBufferList& outBuffer, UInt32 offset, UInt32 nFrames, bool silentInput) {
     const bool interleaved = GetInput(0)->IsInterleaved();
     const UInt32 nKernels = (UInt32)mKernelList.size();
@@ -149,7 +149,8 @@ void AUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags,
                 continue;
             }
             bool silence = silentInput;
-            kernel->Process(src, dst, nFrames, 1, silence);
+            const OSStatus result = kernel->Process(src, dst, nFrames, 1, silence);
+            if (result != noErr) return result;
             if (!silence) ioActionFlags &= ~kAudioUnitRenderAction_OutputIsSilence;
         }
     } else if (inBuffer.mNumberBuffers >= 1 && outBuffer.mNumberBuffers >= 1) {
@@ -164,10 +165,12 @@ void AUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags,
                 continue;
             }
             bool silence = silentInput;
-            kernel->Process(src + ch, dst + ch, nFrames, nChannels, silence);
+            const OSStatus result = kernel->Process(src + ch, dst + ch, nFrames, nChannels, silence);
+            if (result != noErr) return result;
             if (!silence) ioActionFlags &= ~kAudioUnitRenderAction_OutputIsSilence;
         }
     }
+    return noErr;
 }
 
 OSStatus AUEffectBase::Render(AudioUnitRenderActionFlags& ioActionFlags, const AudioTimeStamp& inTimeStamp,
@@ -201,7 +204,7 @@ OSStatus AUEffectBase::Render(AudioUnitRenderActionFlags& ioActionFlags, const A
 
     const UInt32 numEvents = NumScheduledEvents();
     if (numEvents == 0) {
-        ProcessBufferLists(ioActionFlags, inBuffer, outBuffer, 0, nFrames, silentInput);
+        result = ProcessBufferLists(ioActionFlags, inBuffer, outBuffer, 0, nFrames, silentInput);
     } else {
         // Slices start at each distinct event offset; every event is recorded in its element at
         // the start of its slice, and events beyond the buffer after the last slice.
@@ -212,13 +215,14 @@ OSStatus AUEffectBase::Render(AudioUnitRenderActionFlags& ioActionFlags, const A
             while (next < numEvents && ScheduledEventOffset(events[next]) <= start) ApplyScheduledEvent(events[next++], start);
             UInt32 end = nFrames;
             if (next < numEvents && ScheduledEventOffset(events[next]) < nFrames) end = ScheduledEventOffset(events[next]);
-            ProcessBufferLists(ioActionFlags, inBuffer, outBuffer, start, end - start, silentInput);
+            if (result == noErr) result = ProcessBufferLists(ioActionFlags, inBuffer, outBuffer, start, end - start, silentInput);
             start = end;
         }
         while (next < numEvents) ApplyScheduledEvent(events[next++], nFrames);
         ClearScheduledEvents();
     }
 
+    if (result != noErr) return result;
     if ((ioActionFlags & kAudioUnitRenderAction_OutputIsSilence) && !ProcessesInPlace())
         AUBufferList::ZeroBuffer(outBuffer);
     return noErr;

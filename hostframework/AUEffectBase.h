@@ -59,7 +59,7 @@ public:
 
 protected:
     // Runs every kernel over frames [offset, offset + nFrames) of the buffers. Render thread.
-    void ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
+    OSStatus ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
                             AudioBufferList& outBuffer, UInt32 offset, UInt32 nFrames, bool silentInput);
     // Counts down the input's silence: true once the input has been silent for longer than
     // latency plus tail.

@@ -16,7 +16,9 @@ public:
     // Render thread. inNumChannels is 1 for non-interleaved buffers; for one interleaved buffer
     // it is the buffer's channel count and the pointers start at this channel's first sample.
     // ioSilence comes in true when the input has been silent for longer than latency + tail.
-    virtual void Process(const Float32* inSourceP, Float32* inDestP, UInt32 inFramesToProcess, UInt32 inNumChannels,
+    // A kernel that cannot process the slice returns a result code (the render returns it);
+    // it never throws, allocates, locks or makes a system call.
+    virtual OSStatus Process(const Float32* inSourceP, Float32* inDestP, UInt32 inFramesToProcess, UInt32 inNumChannels,
                          bool& ioSilence) = 0;
 
     void SetChannelNum(UInt32 inChan) { mChannelNum = inChan; }

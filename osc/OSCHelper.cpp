@@ -52,10 +52,14 @@ struct OSCHelper::TaskSync {
     MPEventID event;
     MPSemaphoreID done;
     std::atomic<int> owners{2};  // the task and DestroyTask
-    // The notification task sleeps on this word instead of the event: bumping it and waking a
-    // waiter is a futex call without a lock, so a setter on the render thread never waits for
-    // the event's mutex. `quit` asks the task to end.
+    // The notification task sleeps on this word instead of the event, so a setter on the render
+    // thread never takes the event's mutex. A setter bumps the word, and makes the one system
+    // call that wakes the task (a futex wake) only when it takes `sleeping` from true to false:
+    // while the task is awake, or after another setter already woke it, a change costs two
+    // atomic operations and nothing else. The task sets `sleeping` before it looks at the word
+    // a last time, so a change is never missed. `quit` asks the task to end.
     std::atomic<UInt32> wake{0};
+    std::atomic<bool> sleeping{false};
     std::atomic<bool> quit{false};
 };
 
@@ -221,7 +225,10 @@ OSStatus OSCHelper::NotifyTaskMain(TaskSync* sync) {
         SInt32 id = 0;
         Float32 value = 0;
         while (m_setParamQueue.Read(id, value)) SendNotifications(id, value);
-        sync->wake.wait(seen, std::memory_order_acquire);
+        ReportDroppedChanges();
+        sync->sleeping.store(true);
+        if (sync->wake.load() == seen && !sync->quit.load()) sync->wake.wait(seen);
+        sync->sleeping.store(false, std::memory_order_relaxed);
     }
     MPSignalSemaphore(sync->done);
     ReleaseTaskSync(sync);
@@ -316,11 +323,8 @@ void OSCHelper::UnpublishBonjourService() {
 void OSCHelper::NotifySetParam(SInt32 id, Float32 value) {
     if (id < 0 || id >= kOSCNumParameters) return;
     if (!m_paramHasTargets[id].load(std::memory_order_relaxed)) return;
-    if (!m_setParamQueue.Write(id, value)) {
-        static const char kOverflow[] = "OSCHelper::SetParamQueue::Write() overflow\n";
-        ssize_t written = write(STDERR_FILENO, kOverflow, sizeof kOverflow - 1);
-        (void)written;
-    }
+    // A full queue drops the change; the notification task reports the drops.
+    if (!m_setParamQueue.Write(id, value)) m_droppedChanges.fetch_add(1, std::memory_order_relaxed);
     // Also after an overflow: a full queue left by a stopped task must not stay full for good.
     WakeNotifyTask();
 }
@@ -328,10 +332,17 @@ void OSCHelper::NotifySetParam(SInt32 id, Float32 value) {
 void OSCHelper::WakeNotifyTask() {
     m_notifyUsers.fetch_add(1);
     if (TaskSync* sync = m_liveNotifySync.load()) {
-        sync->wake.fetch_add(1, std::memory_order_release);
-        sync->wake.notify_one();
+        sync->wake.fetch_add(1);
+        if (sync->sleeping.exchange(false)) sync->wake.notify_one();
     }
     m_notifyUsers.fetch_sub(1);
+}
+
+void OSCHelper::ReportDroppedChanges() {
+    const UInt32 dropped = m_droppedChanges.load(std::memory_order_relaxed);
+    if (dropped == m_reportedDrops) return;
+    m_reportedDrops = dropped;
+    LogLine(LogLevel::kError, "OSCHelper::SetParamQueue::Write() overflow\n");
 }
 
 }  // namespace TB

@@ -147,8 +147,10 @@ protected:
     OSCScriptHost* m_scriptHost;
 
 private:
-    // Parameter-change wake-ups for the notification task; see NotifyTaskMain.
+    // Parameter-change wake-ups for the notification task; see TaskSync.
     void WakeNotifyTask();
+    // Notification task: one line when changes were dropped since the last report.
+    void ReportDroppedChanges();
 
     static OSStatus Task(void* parameter);
     static OSStatus NotifyTask(void* parameter);
@@ -197,6 +199,9 @@ private:
     std::multimap<SInt64, OSCUpdateTarget> m_updateTargets;
     std::atomic<UInt8> m_paramHasTargets[kOSCNumParameters];
     SetParamQueue m_setParamQueue;
+    // Changes dropped because the queue was full: counted by setters, reported by the task.
+    std::atomic<UInt32> m_droppedChanges{0};
+    UInt32 m_reportedDrops = 0;
     std::multimap<std::string, std::vector<RegisteredPathParam>> m_registeredPaths;
     // Bonjour publication while published; lives on the receive task.
     BonjourPublisher* m_netService = nullptr;

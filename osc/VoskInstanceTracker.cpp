@@ -97,7 +97,7 @@ void VoskInstanceTracker::SetGUIBoolValueOnAllByOSCIndex(SInt32 oscIndex, SInt32
     const Float32 key = static_cast<Float32>(oscIndex);
     for (AUBase* unit : ms_instances) {
         if (!Matches(unit, key)) continue;
-        if (DataToGui* data = GuiData(unit)) data->guiBool[index] = value != 0;
+        if (DataToGui* data = GuiData(unit)) data->SetGUIBool(index, value != 0);
     }
 }
 
@@ -108,7 +108,7 @@ bool VoskInstanceTracker::GetGUIBoolValueFromAllByOSCIndex(SInt32 oscIndex, SInt
     for (AUBase* unit : ms_instances) {
         if (!Matches(unit, key)) continue;
         DataToGui* data = GuiData(unit);
-        return data ? data->guiBool[index] : false;
+        return data ? data->GetGUIBool(index) : false;
     }
     return false;
 }

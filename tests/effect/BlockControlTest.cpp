@@ -178,7 +178,7 @@ TEST(BlockControl, EditorDataSmoothsTowardsTheKernels)
     block.scratchFrames = 4096;
     CMarrowfinKernel k0(nullptr, &block, 0);
     const CMarrowfinKernel* kernels[2] = {&k0, nullptr};
-    DataToGui gui{};
+    DataToGuiAnalysis gui{};
     UpdateDataToGui(gui, 44100.f, 512, kernels);
     // After reset: period 1023, no lock; one step of 512 frames against a 30 ms time constant.
     const float a = std::exp(-512.f / (44100.f * 0.03f));

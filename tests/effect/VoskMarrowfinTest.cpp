@@ -301,10 +301,10 @@ TEST_F(VoskMarrowfinTest, DryLevelAloneDelaysTheInputByTheWindow) {
     DataToGui* gui = nullptr;
     ASSERT_EQ(noErr, m_host.GetProperty(kMarrowfinProperty_DataToGui, gui));
     ASSERT_EQ(&Unit().GetDataToGui(), gui);
-    EXPECT_GT(gui->frequency[0], 100.f);
-    EXPECT_GT(gui->frequency[1], 100.f);
-    EXPECT_FALSE(gui->noLock[0]);
-    EXPECT_EQ(0u, gui->reserved);
+    const DataToGuiAnalysis analysis = gui->Analysis();
+    EXPECT_GT(analysis.frequency[0], 100.f);
+    EXPECT_GT(analysis.frequency[1], 100.f);
+    EXPECT_FALSE(analysis.noLock[0]);
 }
 
 TEST_F(VoskMarrowfinTest, MonoFillsOnlyTheFirstHalfOfTheEditorRecord) {
@@ -312,17 +312,18 @@ TEST_F(VoskMarrowfinTest, MonoFillsOnlyTheFirstHalfOfTheEditorRecord) {
     Channels input = Sine(1, 8820, 441, 44100), output;
     ASSERT_EQ(noErr, m_host.Process(input, 441, output));
     const DataToGui& gui = Unit().GetDataToGui();
-    EXPECT_NEAR(441.f, gui.frequency[0], 20.f);
-    EXPECT_GT(gui.peak[0], 0.f);
-    EXPECT_EQ(0.f, gui.frequency[1]);
-    EXPECT_EQ(0.f, gui.peak[1]);
-    EXPECT_EQ(0.f, gui.envelope[1]);
+    const DataToGuiAnalysis analysis = gui.Analysis();
+    EXPECT_NEAR(441.f, analysis.frequency[0], 20.f);
+    EXPECT_GT(analysis.peak[0], 0.f);
+    EXPECT_EQ(0.f, analysis.frequency[1]);
+    EXPECT_EQ(0.f, analysis.peak[1]);
+    EXPECT_EQ(0.f, analysis.envelope[1]);
 
     Unit().GetLuaHelper().setGUIBoolValue(3, 5);
-    EXPECT_TRUE(gui.guiBool[3]);
+    EXPECT_TRUE(gui.GetGUIBool(3));
     EXPECT_EQ(1, Unit().GetLuaHelper().getGUIBoolValue(3));
     Unit().GetLuaHelper().setGUIBoolValue(3, 0);
-    EXPECT_FALSE(gui.guiBool[3]);
+    EXPECT_FALSE(gui.GetGUIBool(3));
 }
 
 TEST_F(VoskMarrowfinTest, AnyStoredValuesKeepTheOutputFinite) {

@@ -29,7 +29,7 @@ class GainKernel : public AUKernelBase {
 public:
     explicit GainKernel(GainTestEffect* unit);
     void Reset() override;
-    void Process(const Float32* in, Float32* out, UInt32 frames, UInt32 channels, bool& ioSilence) override;
+    OSStatus Process(const Float32* in, Float32* out, UInt32 frames, UInt32 channels, bool& ioSilence) override;
     int resets = 0;
 };
 
@@ -162,7 +162,7 @@ public:
 
 inline GainKernel::GainKernel(GainTestEffect* unit) : AUKernelBase(unit) {}
 inline void GainKernel::Reset() { ++resets; }
-inline void GainKernel::Process(const Float32* in, Float32* out, UInt32 frames, UInt32 channels, bool& ioSilence) {
+inline OSStatus GainKernel::Process(const Float32* in, Float32* out, UInt32 frames, UInt32 channels, bool& ioSilence) {
     auto* unit = static_cast<GainTestEffect*>(GetAudioUnit());
     const Float32 gain = unit->GetParameter(kGain);
     const Float32 offset = unit->GetParameter(kOffset);
@@ -173,6 +173,7 @@ inline void GainKernel::Process(const Float32* in, Float32* out, UInt32 frames, 
     }
     for (UInt32 i = 0; i < frames; ++i) out[i * channels] = in[i * channels] * gain + offset;
     if (!unit->kernelsReportSilence) ioSilence = false;
+    return noErr;
 }
 
 inline ComponentResult GainTestEffectEntry(ComponentParameters* params, void** storage) {

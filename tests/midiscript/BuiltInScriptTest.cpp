@@ -88,7 +88,7 @@ TEST_F(ScriptTest, ExampleScriptsLoadCleanly) {
     MIDI(unit, 0xB0, 38, 127);
     EXPECT_FLOAT_EQ(Param(unit, kParam_FilterCutoff), 12000.0f);
     MIDI(unit, 0x90, 60, 100);
-    EXPECT_TRUE(Unit(unit)->m_data.guiBool[0]);
+    EXPECT_TRUE(Unit(unit)->m_data.GetGUIBool(0));
     MIDI(unit, 0x80, 60, 0);
-    EXPECT_FALSE(Unit(unit)->m_data.guiBool[0]);
+    EXPECT_FALSE(Unit(unit)->m_data.GetGUIBool(0));
 }

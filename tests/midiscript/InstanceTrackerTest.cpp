@@ -21,7 +21,7 @@ TEST_F(InstanceTrackerTest, NoMatchReadsZeroAndChangesNothing) {
     EXPECT_EQ(VoskInstanceTracker::GetParameterFromAllByOSCIndex(42, kParam_WetLevel), 0.0f);
     EXPECT_FALSE(VoskInstanceTracker::GetGUIBoolValueFromAllByOSCIndex(42, 2));
     EXPECT_EQ(Param(unit, kParam_DryLevel), 0.0f);
-    EXPECT_FALSE(Unit(unit)->m_data.guiBool[2]);
+    EXPECT_FALSE(Unit(unit)->m_data.GetGUIBool(2));
     // Offset 0 (OSC off) is still index 0.
     EXPECT_EQ(VoskInstanceTracker::GetParameterFromAllByOSCIndex(0, kParam_WetLevel), 1.0f);
 }
@@ -40,12 +40,12 @@ TEST_F(InstanceTrackerTest, SetsReachEveryMatchGetsReadTheFirstEntered) {
     EXPECT_EQ(VoskInstanceTracker::GetParameterFromAllByOSCIndex(3, kParam_WetLevel), 0.1f);
 
     VoskInstanceTracker::SetGUIBoolValueOnAllByOSCIndex(3, 2, 7);
-    EXPECT_TRUE(Unit(first)->m_data.guiBool[2]);
-    EXPECT_TRUE(Unit(second)->m_data.guiBool[2]);
-    EXPECT_FALSE(Unit(fractional)->m_data.guiBool[2]);
+    EXPECT_TRUE(Unit(first)->m_data.GetGUIBool(2));
+    EXPECT_TRUE(Unit(second)->m_data.GetGUIBool(2));
+    EXPECT_FALSE(Unit(fractional)->m_data.GetGUIBool(2));
     EXPECT_TRUE(VoskInstanceTracker::GetGUIBoolValueFromAllByOSCIndex(3, 2));
     VoskInstanceTracker::SetGUIBoolValueOnAllByOSCIndex(3, 2, 0);
-    EXPECT_FALSE(Unit(second)->m_data.guiBool[2]);
+    EXPECT_FALSE(Unit(second)->m_data.GetGUIBool(2));
 
     // A unit that left the registry is no longer reached.
     CloseUnit(first);
@@ -60,7 +60,7 @@ TEST_F(InstanceTrackerTest, ScriptFunctionsForOtherInstances) {
     AudioUnit target = OpenWithOffset(9);
     EXPECT_EQ(Run(caller, "setOthersParameter(9, 'Saw', 0.25) setOthersGUIBoolValue('9', 4, true)"), "");
     EXPECT_EQ(Param(target, kParam_Saw), 0.25f);
-    EXPECT_TRUE(Unit(target)->m_data.guiBool[4]);
+    EXPECT_TRUE(Unit(target)->m_data.GetGUIBool(4));
     EXPECT_EQ(Eval(caller, "getOthersParameter(9, 'Saw')"), "0.25");
     EXPECT_EQ(Eval(caller, "getOthersGUIBoolValue(9, 4)"), "true");
     EXPECT_EQ(Eval(caller, "getOthersParameter('x', 'Wet Level')"), "1");  // a non-number index is 0: itself

@@ -50,12 +50,12 @@ TEST_F(ScriptAPITest, RangeAndNameErrorsCarryExactMessages) {
 TEST_F(ScriptAPITest, GUIBoolValuesUseLuaTruth) {
     DataToGui& data = Unit(m_unit)->m_data;
     EXPECT_EQ(Run(m_unit, "setGUIBoolValue(3, 0)"), "");
-    EXPECT_TRUE(data.guiBool[3]);
+    EXPECT_TRUE(data.GetGUIBool(3));
     EXPECT_EQ(Eval(m_unit, "getGUIBoolValue(3)"), "true");
     EXPECT_EQ(Run(m_unit, "setGUIBoolValue(3, nil)"), "");
-    EXPECT_FALSE(data.guiBool[3]);
+    EXPECT_FALSE(data.GetGUIBool(3));
     EXPECT_EQ(Run(m_unit, "setGUIBoolValue('7', 'yes')"), "");
-    EXPECT_TRUE(data.guiBool[7]);
+    EXPECT_TRUE(data.GetGUIBool(7));
 }
 
 TEST_F(ScriptAPITest, EveryFunctionSurvivesEveryKindOfArgument) {

@@ -33,15 +33,14 @@ public:
     class Helper : public TB::LuaMIDIHelper {
     public:
         Helper(ScriptTestUnit* unit) : TB::LuaMIDIHelper(unit, nullptr), m_unit(unit) {}
-        void setGUIBoolValue(int index, int value) override { m_unit->m_data.guiBool[index] = value != 0; }
-        int getGUIBoolValue(int index) const override { return m_unit->m_data.guiBool[index]; }
+        void setGUIBoolValue(int index, int value) override { m_unit->m_data.SetGUIBool(index, value != 0); }
+        int getGUIBoolValue(int index) const override { return m_unit->m_data.GetGUIBool(index); }
 
     private:
         ScriptTestUnit* m_unit;
     };
 
     explicit ScriptTestUnit(AudioComponentInstance ci) : AUMIDIEffectBase(ci, false), m_helper(this) {
-        memset(&m_data, 0, sizeof m_data);
         m_helper.LuaInit();
         CreateElements();
         Globals()->UseIndexedParameters(kNumParams);

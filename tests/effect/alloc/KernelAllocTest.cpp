@@ -48,7 +48,7 @@ TEST(KernelAlloc, ThousandBlocksAllocateNothing)
     std::vector<float> in(512), out(512);
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = static_cast<float>((i % 97) / 97.0 - 0.5);
-    DataToGui gui{};
+    DataToGuiAnalysis gui{};
     const CMarrowfinKernel* kernels[2] = {&rig.kernel, nullptr};
 
     const long before = g_allocations.load();
