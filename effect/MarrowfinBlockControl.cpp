@@ -166,13 +166,7 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     pc.envGate = p[kParam_EnvGate];
 
     // 20 ms, at most 1023 samples (the ring keeps 2048).
-    const float windowF = fs * 0.02f;
-    if (!(windowF < 1024.f))
-        pc.window = kMarrowfinMaxWindow;
-    else if (!(windowF >= 0.f))
-        pc.window = 0;
-    else
-        pc.window = static_cast<int32_t>(windowF);
+    pc.window = MarrowfinLatencyFrames(fs);
 
     PreComp& g = block.preComp;
     g.dryGain = Cube(p[kParam_DryLevel]);

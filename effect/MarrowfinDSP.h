@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "effect/DataToGui.h"
+#include "effect/MarrowfinConstants.h"
 #include "effect/MarrowfinParameters.h"
 #include "hostframework/AUTypes.h"
 
@@ -15,8 +16,6 @@ class CMarrowfinKernel;
 // Ring of the last input frames of a channel, as (raw, band-limited) pairs.
 constexpr UInt32 kMarrowfinRingFrames = 2048;
 constexpr UInt32 kMarrowfinRingMask = kMarrowfinRingFrames - 1;
-// Upper bound of the analysis window (and of the dry delay), in samples.
-constexpr SInt32 kMarrowfinMaxWindow = 1023;
 
 // Gains, constant for one block.
 struct PreComp {

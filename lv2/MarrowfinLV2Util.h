@@ -7,16 +7,6 @@
 
 namespace MarrowfinLV2 {
 
-// The unit's analysis window, which is its latency, in frames: fs * 0.02 (in float) truncated,
-// at most 1023. The unit reports 0 until it has rendered a block; the latency port must be
-// right from the first run(), so the plug-in computes the same number from the rate.
-inline uint32_t LatencyFramesForRate(double sampleRate) {
-    const float window = float(sampleRate) * 0.02f;
-    if (!(window >= 0.f)) return 0;
-    if (!(window < 1024.f)) return 1023;
-    return uint32_t(window);
-}
-
 // Turns the bytes of one MIDI event into a queue item. False for what the unit would ignore
 // anyway or cannot take: running status, system messages and sysex, truncated messages.
 inline bool MidiJobFromBytes(const uint8_t* bytes, uint32_t size, uint32_t frame, VoskMarrowfinLV2Job& job) {

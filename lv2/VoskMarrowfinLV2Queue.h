@@ -46,6 +46,9 @@ public:
         return true;
     }
 
+    // Consumer thread only: true when nothing is waiting.
+    bool Empty() const { return m_tail.load(std::memory_order_relaxed) == m_head.load(std::memory_order_acquire); }
+
     // Any thread: items dropped because the queue was full, since construction.
     uint64_t Dropped() const { return m_dropped.load(std::memory_order_relaxed); }
 
