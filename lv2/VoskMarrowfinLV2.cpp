@@ -158,7 +158,7 @@ bool VoskMarrowfinLV2::SetUp(const char* bundlePath, const LV2_Feature* const* f
             return false;
         }
     }
-    m_worker = std::make_unique<VoskMarrowfinLV2Worker>(m_unit);
+    m_worker = std::make_unique<VoskMarrowfinLV2Worker>(m_unit, m_stateGeneration);
 
     std::lock_guard<std::mutex> lock(g_liveLock);
     if (!g_live) g_live = new std::vector<VoskMarrowfinLV2*>;
@@ -261,7 +261,7 @@ LV2_Worker_Status VoskMarrowfinLV2::Work(uint32_t size, const void* data) {
     if (size != sizeof(VoskMarrowfinLV2Job) || !data) return LV2_WORKER_ERR_UNKNOWN;
     VoskMarrowfinLV2Job job;
     std::memcpy(&job, data, sizeof job);
-    VoskMarrowfinLV2Worker::Deliver(m_unit, job);
+    VoskMarrowfinLV2Worker::Deliver(m_unit, job, m_stateGeneration.load(std::memory_order_acquire));
     return LV2_WORKER_SUCCESS;
 }
 
@@ -279,6 +279,7 @@ void VoskMarrowfinLV2::ApplyControls() {
             job.kind = VoskMarrowfinLV2Job::kParameter;
             job.frame = id;
             job.value = value;
+            job.generation = m_stateGeneration.load(std::memory_order_relaxed);
             PostJob(job);
         } else {
             AudioUnitSetParameter(m_unit, id, kAudioUnitScope_Global, 0, value, 0);
@@ -449,6 +450,8 @@ LV2_State_Status VoskMarrowfinLV2::Restore(LV2_State_Retrieve_Function retrieve,
         TB::LogLine(TB::LogLevel::kError, "marrowfin.lv2 error: the saved unit state is not a property list\n");
         return LV2_STATE_ERR_UNKNOWN;
     }
+    // Values that run() queued for the worker before now must not land on top of the state.
+    m_stateGeneration.fetch_add(1, std::memory_order_acq_rel);
     const OSStatus err =
         AudioUnitSetProperty(m_unit, kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, &info, sizeof(info));
     plist_free(info);

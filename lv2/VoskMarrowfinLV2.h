@@ -84,6 +84,8 @@ private:
     // The value each control port had when it last reached the unit; NaN until it first did.
     // Written by run(), read by Save (which may run beside it).
     std::atomic<float> m_lastControl[kNumParams];
+    // Counts restored states: parameter values queued by run() before a restore are stale.
+    std::atomic<uint32_t> m_stateGeneration{0};
     float* m_latencyPort = nullptr;
     const LV2_Atom_Sequence* m_midiPort = nullptr;
     const float* m_in[2] = {};

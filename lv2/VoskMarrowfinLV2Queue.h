@@ -18,6 +18,9 @@ struct VoskMarrowfinLV2Job {
     uint8_t data2 = 0;
     uint32_t frame = 0;  // kMidi: offset in the host block; kParameter: the parameter id
     float value = 0.f;   // kParameter: the value
+    // kParameter: the instance's state generation when run() queued it. A state restored since
+    // then supersedes the value, so it is dropped.
+    uint32_t generation = 0;
 };
 
 class VoskMarrowfinLV2Queue {

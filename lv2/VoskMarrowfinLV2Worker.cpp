@@ -47,17 +47,17 @@ void VoskMarrowfinLV2Worker::Wake() {
         FutexWake(m_sleeping);
 }
 
-void VoskMarrowfinLV2Worker::Deliver(AudioUnit unit, const VoskMarrowfinLV2Job& job) {
+void VoskMarrowfinLV2Worker::Deliver(AudioUnit unit, const VoskMarrowfinLV2Job& job, uint32_t generation) {
     if (job.kind == VoskMarrowfinLV2Job::kMidi) {
         MusicDeviceMIDIEvent(unit, job.status, job.data1, job.data2, job.frame);
-    } else {
+    } else if (job.generation == generation) {
         AudioUnitSetParameter(unit, job.frame, kAudioUnitScope_Global, 0, job.value, 0);
     }
 }
 
 void VoskMarrowfinLV2Worker::DeliverPending() {
     VoskMarrowfinLV2Job job;
-    while (m_queue.Pop(job)) Deliver(m_unit, job);
+    while (m_queue.Pop(job)) Deliver(m_unit, job, m_generation.load(std::memory_order_acquire));
 }
 
 void VoskMarrowfinLV2Worker::Main() {

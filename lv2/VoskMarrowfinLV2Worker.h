@@ -17,7 +17,9 @@
 
 class VoskMarrowfinLV2Worker {
 public:
-    explicit VoskMarrowfinLV2Worker(AudioUnit unit) : m_unit(unit) {}
+    // `generation`: the instance's state generation (see VoskMarrowfinLV2Job).
+    VoskMarrowfinLV2Worker(AudioUnit unit, const std::atomic<uint32_t>& generation)
+        : m_unit(unit), m_generation(generation) {}
     ~VoskMarrowfinLV2Worker() { Stop(); }
     VoskMarrowfinLV2Worker(const VoskMarrowfinLV2Worker&) = delete;
     VoskMarrowfinLV2Worker& operator=(const VoskMarrowfinLV2Worker&) = delete;
@@ -38,13 +40,15 @@ public:
     // Consumer side: delivers every queued item now. Worker thread, or any thread while the
     // worker is stopped.
     void DeliverPending();
-    // Hands one item to the unit. Any non-real-time thread.
-    static void Deliver(AudioUnit unit, const VoskMarrowfinLV2Job& job);
+    // Hands one item to the unit, unless it is a parameter value from an older state
+    // generation. Any non-real-time thread.
+    static void Deliver(AudioUnit unit, const VoskMarrowfinLV2Job& job, uint32_t generation);
 
 private:
     void Main();
 
     AudioUnit m_unit;
+    const std::atomic<uint32_t>& m_generation;
     VoskMarrowfinLV2Queue m_queue;
     std::atomic<bool> m_stop{false};
     // 1 while the thread sleeps or is about to; the futex word it sleeps on.

@@ -7,6 +7,7 @@
 #include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
+#include <lv2/log/log.h>
 #include <lv2/midi/midi.h>
 #include <lv2/options/options.h>
 #include <lv2/state/state.h>
@@ -28,6 +29,7 @@
 #include "effect/MarrowfinParameters.h"
 #include "effect/VoskMarrowfinEntry.h"
 #include "lv2/MarrowfinLV2Ports.h"
+#include "tests/lv2/LilvHost.h"
 #include "tests/lv2/PluckSignal.h"
 #include "tests/support/ScopedTestFolders.h"
 #include "tests/support/TestHost.h"
@@ -600,6 +602,81 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
         EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 0.f);
         DescriptorFor(1)->activate(instance.Handle());
     }
+}
+
+TEST(LV2PluginTest, MidiAndPortChangesGoThroughTheHostsWorkerInOrder) {
+    TB::ScopedTestFolders folders("marrowfin-lv2-test");
+    TB::ScopedTestFolders::WriteFile(TB::ScopedTestFolders::ScriptsIn(folders.UserData()) + "/order.lua",
+                                     "requestCC(7, function(channel, cc, value) setParameter(0, value / 127) end)\n");
+    UridMap map;
+    MarrowfinLV2Test::LilvWorker worker;
+    const LV2_Feature* features[] = {map.Feature(), &worker.feature, nullptr};
+    Instance instance(1, 44100, features);
+    ASSERT_TRUE(instance.Ok());
+    const auto* iface = static_cast<const LV2_Worker_Interface*>(DescriptorFor(1)->extension_data(LV2_WORKER__interface));
+    ASSERT_NE(iface, nullptr);
+    instance.Run(32);
+    ASSERT_EQ(worker.pending.size(), 1u);  // the first run hands over every control; the OSC port as work
+    iface->work(instance.Handle(), nullptr, nullptr, uint32_t(worker.pending[0].size()), worker.pending[0].data());
+    worker.pending.clear();
+    instance.Run(32);
+    EXPECT_TRUE(worker.pending.empty());  // nothing to do, nothing scheduled
+
+    instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+    for (uint8_t v = 1; v <= 100; ++v) instance.AddEvent(v, map.Map(LV2_MIDI__MidiEvent), {0xB0, 7, v});
+    instance.Control(kParam_OSCPortOffset) = 0.f;  // unchanged: not scheduled
+    instance.Run(128);
+    instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+    ASSERT_EQ(worker.pending.size(), 100u);  // every event, none on a thread of the plug-in's own
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), astParamInfos[kParam_DryLevel].defaultValue);
+    for (const std::string& job : worker.pending)
+        EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, uint32_t(job.size()), job.data()),
+                  LV2_WORKER_SUCCESS);
+    worker.pending.clear();
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 1.f * 100 / 127);  // the last one won
+
+    // Moving the OSC port is work too; garbage handed to work() is refused.
+    instance.Control(kParam_OSCPortOffset) = 0.5f;  // truncates to 0: no port, but a change
+    instance.Run(8);
+    ASSERT_EQ(worker.pending.size(), 1u);
+    EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, 3, "abc"), LV2_WORKER_ERR_UNKNOWN);
+    EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, uint32_t(worker.pending[0].size()), nullptr),
+              LV2_WORKER_ERR_UNKNOWN);
+    iface->work(instance.Handle(), nullptr, nullptr, uint32_t(worker.pending[0].size()), worker.pending[0].data());
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_OSCPortOffset), 0.5f);
+}
+
+TEST(LV2PluginTest, DiagnosticLinesGoToTheHostsLogWhileAnInstanceOffersIt) {
+    TB::ScopedTestFolders folders("marrowfin-lv2-test");
+    // A script that does not compile prints a note ("@@@ ...") when an instance loads it.
+    TB::ScopedTestFolders::WriteFile(TB::ScopedTestFolders::ScriptsIn(folders.UserData()) + "/broken.lua", "if\n");
+    UridMap map;
+    MarrowfinLV2Test::LilvLog log;
+    const LV2_Feature* features[] = {map.Feature(), &log.feature, nullptr};
+    StateStore bad;
+    bad[map.Map(kStateClassInfoURI)] = {"not a property list", map.Map(LV2_ATOM__String), 0};
+    {
+        Instance instance(1, 44100, features);
+        ASSERT_TRUE(instance.Ok());
+        EXPECT_NE(instance.Restore(bad), LV2_STATE_SUCCESS);
+        bool note = false, error = false;
+        for (const auto& [type, text] : log.lines) {
+            note |= type == map.Map(LV2_LOG__Note) && text.rfind("@@@ ", 0) == 0;
+            error |= type == map.Map(LV2_LOG__Error) &&
+                     text == "marrowfin.lv2 error: the saved unit state is not a property list\n";
+        }
+        EXPECT_TRUE(note);
+        EXPECT_TRUE(error);
+    }
+    // Cleaned up, the sink is gone: the next instance's lines go to the standard streams.
+    log.lines.clear();
+    const LV2_Feature* mapOnly[] = {map.Feature(), nullptr};
+    Instance plain(1, 44100, mapOnly);
+    ASSERT_TRUE(plain.Ok());
+    testing::internal::CaptureStderr();
+    EXPECT_NE(plain.Restore(bad), LV2_STATE_SUCCESS);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("not a property list"), std::string::npos);
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST(LV2PluginTest, InstancesComeAndGoRepeatedly) {
