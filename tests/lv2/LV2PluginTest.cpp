@@ -562,6 +562,7 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
         instance.AddEvent(1, midi, {});                                // empty: ignored
         instance.AddEvent(2, midi, {0xB0, 7});                         // truncated: ignored
         instance.AddEvent(3, midi, {0xF0, 0x7E, 0x7F, 0xF7});          // sysex: ignored
+        for (uint8_t v = 1; v <= 60; ++v) instance.AddEvent(4, midi, {0xB0, 7, v});  // in order: 127 is last
         instance.AddEvent(4, midi, {0xB0, 7, 127});
         instance.Run(32);
         instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
