@@ -54,28 +54,7 @@ const LV2_Descriptor* Descriptor(uint32_t index) {
 
 const LV2_Descriptor* DescriptorFor(int channels) { return Descriptor(channels == 2 ? 1 : 0); }
 
-// A host's URID map: URIs numbered from 1 in order of first use.
-class UridMap {
-public:
-    UridMap() {
-        m_map.handle = this;
-        m_map.map = [](LV2_URID_Map_Handle handle, const char* uri) -> LV2_URID {
-            auto* self = static_cast<UridMap*>(handle);
-            for (size_t i = 0; i < self->m_uris.size(); ++i)
-                if (self->m_uris[i] == uri) return LV2_URID(i + 1);
-            self->m_uris.push_back(uri);
-            return LV2_URID(self->m_uris.size());
-        };
-        m_feature = {LV2_URID__map, &m_map};
-    }
-    LV2_URID Map(const char* uri) { return m_map.map(this, uri); }
-    const LV2_Feature* Feature() const { return &m_feature; }
-
-private:
-    std::vector<std::string> m_uris;
-    LV2_URID_Map m_map;
-    LV2_Feature m_feature;
-};
+using UridMap = MarrowfinLV2Test::LilvUridMap;
 
 // A host's state store: what save() stored, handed back to restore().
 struct StateEntry {

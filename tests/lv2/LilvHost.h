@@ -33,9 +33,10 @@ struct LilvUridMap {
                      }};
     LV2_Feature feature{LV2_URID__map, &map};
     LV2_URID Map(const char* uri) { return map.map(this, uri); }
+    const LV2_Feature* Feature() const { return &feature; }
 };
 
-// A host worker: run() schedules, the host calls work() when RunWork is called.
+// A host worker: keeps what run() schedules; the test hands it to work() when it chooses.
 struct LilvWorker {
     std::vector<std::string> pending;
     LV2_Worker_Schedule schedule{this, [](LV2_Worker_Schedule_Handle h, uint32_t size, const void* data) {
@@ -98,11 +99,7 @@ public:
                      std::vector<const LV2_Feature*> extra = {})
         : m_world(world.World()), m_plugin(plugin), m_map(map) {
         m_features.push_back(&map.feature);
-        for (const LV2_Feature* f : extra) {
-            m_features.push_back(f);
-            if (!std::strcmp(f->URI, LV2_WORKER__schedule))
-                m_worker = static_cast<LilvWorker*>(static_cast<LV2_Worker_Schedule*>(f->data)->handle);
-        }
+        for (const LV2_Feature* f : extra) m_features.push_back(f);
         m_features.push_back(nullptr);
         if (!plugin) return;
         m_instance = lilv_plugin_instantiate(plugin, rate, m_features.data());
@@ -160,15 +157,6 @@ public:
         auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(m_sequence);
         seq->atom.size = sizeof(LV2_Atom_Sequence_Body);  // events are delivered once
     }
-    // Calls work() for everything run() scheduled, in order.
-    void RunWork() {
-        const auto* iface = static_cast<const LV2_Worker_Interface*>(
-            lilv_instance_get_extension_data(m_instance, LV2_WORKER__interface));
-        if (!m_worker || !iface) return;
-        for (const std::string& data : m_worker->pending)
-            iface->work(lilv_instance_get_handle(m_instance), nullptr, nullptr, uint32_t(data.size()), data.data());
-        m_worker->pending.clear();
-    }
 
     float& Control(const char* symbol) { return m_values[PortIndex(symbol)]; }
     uint32_t PortIndex(const char* symbol) const {
@@ -217,7 +205,6 @@ private:
     LilvWorld* m_world;
     const LilvPlugin* m_plugin;
     LilvUridMap& m_map;
-    LilvWorker* m_worker = nullptr;
     std::vector<const LV2_Feature*> m_features;
     LilvInstance* m_instance = nullptr;
     bool m_active = false;
