@@ -45,7 +45,9 @@ bool g_exitHandlerRegistered = false;
 }  // namespace
 
 VoskMarrowfinLV2::VoskMarrowfinLV2(uint32_t channels, double sampleRate)
-    : m_channels(channels), m_sampleRate(sampleRate), m_latencyFrames(uint32_t(MarrowfinLatencyFrames(float(sampleRate)))) {
+    : m_channels(channels),
+      m_sampleRate(sampleRate),
+      m_latencyFrames(uint32_t(MarrowfinLatencyFrames(float(sampleRate)))) {
     for (auto& value : m_lastControl) value.store(std::numeric_limits<float>::quiet_NaN(), std::memory_order_relaxed);
 }
 
@@ -74,7 +76,8 @@ void VoskMarrowfinLV2::ReadFeatures(const LV2_Feature* const* features) {
         if (!std::strcmp(f->URI, LV2_URID__map)) m_map = static_cast<LV2_URID_Map*>(f->data);
         else if (!std::strcmp(f->URI, LV2_LOG__log)) log = static_cast<const LV2_Log_Log*>(f->data);
         else if (!std::strcmp(f->URI, LV2_OPTIONS__options)) options = static_cast<const LV2_Options_Option*>(f->data);
-        else if (!std::strcmp(f->URI, LV2_WORKER__schedule)) m_schedule = static_cast<const LV2_Worker_Schedule*>(f->data);
+        else if (!std::strcmp(f->URI, LV2_WORKER__schedule))
+            m_schedule = static_cast<const LV2_Worker_Schedule*>(f->data);
     }
     if (m_map && !m_map->map) m_map = nullptr;
     if (m_schedule && !m_schedule->schedule_work) m_schedule = nullptr;

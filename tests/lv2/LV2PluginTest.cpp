@@ -593,7 +593,8 @@ TEST(LV2PluginTest, MidiAndPortChangesGoThroughTheHostsWorkerInOrder) {
     const LV2_Feature* features[] = {map.Feature(), &worker.feature, nullptr};
     Instance instance(1, 44100, features);
     ASSERT_TRUE(instance.Ok());
-    const auto* iface = static_cast<const LV2_Worker_Interface*>(DescriptorFor(1)->extension_data(LV2_WORKER__interface));
+    const auto* iface =
+        static_cast<const LV2_Worker_Interface*>(DescriptorFor(1)->extension_data(LV2_WORKER__interface));
     ASSERT_NE(iface, nullptr);
     instance.Run(32);
     ASSERT_EQ(worker.pending.size(), 1u);  // the first run hands over every control; the OSC port as work
