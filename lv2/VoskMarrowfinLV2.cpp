@@ -252,19 +252,30 @@ void VoskMarrowfinLV2::Deactivate() {
 }
 
 void VoskMarrowfinLV2::PostJob(const VoskMarrowfinLV2Job& job) {
-    // A full queue (ours or the host's) drops the item: run() never waits.
+    // A full queue (ours or the host's) drops the items: run() never waits.
     if (m_schedule) {
-        m_schedule->schedule_work(m_schedule->handle, sizeof job, &job);
+        m_batch[m_batchCount++] = job;
+        if (m_batchCount == kBatchJobs) ScheduleBatch();
     } else if (m_worker->Post(job)) {
         m_postedThisRun = true;
     }
 }
 
+void VoskMarrowfinLV2::ScheduleBatch() {
+    if (m_batchCount == 0) return;
+    m_schedule->schedule_work(m_schedule->handle, m_batchCount * uint32_t(sizeof(VoskMarrowfinLV2Job)), m_batch);
+    m_batchCount = 0;
+}
+
 LV2_Worker_Status VoskMarrowfinLV2::Work(uint32_t size, const void* data) {
-    if (size != sizeof(VoskMarrowfinLV2Job) || !data) return LV2_WORKER_ERR_UNKNOWN;
-    VoskMarrowfinLV2Job job;
-    std::memcpy(&job, data, sizeof job);
-    VoskMarrowfinLV2Worker::Deliver(m_unit, job, m_stateGeneration.load(std::memory_order_acquire));
+    constexpr uint32_t kJobSize = sizeof(VoskMarrowfinLV2Job);
+    if (!data || size == 0 || size % kJobSize != 0) return LV2_WORKER_ERR_UNKNOWN;
+    const uint32_t generation = m_stateGeneration.load(std::memory_order_acquire);
+    for (uint32_t at = 0; at < size; at += kJobSize) {
+        VoskMarrowfinLV2Job job;
+        std::memcpy(&job, static_cast<const unsigned char*>(data) + at, kJobSize);
+        VoskMarrowfinLV2Worker::Deliver(m_unit, job, generation);
+    }
     return LV2_WORKER_SUCCESS;
 }
 
@@ -355,6 +366,7 @@ void VoskMarrowfinLV2::Run(uint32_t frames) {
     m_postedThisRun = false;
     ApplyControls();
     QueueMidi();
+    if (m_schedule) ScheduleBatch();
     if (m_postedThisRun) m_worker->Wake();
     if (!m_active) {
         // A host must activate before run(); output silence rather than render uninitialised.

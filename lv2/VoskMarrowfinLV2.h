@@ -60,6 +60,7 @@ private:
     void RestorePortValues(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
     void QueueMidi();
     void PostJob(const VoskMarrowfinLV2Job& job);
+    void ScheduleBatch();
     void ReapplyOSCPortOffset();
     static void LogToHost(void* context, TB::LogLevel level, const char* line);
     static void QuiesceAtExit();
@@ -78,6 +79,10 @@ private:
     // Without the host's work:schedule, this thread delivers what run() queues.
     std::unique_ptr<VoskMarrowfinLV2Worker> m_worker;
     bool m_postedThisRun = false;
+    // With it, run() hands the items of one call to the host in as few messages as fit.
+    static constexpr uint32_t kBatchJobs = 64;
+    VoskMarrowfinLV2Job m_batch[kBatchJobs];
+    uint32_t m_batchCount = 0;
 
     // Ports.
     const float* m_controls[kNumParams] = {};

@@ -95,6 +95,12 @@ jalv)
   command -v jalv >/dev/null || fail "jalv is not installed (scripts/setup installs it)"
   export JACK_DEFAULT_SERVER="marrowfin-test-$$-$RANDOM"
   export JACK_NO_AUDIO_RESERVATION=1
+  # The plug-in's OSC base port, in a test range, from a preferences file of this run's own.
+  export XDG_CONFIG_HOME="$work/config"
+  mkdir -p "$XDG_CONFIG_HOME"
+  base=$((7600 + RANDOM % 90))
+  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>OSC Base Port</key><integer>%d</integer></dict></plist>\n' \
+    "$base" >"$XDG_CONFIG_HOME/com.tallowbright.Marrowfin.plist"
   pids=()
   stop_all() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -130,12 +136,22 @@ jalv)
     grep -A2 "^marrowfin:$port$" "$work/ports" | grep -q "playback latency = \[ 960 960 \]" \
       || { cat "$work/ports" "$work/jalv.log"; fail "JACK does not know the latency of marrowfin:$port"; }
   done
+  # Moving "OSC Port Offset" from jalv's console goes through jalv's worker thread to the unit.
+  bound() { awk -v p="$(printf ':%04X' "$1")" 'NR > 1 && index($2, p) {found=1} END {exit !found}' /proc/net/udp; }
+  port=$((base + 5))
+  ! bound $port || { echo "SKIP: UDP port $port is taken on this machine"; exit 77; }
+  echo "set osc_port_offset 5" >&3
+  for _ in $(seq 200); do bound $port && break; sleep 0.05; done
+  bound $port || { cat "$work/jalv.log"; fail "the plug-in does not listen on UDP $port after 'set osc_port_offset 5'"; }
+  echo "set osc_port_offset 0" >&3
+  for _ in $(seq 200); do bound $port || break; sleep 0.05; done
+  ! bound $port || { cat "$work/jalv.log"; fail "the plug-in still listens on UDP $port after 'set osc_port_offset 0'"; }
   # jalv ends cleanly on an interrupt, freeing the plug-in.
   kill -INT "$jalv_pid"
   status=0
   wait "$jalv_pid" || status=$?
   [ "$status" = 0 ] || { cat "$work/jalv.log"; fail "jalv ended with status $status"; }
-  echo "jalv on jackd (dummy): JACK reports 960 frames of latency on the plug-in's ports"
+  echo "jalv on jackd (dummy): JACK reports 960 frames of latency on the plug-in's ports; OSC port follows the console"
   ;;
 *)
   fail "unknown mode $mode"
