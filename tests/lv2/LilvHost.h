@@ -14,7 +14,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -141,8 +140,6 @@ public:
     LilvHostInstance& operator=(const LilvHostInstance&) = delete;
 
     bool Ok() const { return m_instance != nullptr; }
-    // Leaves the instance to the process's end, as a careless host does.
-    void Abandon() { m_instance = nullptr; }
 
     void Activate() {
         lilv_instance_activate(m_instance);
