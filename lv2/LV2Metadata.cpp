@@ -26,6 +26,7 @@ const char* const kPrefixes =
     "@prefix state:  <http://lv2plug.in/ns/ext/state#> .\n"
     "@prefix units:  <http://lv2plug.in/ns/extensions/units#> .\n"
     "@prefix urid:   <http://lv2plug.in/ns/ext/urid#> .\n"
+    "@prefix work:   <http://lv2plug.in/ns/ext/worker#> .\n"
     "\n";
 
 std::string Quoted(const std::string& text) {
@@ -122,8 +123,8 @@ void WritePlugin(std::ostream& out, int channels) {
         << "    rdfs:comment \"Tracks the pitch of each input cycle and builds its output from the delayed "
            "input, the last cycle replayed at a transposing speed, a tracking or fixed-pitch oscillator, "
            "ring modulation and a morphing resonant filter. MIDI input drives a Lua script.\" ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , log:log ;\n"
-        << "    lv2:extensionData state:interface ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , log:log , work:schedule ;\n"
+        << "    lv2:extensionData state:interface , work:interface ;\n"
         << "    pg:mainInput " << Ref(inGroup) << " ;\n"
         << "    pg:mainOutput " << Ref(outGroup) << " ;\n"
         << "    lv2:port\n";
@@ -138,7 +139,8 @@ void WritePlugin(std::ostream& out, int channels) {
         << "        lv2:symbol \"latency\" ;\n"
         << "        lv2:name \"Latency\" ;\n"
         << "        lv2:designation lv2:latency ;\n"
-        << "        lv2:portProperty lv2:integer , pprops:notOnGUI ;\n"
+        // Older hosts (jalv 1.6) look only for this port property to find the latency port.
+        << "        lv2:portProperty lv2:reportsLatency , lv2:integer , pprops:notOnGUI ;\n"
         << "        lv2:minimum 0 ;\n        lv2:maximum 1023 ;\n"
         << "        units:unit units:frame\n"
         << "    ] ,\n";

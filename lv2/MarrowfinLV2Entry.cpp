@@ -1,15 +1,30 @@
-// The LV2 entry points: two descriptors (mono, stereo) and the state interface.
-// Only lv2_descriptor leaves the binary.
+// The LV2 entry points: two descriptors (mono, stereo), the state and the worker interface.
+// Only lv2_descriptor leaves the binary. No exception leaves an entry point: the host is C.
 #include <lv2/core/lv2.h>
 #include <lv2/state/state.h>
+#include <lv2/worker/worker.h>
 
 #include <cstring>
+#include <exception>
 
 #include "lv2/VoskMarrowfinLV2.h"
 
 namespace {
 
 VoskMarrowfinLV2* Self(LV2_Handle instance) { return static_cast<VoskMarrowfinLV2*>(instance); }
+
+// Runs a non-real-time entry point; an exception is logged as one line and becomes `failed`.
+template <typename Result, typename Call>
+Result Guarded(const char* what, Result failed, Call call) noexcept {
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: %s: %s\n", what, e.what());
+    } catch (...) {
+        TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: %s failed\n", what);
+    }
+    return failed;
+}
 
 // Instantiation threading class.
 template <uint32_t kChannels>
@@ -22,25 +37,43 @@ void ConnectPort(LV2_Handle instance, uint32_t port, void* data) { Self(instance
 void Run(LV2_Handle instance, uint32_t frames) { Self(instance)->Run(frames); }
 
 // Instantiation threading class.
-void Activate(LV2_Handle instance) { Self(instance)->Activate(); }
-void Deactivate(LV2_Handle instance) { Self(instance)->Deactivate(); }
-void Cleanup(LV2_Handle instance) { delete Self(instance); }
+void Activate(LV2_Handle instance) {
+    Guarded("activate", 0, [&] { return Self(instance)->Activate(), 0; });
+}
+void Deactivate(LV2_Handle instance) {
+    Guarded("deactivate", 0, [&] { return Self(instance)->Deactivate(), 0; });
+}
+void Cleanup(LV2_Handle instance) {
+    Guarded("cleanup", 0, [&] { return delete Self(instance), 0; });
+}
 
 LV2_State_Status SaveState(LV2_Handle instance, LV2_State_Store_Function store, LV2_State_Handle handle, uint32_t,
                            const LV2_Feature* const*) {
-    return Self(instance)->Save(store, handle);
+    return Guarded("save", LV2_STATE_ERR_UNKNOWN, [&] { return Self(instance)->Save(store, handle); });
 }
 
 LV2_State_Status RestoreState(LV2_Handle instance, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle,
                               uint32_t, const LV2_Feature* const*) {
-    return Self(instance)->Restore(retrieve, handle);
+    return Guarded("restore", LV2_STATE_ERR_UNKNOWN, [&] { return Self(instance)->Restore(retrieve, handle); });
 }
 
 const LV2_State_Interface kStateInterface = {SaveState, RestoreState};
 
+// The host's worker thread.
+LV2_Worker_Status Work(LV2_Handle instance, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle, uint32_t size,
+                       const void* data) {
+    return Guarded("work", LV2_WORKER_ERR_UNKNOWN, [&] { return Self(instance)->Work(size, data); });
+}
+
+// Audio thread: the worker never responds.
+LV2_Worker_Status WorkResponse(LV2_Handle, uint32_t, const void*) { return LV2_WORKER_SUCCESS; }
+
+const LV2_Worker_Interface kWorkerInterface = {Work, WorkResponse, nullptr};
+
 // Discovery threading class.
 const void* ExtensionData(const char* uri) {
     if (uri && !std::strcmp(uri, LV2_STATE__interface)) return &kStateInterface;
+    if (uri && !std::strcmp(uri, LV2_WORKER__interface)) return &kWorkerInterface;
     return nullptr;
 }
 

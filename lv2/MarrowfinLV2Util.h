@@ -3,17 +3,9 @@
 
 #include <cstdint>
 
-#include "effect/MarrowfinConstants.h"
 #include "lv2/VoskMarrowfinLV2Queue.h"
 
 namespace MarrowfinLV2 {
-
-// The unit's analysis window, which is its latency, in frames. The unit reports 0 until it has
-// rendered a block; the latency port must be right from the first run(), so the plug-in computes
-// the same number from the rate with the engine's own rule.
-inline uint32_t LatencyFramesForRate(double sampleRate) {
-    return uint32_t(MarrowfinAnalysisWindow(float(sampleRate)));
-}
 
 // Turns the bytes of one MIDI event into a queue item. False for what the unit would ignore
 // anyway or cannot take: running status, system messages and sysex, truncated messages.

@@ -11,9 +11,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "effect/MarrowfinConstants.h"
 #include "effect/VoskMarrowfinEntry.h"
 #include "hostframework/CFLite.h"
 #include "lv2/VoskMarrowfinLV2MainLoop.h"
@@ -32,10 +36,18 @@ std::string WithoutTrailingSlash(const char* path) {
     return folder;
 }
 
+// The instances alive in this process, for a host that exits without freeing them. Allocated
+// once and never destroyed, so no static destructor runs over it while the exit handler reads it.
+std::mutex g_liveLock;
+std::vector<VoskMarrowfinLV2*>* g_live = nullptr;
+bool g_exitHandlerRegistered = false;
+
 }  // namespace
 
 VoskMarrowfinLV2::VoskMarrowfinLV2(uint32_t channels, double sampleRate)
-    : m_channels(channels), m_sampleRate(sampleRate), m_latencyFrames(LatencyFramesForRate(sampleRate)) {
+    : m_channels(channels),
+      m_sampleRate(sampleRate),
+      m_latencyFrames(uint32_t(MarrowfinAnalysisWindow(float(sampleRate)))) {
     for (auto& value : m_lastControl) value.store(std::numeric_limits<float>::quiet_NaN(), std::memory_order_relaxed);
 }
 
@@ -47,9 +59,9 @@ VoskMarrowfinLV2* VoskMarrowfinLV2::Create(uint32_t channels, double sampleRate,
         self = new VoskMarrowfinLV2(channels, sampleRate);
         if (self->SetUp(bundlePath, features)) return self;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "marrowfin.lv2 error: %s\n", e.what());
+        TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: %s\n", e.what());
     } catch (...) {
-        std::fprintf(stderr, "marrowfin.lv2 error: instantiation failed\n");
+        TB::LogLine(TB::LogLevel::kError, "marrowfin.lv2 error: instantiation failed\n");
     }
     delete self;
     return nullptr;
@@ -64,10 +76,20 @@ void VoskMarrowfinLV2::ReadFeatures(const LV2_Feature* const* features) {
         if (!std::strcmp(f->URI, LV2_URID__map)) m_map = static_cast<LV2_URID_Map*>(f->data);
         else if (!std::strcmp(f->URI, LV2_LOG__log)) log = static_cast<const LV2_Log_Log*>(f->data);
         else if (!std::strcmp(f->URI, LV2_OPTIONS__options)) options = static_cast<const LV2_Options_Option*>(f->data);
+        else if (!std::strcmp(f->URI, LV2_WORKER__schedule))
+            m_schedule = static_cast<const LV2_Worker_Schedule*>(f->data);
     }
     if (m_map && !m_map->map) m_map = nullptr;
-    lv2_log_logger_init(&m_logger, m_map, const_cast<LV2_Log_Log*>(log));
+    if (m_schedule && !m_schedule->schedule_work) m_schedule = nullptr;
     if (!m_map) return;
+
+    // From here on every diagnostic line of the process goes to the host's log, until cleanup.
+    if (log && log->printf) {
+        m_hostLog = log;
+        m_uridLogNote = m_map->map(m_map->handle, LV2_LOG__Note);
+        m_uridLogError = m_map->map(m_map->handle, LV2_LOG__Error);
+        m_logSinkToken = TB::AddLogSink(&VoskMarrowfinLV2::LogToHost, this);
+    }
 
     m_uridMidiEvent = m_map->map(m_map->handle, LV2_MIDI__MidiEvent);
     m_uridSequence = m_map->map(m_map->handle, LV2_ATOM__Sequence);
@@ -92,7 +114,7 @@ void VoskMarrowfinLV2::ReadFeatures(const LV2_Feature* const* features) {
 bool VoskMarrowfinLV2::SetUp(const char* bundlePath, const LV2_Feature* const* features) {
     ReadFeatures(features);
     if (!(m_sampleRate >= kMinSampleRate && m_sampleRate <= kMaxSampleRate)) {
-        lv2_log_error(&m_logger, "marrowfin.lv2 error: unsupported sample rate %g\n", m_sampleRate);
+        TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: unsupported sample rate %g\n", m_sampleRate);
         return false;
     }
 
@@ -112,7 +134,7 @@ bool VoskMarrowfinLV2::SetUp(const char* bundlePath, const LV2_Feature* const* f
     OSStatus err = noErr;
     m_unit = OpenMarrowfin(&err);
     if (!m_unit) {
-        lv2_log_error(&m_logger, "marrowfin.lv2 error: cannot open the effect unit (%d)\n", int(err));
+        TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: cannot open the effect unit (%d)\n", int(err));
         return false;
     }
 
@@ -134,19 +156,56 @@ bool VoskMarrowfinLV2::SetUp(const char* bundlePath, const LV2_Feature* const* f
     for (const auto& s : setup) {
         err = AudioUnitSetProperty(m_unit, s.id, s.scope, 0, s.data, s.size);
         if (err != noErr) {
-            lv2_log_error(&m_logger, "marrowfin.lv2 error: the unit refused the %s (%d)\n", s.what, int(err));
+            TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: the unit refused the %s (%d)\n", s.what,
+                          int(err));
             return false;
         }
     }
-    m_worker = std::make_unique<VoskMarrowfinLV2Worker>(m_unit);
+    m_worker = std::make_unique<VoskMarrowfinLV2Worker>(m_unit, m_stateGeneration);
+
+    std::lock_guard<std::mutex> lock(g_liveLock);
+    if (!g_live) g_live = new std::vector<VoskMarrowfinLV2*>;
+    g_live->push_back(this);
+    // Registered after the unit's own static objects exist, so it runs before they are destroyed.
+    if (!g_exitHandlerRegistered) g_exitHandlerRegistered = std::atexit(&VoskMarrowfinLV2::QuiesceAtExit) == 0;
     return true;
 }
 
 VoskMarrowfinLV2::~VoskMarrowfinLV2() {
+    {
+        std::lock_guard<std::mutex> lock(g_liveLock);
+        if (g_live) std::erase(*g_live, this);
+    }
     Deactivate();
     m_worker.reset();
     if (m_unit) CloseComponent(m_unit);
     if (m_holdsMainLoop) VoskMarrowfinLV2ReleaseMainLoop();
+    if (m_logSinkToken) TB::RemoveLogSink(m_logSinkToken);
+}
+
+void VoskMarrowfinLV2::QuiesceAtExit() {
+    // The process is exiting (or the binary is being unloaded) with instances the host never
+    // freed. Their threads must end before the static objects they use are destroyed: stop
+    // each worker and the unit's OSC tasks, and the run loop thread. The instances themselves
+    // stay allocated, in case a host thread still holds one.
+    std::lock_guard<std::mutex> lock(g_liveLock);
+    if (g_live) {
+        for (VoskMarrowfinLV2* instance : *g_live) {
+            try {
+                instance->Deactivate();
+            } catch (...) {
+            }
+            if (instance->m_logSinkToken) TB::RemoveLogSink(instance->m_logSinkToken);
+            instance->m_logSinkToken = 0;
+        }
+    }
+    VoskMarrowfinLV2StopMainLoopAtExit();
+}
+
+void VoskMarrowfinLV2::LogToHost(void* context, TB::LogLevel level, const char* line) {
+    const auto* self = static_cast<const VoskMarrowfinLV2*>(context);
+    const LV2_URID type = level == TB::LogLevel::kError ? self->m_uridLogError : self->m_uridLogNote;
+    self->m_hostLog->printf(self->m_hostLog->handle, type, "%s", line);
 }
 
 void VoskMarrowfinLV2::ConnectPort(uint32_t port, void* data) {
@@ -166,10 +225,23 @@ void VoskMarrowfinLV2::ConnectPort(uint32_t port, void* data) {
 void VoskMarrowfinLV2::Activate() {
     if (m_active) return;
     const OSStatus err = AudioUnitInitialize(m_unit);
-    if (err != noErr) lv2_log_error(&m_logger, "marrowfin.lv2 error: the unit did not initialise (%d)\n", int(err));
+    if (err != noErr) {
+        TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: the unit did not initialise (%d)\n", int(err));
+    }
     AudioUnitReset(m_unit, kAudioUnitScope_Global, 0);
-    m_worker->Start();
+    ReapplyOSCPortOffset();
     m_active = true;
+    if (!m_schedule) m_worker->Start();
+}
+
+void VoskMarrowfinLV2::ReapplyOSCPortOffset() {
+    // The unit's OSC service takes up a port only when asked while the unit is initialised. A
+    // host may restore a state (or the offset may have been set) before activation, or between
+    // a deactivation and the next activation: ask again now, with the offset the unit holds.
+    // This only hands the port to the OSC task, which binds it.
+    AudioUnitParameterValue offset = 0;
+    if (AudioUnitGetParameter(m_unit, kParam_OSCPortOffset, kAudioUnitScope_Global, 0, &offset) == noErr)
+        AudioUnitSetParameter(m_unit, kParam_OSCPortOffset, kAudioUnitScope_Global, 0, offset, 0);
 }
 
 void VoskMarrowfinLV2::Deactivate() {
@@ -177,6 +249,34 @@ void VoskMarrowfinLV2::Deactivate() {
     m_worker->Stop();  // delivers what run() queued while the unit can still take MIDI
     AudioUnitUninitialize(m_unit);
     m_active = false;
+}
+
+void VoskMarrowfinLV2::PostJob(const VoskMarrowfinLV2Job& job) {
+    // A full queue (ours or the host's) drops the items: run() never waits.
+    if (m_schedule) {
+        m_batch[m_batchCount++] = job;
+        if (m_batchCount == kBatchJobs) ScheduleBatch();
+    } else if (m_worker->Post(job)) {
+        m_postedThisRun = true;
+    }
+}
+
+void VoskMarrowfinLV2::ScheduleBatch() {
+    if (m_batchCount == 0) return;
+    m_schedule->schedule_work(m_schedule->handle, m_batchCount * uint32_t(sizeof(VoskMarrowfinLV2Job)), m_batch);
+    m_batchCount = 0;
+}
+
+LV2_Worker_Status VoskMarrowfinLV2::Work(uint32_t size, const void* data) {
+    constexpr uint32_t kJobSize = sizeof(VoskMarrowfinLV2Job);
+    if (!data || size == 0 || size % kJobSize != 0) return LV2_WORKER_ERR_UNKNOWN;
+    const uint32_t generation = m_stateGeneration.load(std::memory_order_acquire);
+    for (uint32_t at = 0; at < size; at += kJobSize) {
+        VoskMarrowfinLV2Job job;
+        std::memcpy(&job, static_cast<const unsigned char*>(data) + at, kJobSize);
+        VoskMarrowfinLV2Worker::Deliver(m_unit, job, generation);
+    }
+    return LV2_WORKER_SUCCESS;
 }
 
 void VoskMarrowfinLV2::ApplyControls() {
@@ -193,7 +293,8 @@ void VoskMarrowfinLV2::ApplyControls() {
             job.kind = VoskMarrowfinLV2Job::kParameter;
             job.frame = id;
             job.value = value;
-            m_worker->Post(job);
+            job.generation = m_stateGeneration.load(std::memory_order_relaxed);
+            PostJob(job);
         } else {
             AudioUnitSetParameter(m_unit, id, kAudioUnitScope_Global, 0, value, 0);
         }
@@ -211,7 +312,7 @@ void VoskMarrowfinLV2::QueueMidi() {
         const int64_t frame = ev->time.frames;
         if (MidiJobFromBytes(static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body)), ev->body.size,
                              frame > 0 ? uint32_t(std::min<int64_t>(frame, INT32_MAX)) : 0, job)) {
-            m_worker->Post(job);
+            PostJob(job);
         }
     }
 }
@@ -262,8 +363,11 @@ void VoskMarrowfinLV2::RenderSlice(uint32_t offset, uint32_t frames) {
 
 void VoskMarrowfinLV2::Run(uint32_t frames) {
     if (m_latencyPort) *m_latencyPort = float(m_latencyFrames);
+    m_postedThisRun = false;
     ApplyControls();
     QueueMidi();
+    if (m_schedule) ScheduleBatch();
+    if (m_postedThisRun) m_worker->Wake();
     if (!m_active) {
         // A host must activate before run(); output silence rather than render uninitialised.
         for (uint32_t c = 0; c < m_channels; ++c)
@@ -283,7 +387,7 @@ LV2_State_Status VoskMarrowfinLV2::Save(LV2_State_Store_Function store, LV2_Stat
     UInt32 size = sizeof(info);
     OSStatus err = AudioUnitGetProperty(m_unit, kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, &info, &size);
     if (err != noErr || !info) {
-        lv2_log_error(&m_logger, "marrowfin.lv2 error: cannot read the unit's state (%d)\n", int(err));
+        TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: cannot read the unit's state (%d)\n", int(err));
         return LV2_STATE_ERR_UNKNOWN;
     }
     char* xml = nullptr;
@@ -347,7 +451,7 @@ LV2_State_Status VoskMarrowfinLV2::Restore(LV2_State_Retrieve_Function retrieve,
     // port values they set afterwards reach the unit at the next run().
     if (!value) return LV2_STATE_SUCCESS;
     if (type != m_uridAtomString || size == 0 || size > UINT32_MAX) {
-        lv2_log_error(&m_logger, "marrowfin.lv2 error: the saved unit state is not text\n");
+        TB::LogLine(TB::LogLevel::kError, "marrowfin.lv2 error: the saved unit state is not text\n");
         return LV2_STATE_ERR_BAD_TYPE;
     }
     // The text may or may not carry its terminating zero.
@@ -358,14 +462,16 @@ LV2_State_Status VoskMarrowfinLV2::Restore(LV2_State_Retrieve_Function retrieve,
     if (length > 0) plist_from_xml(text, length, &info);
     if (!info || plist_get_node_type(info) != PLIST_DICT) {
         if (info) plist_free(info);
-        lv2_log_error(&m_logger, "marrowfin.lv2 error: the saved unit state is not a property list\n");
+        TB::LogLine(TB::LogLevel::kError, "marrowfin.lv2 error: the saved unit state is not a property list\n");
         return LV2_STATE_ERR_UNKNOWN;
     }
+    // Values that run() queued for the worker before now must not land on top of the state.
+    m_stateGeneration.fetch_add(1, std::memory_order_acq_rel);
     const OSStatus err =
         AudioUnitSetProperty(m_unit, kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, &info, sizeof(info));
     plist_free(info);
     if (err != noErr) {
-        lv2_log_error(&m_logger, "marrowfin.lv2 error: the unit refused the saved state (%d)\n", int(err));
+        TB::LogFormat(TB::LogLevel::kError, "marrowfin.lv2 error: the unit refused the saved state (%d)\n", int(err));
         return LV2_STATE_ERR_UNKNOWN;
     }
     RestorePortValues(retrieve, handle);

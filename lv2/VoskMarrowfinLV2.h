@@ -9,15 +9,17 @@
 
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
-#include <lv2/log/logger.h>
+#include <lv2/log/log.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include <atomic>
 #include <memory>
 #include <vector>
 
 #include "hostframework/AudioUnitAPI.h"
+#include "hostframework/Log.h"
 #include "lv2/MarrowfinLV2Ports.h"
 #include "lv2/MarrowfinLV2Util.h"
 #include "lv2/VoskMarrowfinLV2Worker.h"
@@ -39,6 +41,8 @@ public:
     void Deactivate();
     // Audio thread: no allocation, no lock, no system call.
     void Run(uint32_t frames);
+    // Worker extension: the host's worker thread hands back what run() scheduled.
+    LV2_Worker_Status Work(uint32_t size, const void* data);
 
     // State extension. Save may run beside run(); Restore runs on the instantiation thread.
     LV2_State_Status Save(LV2_State_Store_Function store, LV2_State_Handle handle);
@@ -55,6 +59,11 @@ private:
     void ApplyControls();
     void RestorePortValues(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
     void QueueMidi();
+    void PostJob(const VoskMarrowfinLV2Job& job);
+    void ScheduleBatch();
+    void ReapplyOSCPortOffset();
+    static void LogToHost(void* context, TB::LogLevel level, const char* line);
+    static void QuiesceAtExit();
     void RenderSlice(uint32_t offset, uint32_t frames);
     static OSStatus InputCallback(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
                                   UInt32 bus, UInt32 frames, AudioBufferList* ioData);
@@ -67,13 +76,21 @@ private:
     AudioUnit m_unit = nullptr;
     bool m_holdsMainLoop = false;
     bool m_active = false;
+    // Without the host's work:schedule, this thread delivers what run() queues.
     std::unique_ptr<VoskMarrowfinLV2Worker> m_worker;
+    bool m_postedThisRun = false;
+    // With it, run() hands the items of one call to the host in as few messages as fit.
+    static constexpr uint32_t kBatchJobs = 64;
+    VoskMarrowfinLV2Job m_batch[kBatchJobs];
+    uint32_t m_batchCount = 0;
 
     // Ports.
     const float* m_controls[kNumParams] = {};
     // The value each control port had when it last reached the unit; NaN until it first did.
     // Written by run(), read by Save (which may run beside it).
     std::atomic<float> m_lastControl[kNumParams];
+    // Counts restored states: parameter values queued by run() before a restore are stale.
+    std::atomic<uint32_t> m_stateGeneration{0};
     float* m_latencyPort = nullptr;
     const LV2_Atom_Sequence* m_midiPort = nullptr;
     const float* m_in[2] = {};
@@ -90,7 +107,12 @@ private:
 
     // Host features (all optional).
     LV2_URID_Map* m_map = nullptr;
-    LV2_Log_Logger m_logger{};
+    const LV2_Worker_Schedule* m_schedule = nullptr;
+    // The host's log (needs urid:map for its entry types) and the sink that feeds it.
+    const LV2_Log_Log* m_hostLog = nullptr;
+    LV2_URID m_uridLogNote = 0;
+    LV2_URID m_uridLogError = 0;
+    int m_logSinkToken = 0;
     LV2_URID m_uridMidiEvent = 0;
     LV2_URID m_uridSequence = 0;
     LV2_URID m_uridAtomString = 0;

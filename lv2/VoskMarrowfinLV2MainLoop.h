@@ -7,5 +7,8 @@
 
 void VoskMarrowfinLV2AcquireMainLoop();
 void VoskMarrowfinLV2ReleaseMainLoop();
+// Process exit with instances still alive: stops and joins the thread whoever holds it, before
+// the static objects it uses are destroyed.
+void VoskMarrowfinLV2StopMainLoopAtExit();
 // How many instances hold the loop (tests).
 int VoskMarrowfinLV2MainLoopUsers();

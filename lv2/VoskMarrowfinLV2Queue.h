@@ -18,6 +18,9 @@ struct VoskMarrowfinLV2Job {
     uint8_t data2 = 0;
     uint32_t frame = 0;  // kMidi: offset in the host block; kParameter: the parameter id
     float value = 0.f;   // kParameter: the value
+    // kParameter: the instance's state generation when run() queued it. A state restored since
+    // then supersedes the value, so it is dropped.
+    uint32_t generation = 0;
 };
 
 class VoskMarrowfinLV2Queue {
@@ -45,6 +48,9 @@ public:
         m_tail.store((tail + 1) & (kCapacity - 1), std::memory_order_release);
         return true;
     }
+
+    // Consumer thread only: true when nothing is waiting.
+    bool Empty() const { return m_tail.load(std::memory_order_relaxed) == m_head.load(std::memory_order_acquire); }
 
     // Any thread: items dropped because the queue was full, since construction.
     uint64_t Dropped() const { return m_dropped.load(std::memory_order_relaxed); }

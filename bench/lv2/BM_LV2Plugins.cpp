@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/lv2/LilvHost.h"
 #include "tests/lv2/PluckSignal.h"
 
 namespace {
@@ -22,20 +23,8 @@ constexpr uint32_t kBlock = 512;
 constexpr double kRate = 44100;
 constexpr size_t kSignalFrames = 44100 * 4;
 
-struct UridMap {
-    std::vector<std::string> uris;
-    LV2_URID_Map map{this, [](LV2_URID_Map_Handle h, const char* uri) -> LV2_URID {
-                         auto* self = static_cast<UridMap*>(h);
-                         for (size_t i = 0; i < self->uris.size(); ++i)
-                             if (self->uris[i] == uri) return LV2_URID(i + 1);
-                         self->uris.push_back(uri);
-                         return LV2_URID(self->uris.size());
-                     }};
-    LV2_Feature feature{LV2_URID__map, &map};
-};
-
 LilvWorld* g_world = nullptr;
-UridMap g_map;
+MarrowfinLV2Test::LilvUridMap g_map;
 
 // Runs one plug-in over the signal, block after block, for as long as the benchmark asks.
 void RunPlugin(benchmark::State& state, const LilvPlugin* plugin) {

@@ -7,6 +7,7 @@
 #include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
+#include <lv2/log/log.h>
 #include <lv2/midi/midi.h>
 #include <lv2/options/options.h>
 #include <lv2/state/state.h>
@@ -28,6 +29,7 @@
 #include "effect/MarrowfinParameters.h"
 #include "effect/VoskMarrowfinEntry.h"
 #include "lv2/MarrowfinLV2Ports.h"
+#include "tests/lv2/LilvHost.h"
 #include "tests/lv2/PluckSignal.h"
 #include "tests/support/ScopedTestFolders.h"
 #include "tests/support/TestHost.h"
@@ -52,28 +54,7 @@ const LV2_Descriptor* Descriptor(uint32_t index) {
 
 const LV2_Descriptor* DescriptorFor(int channels) { return Descriptor(channels == 2 ? 1 : 0); }
 
-// A host's URID map: URIs numbered from 1 in order of first use.
-class UridMap {
-public:
-    UridMap() {
-        m_map.handle = this;
-        m_map.map = [](LV2_URID_Map_Handle handle, const char* uri) -> LV2_URID {
-            auto* self = static_cast<UridMap*>(handle);
-            for (size_t i = 0; i < self->m_uris.size(); ++i)
-                if (self->m_uris[i] == uri) return LV2_URID(i + 1);
-            self->m_uris.push_back(uri);
-            return LV2_URID(self->m_uris.size());
-        };
-        m_feature = {LV2_URID__map, &m_map};
-    }
-    LV2_URID Map(const char* uri) { return m_map.map(this, uri); }
-    const LV2_Feature* Feature() const { return &m_feature; }
-
-private:
-    std::vector<std::string> m_uris;
-    LV2_URID_Map m_map;
-    LV2_Feature m_feature;
-};
+using UridMap = MarrowfinLV2Test::LilvUridMap;
 
 // A host's state store: what save() stored, handed back to restore().
 struct StateEntry {
@@ -560,6 +541,7 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
         instance.AddEvent(1, midi, {});                                // empty: ignored
         instance.AddEvent(2, midi, {0xB0, 7});                         // truncated: ignored
         instance.AddEvent(3, midi, {0xF0, 0x7E, 0x7F, 0xF7});          // sysex: ignored
+        for (uint8_t v = 1; v <= 60; ++v) instance.AddEvent(4, midi, {0xB0, 7, v});  // in order: 127 is last
         instance.AddEvent(4, midi, {0xB0, 7, 127});
         instance.Run(32);
         instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
@@ -600,6 +582,84 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
         EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 0.f);
         DescriptorFor(1)->activate(instance.Handle());
     }
+}
+
+TEST(LV2PluginTest, MidiAndPortChangesGoThroughTheHostsWorkerInOrder) {
+    TB::ScopedTestFolders folders("marrowfin-lv2-test");
+    TB::ScopedTestFolders::WriteFile(TB::ScopedTestFolders::ScriptsIn(folders.UserData()) + "/order.lua",
+                                     "requestCC(7, function(channel, cc, value) setParameter(0, value / 127) end)\n");
+    UridMap map;
+    MarrowfinLV2Test::LilvWorker worker;
+    const LV2_Feature* features[] = {map.Feature(), &worker.feature, nullptr};
+    Instance instance(1, 44100, features);
+    ASSERT_TRUE(instance.Ok());
+    const auto* iface =
+        static_cast<const LV2_Worker_Interface*>(DescriptorFor(1)->extension_data(LV2_WORKER__interface));
+    ASSERT_NE(iface, nullptr);
+    instance.Run(32);
+    ASSERT_EQ(worker.pending.size(), 1u);  // the first run hands over every control; the OSC port as work
+    iface->work(instance.Handle(), nullptr, nullptr, uint32_t(worker.pending[0].size()), worker.pending[0].data());
+    worker.pending.clear();
+    instance.Run(32);
+    EXPECT_TRUE(worker.pending.empty());  // nothing to do, nothing scheduled
+
+    instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+    for (uint8_t v = 1; v <= 100; ++v) instance.AddEvent(v, map.Map(LV2_MIDI__MidiEvent), {0xB0, 7, v});
+    instance.Control(kParam_OSCPortOffset) = 0.f;  // unchanged: not scheduled
+    instance.Run(128);
+    instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+    // Every event, none on a thread of the plug-in's own, in messages of at most 64.
+    ASSERT_EQ(worker.pending.size(), 2u);
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), astParamInfos[kParam_DryLevel].defaultValue);
+    for (const std::string& job : worker.pending)
+        EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, uint32_t(job.size()), job.data()),
+                  LV2_WORKER_SUCCESS);
+    worker.pending.clear();
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 1.f * 100 / 127);  // the last one won
+
+    // Moving the OSC port is work too; garbage handed to work() is refused.
+    instance.Control(kParam_OSCPortOffset) = 0.5f;  // truncates to 0: no port, but a change
+    instance.Run(8);
+    ASSERT_EQ(worker.pending.size(), 1u);
+    EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, 3, "abc"), LV2_WORKER_ERR_UNKNOWN);
+    EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, 0, "abc"), LV2_WORKER_ERR_UNKNOWN);
+    EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, uint32_t(worker.pending[0].size()), nullptr),
+              LV2_WORKER_ERR_UNKNOWN);
+    iface->work(instance.Handle(), nullptr, nullptr, uint32_t(worker.pending[0].size()), worker.pending[0].data());
+    EXPECT_EQ(SavedValues(instance, map).at(kParam_OSCPortOffset), 0.5f);
+}
+
+TEST(LV2PluginTest, DiagnosticLinesGoToTheHostsLogWhileAnInstanceOffersIt) {
+    TB::ScopedTestFolders folders("marrowfin-lv2-test");
+    // A script that does not compile prints a note ("@@@ ...") when an instance loads it.
+    TB::ScopedTestFolders::WriteFile(TB::ScopedTestFolders::ScriptsIn(folders.UserData()) + "/broken.lua", "if\n");
+    UridMap map;
+    MarrowfinLV2Test::LilvLog log;
+    const LV2_Feature* features[] = {map.Feature(), &log.feature, nullptr};
+    StateStore bad;
+    bad[map.Map(kStateClassInfoURI)] = {"not a property list", map.Map(LV2_ATOM__String), 0};
+    {
+        Instance instance(1, 44100, features);
+        ASSERT_TRUE(instance.Ok());
+        EXPECT_NE(instance.Restore(bad), LV2_STATE_SUCCESS);
+        bool note = false, error = false;
+        for (const auto& [type, text] : log.lines) {
+            note |= type == map.Map(LV2_LOG__Note) && text.rfind("@@@ ", 0) == 0;
+            error |= type == map.Map(LV2_LOG__Error) &&
+                     text == "marrowfin.lv2 error: the saved unit state is not a property list\n";
+        }
+        EXPECT_TRUE(note);
+        EXPECT_TRUE(error);
+    }
+    // Cleaned up, the sink is gone: the next instance's lines go to the standard streams.
+    log.lines.clear();
+    const LV2_Feature* mapOnly[] = {map.Feature(), nullptr};
+    Instance plain(1, 44100, mapOnly);
+    ASSERT_TRUE(plain.Ok());
+    testing::internal::CaptureStderr();
+    EXPECT_NE(plain.Restore(bad), LV2_STATE_SUCCESS);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("not a property list"), std::string::npos);
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST(LV2PluginTest, InstancesComeAndGoRepeatedly) {

@@ -3,6 +3,7 @@
 # Usage: lv2_hosts_test.sh validate|info|bench BUNDLE
 #        lv2_hosts_test.sh apply BUNDLE WAVTOOL MARROWFIN
 #        lv2_hosts_test.sh install BUNDLE WAVTOOL BUILD_DIR
+#        lv2_hosts_test.sh jalv BUNDLE   (exit status 77: skipped, jackd cannot start here)
 set -euo pipefail
 
 mode=$1
@@ -86,6 +87,71 @@ install)
   # Script loading problems print lines starting with "@@@".
   ! grep -q "^@@@" "$work/apply.log" || { cat "$work/apply.log"; fail "the installed plug-in could not load its scripts"; }
   echo "installed bundle: found by lilv, 11 presets, latency port, renders"
+  ;;
+jalv)
+  # jalv on a JACK server of this run's own (dummy driver, no sound card): JACK must learn the
+  # plug-in's latency from its latency port.
+  command -v jackd >/dev/null || { echo "SKIP: jackd is not installed"; exit 77; }
+  command -v jalv >/dev/null || fail "jalv is not installed (scripts/setup installs it)"
+  export JACK_DEFAULT_SERVER="marrowfin-test-$$-$RANDOM"
+  export JACK_NO_AUDIO_RESERVATION=1
+  # The plug-in's OSC base port, in a test range, from a preferences file of this run's own.
+  export XDG_CONFIG_HOME="$work/config"
+  mkdir -p "$XDG_CONFIG_HOME"
+  base=$((7600 + RANDOM % 90))
+  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>OSC Base Port</key><integer>%d</integer></dict></plist>\n' \
+    "$base" >"$XDG_CONFIG_HOME/com.tallowbright.Marrowfin.plist"
+  pids=()
+  stop_all() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+  }
+  trap stop_all EXIT
+  jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+  pids+=($!)
+  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
+    cat "$work/jackd.log"
+    echo "SKIP: jackd cannot start a dummy server here"
+    exit 77
+  fi
+  # Console jalv reads commands on standard input: a FIFO held open keeps it running.
+  mkfifo "$work/commands"
+  exec 3<>"$work/commands"
+  jalv -x -n marrowfin "$stereo" <"$work/commands" >"$work/jalv.log" 2>&1 &
+  jalv_pid=$!
+  pids=("$jalv_pid" "${pids[@]}")
+  for _ in $(seq 200); do
+    jack_lsp 2>/dev/null | grep -q "^marrowfin:out_r$" && break
+    kill -0 "$jalv_pid" 2>/dev/null || { cat "$work/jalv.log"; fail "jalv ended early"; }
+    sleep 0.05
+  done
+  jack_lsp -l >"$work/ports" 2>&1
+  # 20 ms at 48 kHz: 960 frames, on the capture side of the inputs, the playback side of the outputs.
+  for port in in_l in_r; do
+    grep -A2 "^marrowfin:$port$" "$work/ports" | grep -q "capture latency = \[ 960 960 \]" \
+      || { cat "$work/ports" "$work/jalv.log"; fail "JACK does not know the latency of marrowfin:$port"; }
+  done
+  for port in out_l out_r; do
+    grep -A2 "^marrowfin:$port$" "$work/ports" | grep -q "playback latency = \[ 960 960 \]" \
+      || { cat "$work/ports" "$work/jalv.log"; fail "JACK does not know the latency of marrowfin:$port"; }
+  done
+  # Moving "OSC Port Offset" from jalv's console goes through jalv's worker thread to the unit.
+  bound() { awk -v p="$(printf ':%04X' "$1")" 'NR > 1 && index($2, p) {found=1} END {exit !found}' /proc/net/udp; }
+  port=$((base + 5))
+  ! bound $port || { echo "SKIP: UDP port $port is taken on this machine"; exit 77; }
+  echo "set osc_port_offset 5" >&3
+  for _ in $(seq 200); do bound $port && break; sleep 0.05; done
+  bound $port || { cat "$work/jalv.log"; fail "the plug-in does not listen on UDP $port after 'set osc_port_offset 5'"; }
+  echo "set osc_port_offset 0" >&3
+  for _ in $(seq 200); do bound $port || break; sleep 0.05; done
+  ! bound $port || { cat "$work/jalv.log"; fail "the plug-in still listens on UDP $port after 'set osc_port_offset 0'"; }
+  # jalv ends cleanly on an interrupt, freeing the plug-in.
+  kill -INT "$jalv_pid"
+  status=0
+  wait "$jalv_pid" || status=$?
+  [ "$status" = 0 ] || { cat "$work/jalv.log"; fail "jalv ended with status $status"; }
+  echo "jalv on jackd (dummy): JACK reports 960 frames of latency on the plug-in's ports; OSC port follows the console"
   ;;
 *)
   fail "unknown mode $mode"

@@ -1,0 +1,105 @@
+// The plug-in in a small lilv host, in the orders real hosts call it: state restored before or
+// after activation, and deactivate / activate cycles.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "lv2/MarrowfinLV2Ports.h"
+#include "osc/Preferences.h"
+#include "tests/lv2/LilvHost.h"
+#include "tests/osc/OSCTestSupport.h"
+#include "tests/support/ScopedTestFolders.h"
+
+namespace {
+
+using namespace MarrowfinLV2Test;
+
+const std::string kBundle = std::string(MARROWFIN_BINARY_DIR) + "/lv2/marrowfin.lv2";
+
+// Whether a UDP socket of this process or another is bound to `port` on IPv4, read from the
+// kernel's table: looking never takes the port away from the plug-in.
+bool UdpPortBound(int port) {
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line);  // header
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local;
+        fields >> slot >> local;
+        const size_t colon = local.find(':');
+        if (colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port) return true;
+    }
+    return false;
+}
+
+bool BecomesBound(int port) { return osctest::WaitUntil([&] { return UdpPortBound(port); }); }
+bool BecomesFree(int port) { return osctest::WaitUntil([&] { return !UdpPortBound(port); }); }
+
+class LV2LilvHostTest : public ::testing::Test {
+protected:
+    LilvHostWorld m_world{kBundle};
+    LilvUridMap m_map;
+    const LilvPlugin* m_stereo = m_world.Plugin(MarrowfinLV2::kStereoURI);
+};
+
+TEST_F(LV2LilvHostTest, OSCPortListensWhateverTheOrderOfRestoreAndActivation) {
+    TB::ScopedTestFolders folders("marrowfin-lv2-lilv");
+    const int base = osctest::FreePortRun(7600, 4);
+    ASSERT_GT(base, 0);
+    SetPrefInt("OSC Base Port", base);  // the plug-in reads it at activation
+    const int port = base + 2;
+
+    LilvState* state = nullptr;
+    {
+        LilvHostInstance source(m_world, m_stereo, 48000, m_map);
+        ASSERT_TRUE(source.Ok());
+        source.Control("osc_port_offset") = 2;
+        source.Activate();
+        source.Run();
+        ASSERT_TRUE(BecomesBound(port));
+        state = source.Save();
+        ASSERT_NE(state, nullptr);
+    }
+    ASSERT_TRUE(BecomesFree(port));
+
+    // Restored before activation, as jalv does with a saved session.
+    {
+        LilvHostInstance instance(m_world, m_stereo, 48000, m_map);
+        ASSERT_TRUE(instance.Ok());
+        instance.Restore(state);
+        EXPECT_EQ(instance.Control("osc_port_offset"), 2.f);
+        instance.Activate();
+        instance.Run();
+        EXPECT_TRUE(BecomesBound(port));
+        // Deactivated the port closes; activated again it listens without being touched.
+        instance.Deactivate();
+        EXPECT_TRUE(BecomesFree(port));
+        instance.Activate();
+        instance.Run();
+        EXPECT_TRUE(BecomesBound(port));
+    }
+    ASSERT_TRUE(BecomesFree(port));
+
+    // Restored while active.
+    {
+        LilvHostInstance instance(m_world, m_stereo, 48000, m_map);
+        ASSERT_TRUE(instance.Ok());
+        instance.Activate();
+        instance.Run();
+        instance.Restore(state);
+        instance.Run();
+        EXPECT_TRUE(BecomesBound(port));
+        // The host moves the control while deactivated: the new port is taken at activation.
+        instance.Deactivate();
+        instance.Control("osc_port_offset") = 3;
+        instance.Activate();
+        instance.Run();
+        EXPECT_TRUE(BecomesBound(base + 3));
+        EXPECT_TRUE(BecomesFree(port));
+    }
+    lilv_state_free(state);
+    EXPECT_TRUE(BecomesFree(base + 3));
+}
+
+}  // namespace
