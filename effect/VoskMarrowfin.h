@@ -41,6 +41,7 @@ public:
                              UInt32& outDataSize, Boolean& outWritable) override;
     OSStatus GetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope, AudioUnitElement inElement,
                          void* outData) override;
+    // Non-real-time threads only (see AUBase::SetParameter): "OSC Port Offset" moves the OSC port.
     OSStatus SetParameter(AudioUnitParameterID inID, AudioUnitScope inScope, AudioUnitElement inElement,
                           AudioUnitParameterValue inValue, UInt32 inBufferOffsetInFrames) override;
     // Render thread.

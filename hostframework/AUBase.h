@@ -55,10 +55,15 @@ public:
     OSStatus RemovePropertyListener(AudioUnitPropertyID inID, AudioUnitPropertyListenerProc proc, void* refCon,
                                     bool matchRefCon);
 
-    // ---- parameters (any thread)
+    // ---- parameters
+    // Any thread, the render thread included: reads one stored value.
     virtual OSStatus GetParameter(AudioUnitParameterID inID, AudioUnitScope inScope, AudioUnitElement inElement,
                                   AudioUnitParameterValue& outValue);
     // Stores an immediate value in the addressed element and returns the result (no throw).
+    // A NON-REAL-TIME thread only: a unit may do slow work when a parameter changes (Marrowfin's
+    // "OSC Port Offset" wakes its OSC task, which binds a socket), so hosts never call this from
+    // their render thread; a change that must land at a sample goes through ScheduleParameter,
+    // which only stores values. The LV2 plug-in hands such changes to its worker.
     virtual OSStatus SetParameter(AudioUnitParameterID inID, AudioUnitScope inScope, AudioUnitElement inElement,
                                   AudioUnitParameterValue inValue, UInt32 inBufferOffsetInFrames);
     // Render thread, before the render call: keeps the events for the next render, which applies
