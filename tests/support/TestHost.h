@@ -31,7 +31,6 @@ public:
     OSStatus Open(ComponentEntryProc entry, const AudioComponentDescription& desc, bool installInputCallback = true);
     OSStatus Close();
     AudioUnit Unit() const { return m_unit; }
-    bool IsOpen() const { return m_unit != nullptr; }
 
     // Stream formats: both input and output element 0 (or one scope), canonical non-interleaved
     // or interleaved 32-bit float.
@@ -52,8 +51,6 @@ public:
     OSStatus Process(const Channels& input, UInt32 blockFrames, Channels& output);
     // Time stamps: the next render uses the previous render's time stamp again (once).
     void RepeatNextTimeStamp() { m_repeatTimeStamp = true; }
-    void SetSampleTime(double sampleTime) { m_sampleTime = sampleTime; }
-    double SampleTime() const { return m_sampleTime; }
     // When true (the default) the host hands the unit null output buffers, otherwise its own.
     void SetNullOutputBuffers(bool useNull) { m_nullOutputBuffers = useNull; }
     // Flags the input callback's buffers silent.
