@@ -2,27 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "effect/MarrowfinParameters.h"
 #include "lv2/MarrowfinLV2Ports.h"
+#include "tests/support/Process.h"
 
 namespace {
 
 const std::string kBundle = std::string(MARROWFIN_BINARY_DIR) + "/lv2/marrowfin.lv2";
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The text of one top-level Turtle statement about `uri` (from "<uri>\n" to the closing " .").
 std::string Statement(const std::string& ttl, const std::string& uri) {
@@ -78,7 +70,7 @@ std::map<int, PortView> Ports(const std::string& statement) {
 class LV2MetadataTest : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override {
-        m_ttl = ReadFile(kBundle + "/marrowfin.ttl");
+        m_ttl = TB::ReadTextFile(kBundle + "/marrowfin.ttl");
         ASSERT_FALSE(m_ttl.empty()) << "build the marrowfin_lv2_metadata target first";
         m_plugin = Statement(m_ttl, GetParam() == 2 ? MarrowfinLV2::kStereoURI : MarrowfinLV2::kMonoURI);
         ASSERT_FALSE(m_plugin.empty());
@@ -117,10 +109,10 @@ INSTANTIATE_TEST_SUITE_P(MonoAndStereo, LV2MetadataTest, ::testing::Values(1, 2)
 
 TEST(LV2PresetMetadataTest, ElevenPresetsPerPluginWithEveryTableValue) {
     FillPresetDefaults();
-    const std::string ttl = ReadFile(kBundle + "/presets.ttl");
-    const std::string manifest = ReadFile(kBundle + "/manifest.ttl");
+    const std::string ttl = TB::ReadTextFile(kBundle + "/presets.ttl");
+    const std::string manifest = TB::ReadTextFile(kBundle + "/manifest.ttl");
     ASSERT_FALSE(ttl.empty());
-    const std::string description = ReadFile(kBundle + "/marrowfin.ttl");
+    const std::string description = TB::ReadTextFile(kBundle + "/marrowfin.ttl");
     for (const char* plugin : {MarrowfinLV2::kMonoURI, MarrowfinLV2::kStereoURI}) {
         // Symbols come from the plug-in description; the values from the table.
         const auto ports = Ports(Statement(description, plugin));
