@@ -121,7 +121,7 @@ TEST(OSCHelperFailures, APortThatCannotBeBoundPrintsOneLineAndStaysSilent) {
     for (int bad : {port, 70000, -5}) {
         testing::internal::CaptureStdout();
         helper.SetPort(bad);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the task tries once, then stays silent
         const std::string output = testing::internal::GetCapturedStdout();
         EXPECT_EQ(CountLines(output, "std::runtime_error in TaskMain(): "), 1) << output;
         if (bad == port) {
