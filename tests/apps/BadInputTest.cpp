@@ -18,21 +18,21 @@ struct BadCase {
     std::string mentions;  // text the error line must contain ("{...}" replaced too)
 };
 
-std::string Expand(std::string s, const TempDir& dir) {
+std::string Expand(std::string s, const ScopedTestFolders& dir) {
     auto replace = [&](const std::string& key, const std::string& value) {
         for (size_t p; (p = s.find(key)) != std::string::npos;) s.replace(p, key.size(), value);
     };
     replace("{IN}", dir / "in.wav");
     replace("{OUT}", dir / "out.wav");
-    replace("{DIR}", dir.path.string());
+    replace("{DIR}", dir.Root());
     return s;
 }
 
 }  // namespace
 
 TEST(BadInput, FailsCleanlyWithTheRightStatusAndNoOutput) {
-    TempDir dir;
-    WriteAudio(dir / "in.wav", MakeSignal(44100, 1, 0.2));
+    ScopedTestFolders dir("marrowfin-apptest");
+    WriteAudioFile(dir / "in.wav", MakeSignal(44100, 1, 0.2));
     std::ofstream(dir / "text.wav") << "this is not audio at all";
     std::ofstream(dir / "garbage.aupreset") << "<?xml version=\"1.0\"?><plist><dict><key>x";
     std::ofstream(dir / "array.aupreset")
@@ -44,8 +44,8 @@ TEST(BadInput, FailsCleanlyWithTheRightStatusAndNoOutput) {
            "<key>subtype</key><integer>1111111111</integer><key>manufacturer</key><integer>1987011435</integer>"
            "<key>data</key><data></data><key>name</key><string>Other</string></dict></plist>";
     std::ofstream(dir / "bad.mid") << "MThd garbage";
-    fs::create_directory(dir.path / "locked");
-    fs::permissions(dir.path / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    fs::create_directory(dir / "locked");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
     const bool isRoot = geteuid() == 0;
 
     const std::vector<BadCase> cases = {
@@ -92,65 +92,58 @@ TEST(BadInput, FailsCleanlyWithTheRightStatusAndNoOutput) {
         EXPECT_NE(r.err.find(Expand(c.mentions, dir)), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(dir / "out.wav"));
         EXPECT_FALSE(fs::exists(dir / "out.flac"));
-        for (const std::string& name : dir.Entries()) EXPECT_NE(name[0], '.') << "left behind: " << name;
+        ExpectNoTempFiles(dir);
     }
 
     if (!isRoot) {
         // Permissions do not stop root, so only an ordinary user can see this one fail.
         RunResult r = RunApp({"render", dir / "in.wav", dir / "locked/out.wav"});
         EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_TRUE(fs::is_empty(dir.path / "locked"));
+        EXPECT_TRUE(fs::is_empty(dir / "locked"));
     }
 }
 
 TEST(BadInput, FailedRenderKeepsAnExistingOutputAndStateFile) {
-    TempDir dir;
-    WriteAudio(dir / "in.wav", MakeSignal(44100, 1, 0.2));
+    ScopedTestFolders dir("marrowfin-apptest");
+    WriteAudioFile(dir / "in.wav", MakeSignal(44100, 1, 0.2));
     std::ofstream(dir / "out.wav") << "precious";
     std::ofstream(dir / "state.aupreset") << "precious state";
     RunResult r = RunApp({"render", dir / "in.wav", dir / "out.wav", "--midi", dir / "missing.mid", "--save-state",
                           dir / "state.aupreset"});
     EXPECT_EQ(r.status, 1);
-    std::ifstream out(dir / "out.wav"), state(dir / "state.aupreset");
-    std::string a, b;
-    std::getline(out, a);
-    std::getline(state, b);
-    EXPECT_EQ(a, "precious");
-    EXPECT_EQ(b, "precious state");
+    EXPECT_EQ(ReadTextFile(dir / "out.wav"), "precious");
+    EXPECT_EQ(ReadTextFile(dir / "state.aupreset"), "precious state");
 }
 
 TEST(BadInput, InterruptedRenderLeavesNoFile) {
-    TempDir dir;
-    WriteAudio(dir / "long.wav", MakeSignal(48000, 2, 60.0));
+    ScopedTestFolders dir("marrowfin-apptest");
+    WriteAudioFile(dir / "long.wav", MakeSignal(48000, 2, 60.0));
     for (int sig : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(sig);
-        RunResult r = RunAppWith({"render", dir / "long.wav", dir / "out.wav", "--block", "1", "-q"}, {},
-                                 [&](pid_t pid) {
-                                     // Signal once the render is under way (its temporary file exists).
-                                     for (int i = 0; i < 2000; ++i) {
-                                         bool writing = false;
-                                         for (const std::string& name : dir.Entries()) writing = writing || name[0] == '.';
-                                         if (writing) break;
-                                         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                                     }
-                                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                                     kill(pid, sig);
-                                 });
+        RunResult r = RunApp({"render", dir / "long.wav", dir / "out.wav", "--block", "1", "-q"}, [&](pid_t pid) {
+            // Signal once the render is under way (its temporary file exists).
+            WaitUntil([&] {
+                for (const auto& e : fs::directory_iterator(dir.Root()))
+                    if (e.path().filename().string()[0] == '.') return true;
+                return false;
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            kill(pid, sig);
+        });
         EXPECT_EQ(r.status, 130) << r.err;
         EXPECT_EQ(Lines(r.err), 1) << r.err;
         EXPECT_FALSE(fs::exists(dir / "out.wav"));
-        for (const std::string& name : dir.Entries()) EXPECT_NE(name[0], '.') << "left behind: " << name;
+        ExpectNoTempFiles(dir);
     }
 }
 
 // A restore skips values that are not finite and holds the others inside their ranges, so a
 // damaged state never feeds the engine NaN or runaway values.
 TEST(BadInput, DamagedStateValuesNeverReachTheOutput) {
-    TempDir dir;
-    WriteAudio(dir / "in.wav", MakeSignal(44100, 1, 0.2));
+    ScopedTestFolders dir("marrowfin-apptest");
+    WriteAudioFile(dir / "in.wav", MakeSignal(44100, 1, 0.2));
     ASSERT_EQ(RunApp({"render", dir / "in.wav", dir / "first.wav", "--save-state", dir / "good.aupreset", "-q"}).status, 0);
-    std::ifstream in(dir / "good.aupreset");
-    std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string xml = ReadTextFile(dir / "good.aupreset");
 
     // Patch "Filter Cutoff" (id 25) inside the big-endian data block: NaN, then far out of range.
     for (uint32_t bits : {0x7FC00000u, 0x7F000000u}) {
@@ -180,9 +173,9 @@ TEST(BadInput, DamagedStateValuesNeverReachTheOutput) {
         RunResult r = RunApp({"render", dir / "in.wav", dir / "out.wav", "--state", dir / "bad.aupreset",
                               "--set", "Filter Type=1", "--save-state", dir / "after.aupreset", "-q"});
         ASSERT_EQ(r.status, 0) << r.err;
-        for (float v : ReadAudio(dir / "out.wav").samples) ASSERT_TRUE(std::isfinite(v));
+        for (float v : ReadAudioFile(dir / "out.wav").samples) ASSERT_TRUE(std::isfinite(v));
         RunResult again = RunApp({"render", dir / "in.wav", dir / "again.wav", "--state", dir / "after.aupreset", "-q"});
         ASSERT_EQ(again.status, 0) << again.err;
-        EXPECT_EQ(ReadAudio(dir / "again.wav").samples, ReadAudio(dir / "out.wav").samples);
+        EXPECT_EQ(ReadAudioFile(dir / "again.wav").samples, ReadAudioFile(dir / "out.wav").samples);
     }
 }

@@ -1,4 +1,4 @@
-// Block control: coefficients, weights, pitch, LFOs, parameter mending and the editor smoothing.
+// Block control: filter stability, weights, pitch, LFOs, parameter mending and the editor smoothing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,19 +24,8 @@ struct Control {
     MarrowfinBlock block{};
 };
 
-TEST(BlockControl, WindowFollowsSampleRateUpTo1023)
-{
-    for (auto [fs, window] : {std::pair{44100.f, 882}, {48000.f, 960}, {96000.f, 1023}, {192000.f, 1023},
-                              {22050.f, 441}}) {
-        Control c(fs);
-        EXPECT_EQ(c.Compute().window, window) << fs;
-    }
-}
-
 TEST(BlockControl, CoefficientsNeverExceedTheStableBound)
 {
-    Control c;
-    EXPECT_EQ(c.Compute().lpCoef, static_cast<float>(2.0 * std::sin(800.0 * M_PI / 44100.0)));
     const float bound = static_cast<float>(2.0 * std::sin(M_PI / 4.0));
     for (Float32 fs : {8000.f, 192000.f}) {
         Control k(fs);
@@ -51,14 +40,9 @@ TEST(BlockControl, CoefficientsNeverExceedTheStableBound)
     }
 }
 
-TEST(BlockControl, FilterQSetsDampingAndNegativeCutoffHoldsTheFilter)
+TEST(BlockControl, NegativeCutoffHoldsTheFilter)
 {
     Control c;
-    c.params[kParam_FilterQ] = 1.f;
-    EXPECT_EQ(c.Compute().filterDamp, 0.f);
-    c.params[kParam_FilterQ] = 0.01f;
-    EXPECT_NEAR(c.Compute().filterDamp, 1.3675, 1e-4);
-
     // Cutoff 50 Hz, LFO depth 3 octaves, square LFO at -1: the mapped cutoff is negative.
     c.params[kParam_FilterCutoff] = 50.f;
     c.params[kParam_FilterLFOAmount] = 3.f;
@@ -93,13 +77,8 @@ TEST(BlockControl, PitchRatiosAndFixedOscillator)
     c.params[kParam_OscPitch] = 69.f;
     const PreCompNoInterp& pc = c.Compute();
     EXPECT_EQ(pc.ratio, 2.f);
-    EXPECT_EQ(pc.ratioEnv, 0.f);
     EXPECT_FALSE(pc.trackPitch);
     EXPECT_EQ(pc.oscInc, 440.f / 44100.f);  // the offsets do not move the fixed pitch
-    EXPECT_EQ(pc.oscIncEnv, 0.f);
-
-    c.params[kParam_PitchEnvDepth] = 12.f;
-    EXPECT_EQ(c.Compute().ratioEnv, 2.f);  // 4 at full envelope
     // Back to tracking: the fixed-pitch increments keep their last values.
     c.params[kParam_OscPitch] = 0.f;
     const PreCompNoInterp& tracking = c.Compute();
@@ -127,14 +106,9 @@ TEST(BlockControl, LFOShapesAndSine)
     EXPECT_LT(worst, 2e-6);
 }
 
-TEST(BlockControl, LFOPhasesAdvancePerCallAndWrap)
+TEST(BlockControl, LFOPhasesWrap)
 {
     Control c;
-    c.Compute(512);
-    EXPECT_NEAR(c.block.lfo.pitchLfoPhase, 0.0580499, 1e-6);
-    // A repeated block (same time stamp rendered twice) advances again.
-    c.Compute(512);
-    EXPECT_NEAR(c.block.lfo.pitchLfoPhase, 2 * 0.0580499, 2e-6);
     c.params[kParam_PitchLFOSpeed] = 20.f;
     for (int i = 0; i < 1000; ++i) {
         c.Compute(4096);
@@ -179,16 +153,16 @@ TEST(BlockControl, EditorDataSmoothsTowardsTheKernels)
     CMarrowfinKernel k0(nullptr, &block, 0);
     const CMarrowfinKernel* kernels[2] = {&k0, nullptr};
     DataToGuiAnalysis gui{};
+    // After reset: period 1023, no lock; the display moves there step by step.
     UpdateDataToGui(gui, 44100.f, 512, kernels);
-    // After reset: period 1023, no lock; one step of 512 frames against a 30 ms time constant.
-    const float a = std::exp(-512.f / (44100.f * 0.03f));
-    EXPECT_NEAR(gui.frequency[0], (1.f - a) * 44100.f / 1023.f, 1e-3);
-    EXPECT_TRUE(gui.noLock[0]);
-    EXPECT_EQ(gui.frequency[1], 0.f);
-    EXPECT_FALSE(gui.noLock[1]);
+    EXPECT_GT(gui.frequency[0], 0.f);
+    EXPECT_LT(gui.frequency[0], 44100.f / 1023.f);
     for (int i = 0; i < 200; ++i)
         UpdateDataToGui(gui, 44100.f, 512, kernels);
     EXPECT_NEAR(gui.frequency[0], 44100.f / 1023.f, 1e-3);
+    EXPECT_TRUE(gui.noLock[0]);
+    EXPECT_EQ(gui.frequency[1], 0.f);  // no second kernel: untouched
+    EXPECT_FALSE(gui.noLock[1]);
 }
 
 }  // namespace

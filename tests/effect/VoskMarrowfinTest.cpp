@@ -1,10 +1,9 @@
-// The effect unit through the component interface, as a host sees it: parameter descriptions,
-// value strings, presets, state, the OSC port rule, render wrapper, properties and MIDI.
+// The effect unit through the component interface, as a host sees it: parameter flags and
+// defaults, value strings, presets and their notifications, the OSC port rule, latency and
+// repeated time stamps, the editor record and bundle, and render errors.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +11,6 @@
 #include "effect/MarrowfinParameters.h"
 #include "effect/VoskMarrowfin.h"
 #include "effect/VoskMarrowfinEntry.h"
-#include "hostframework/ClassInfoFile.h"
 #include "hostframework/RunLoop.h"
 #include "osc/Preferences.h"
 #include "tests/support/ScopedTestFolders.h"
@@ -55,36 +53,23 @@ Channels Sine(UInt32 channels, UInt32 frames, double freq, double rate, float am
     return out;
 }
 
-TEST_F(VoskMarrowfinTest, ParameterDescriptionsMatchTheTable) {
-    std::vector<AudioUnitParameterID> list = m_host.ParameterList();
-    ASSERT_EQ(40u, list.size());
+TEST_F(VoskMarrowfinTest, ParametersStartAtTheirDefaultsAndUnknownIdsAreRefused) {
+    ASSERT_EQ(40u, m_host.ParameterList().size());
     for (UInt32 id = 0; id < kNumParams; ++id) {
-        SCOPED_TRACE(id);
-        EXPECT_EQ(id, list[id]);
         AudioUnitParameterInfo info;
         ASSERT_EQ(noErr, m_host.GetParameterInfo(id, info));
-        EXPECT_STREQ(astParamInfos[id].name, info.name);
-        EXPECT_EQ(astParamInfos[id].name, TB::CFToString(info.cfNameString));
-        EXPECT_EQ(astParamInfos[id].unit, info.unit);
-        EXPECT_EQ(astParamInfos[id].minValue, info.minValue);
-        EXPECT_EQ(astParamInfos[id].maxValue, info.maxValue);
-        EXPECT_EQ(astParamInfos[id].defaultValue, info.defaultValue);
-        UInt32 flags = kAudioUnitParameterFlag_Global | kAudioUnitParameterFlag_IsReadable |
-                       kAudioUnitParameterFlag_IsWritable | kAudioUnitParameterFlag_HasCFNameString;
-        if (id == 11 || id == 18 || id == 27 || id == 39) flags |= kAudioUnitParameterFlag_ValuesHaveStrings;
-        EXPECT_EQ(flags, info.flags);
-        EXPECT_EQ(astParamInfos[id].defaultValue, m_host.Parameter(id)) << "fresh instance holds the default";
+        const bool named = id == 11 || id == 18 || id == 27 || id == 39;
+        EXPECT_EQ(named, (info.flags & kAudioUnitParameterFlag_ValuesHaveStrings) != 0) << id;
+        EXPECT_EQ(astParamInfos[id].defaultValue, m_host.Parameter(id)) << id;
     }
     AudioUnitParameterInfo info;
     EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.GetParameterInfo(40, info));
     EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.GetParameterInfo(0, info, kAudioUnitScope_Input));
     EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.SetParameter(40, 1.f));
-
     SInt32 number = 99;
     std::string name;
     ASSERT_EQ(noErr, m_host.GetPresentPreset(number, name));
-    EXPECT_EQ(0, number);
-    EXPECT_EQ("Defaults", name);
+    EXPECT_EQ("0 Defaults", std::to_string(number) + " " + name);
 }
 
 // Asks property 33 for the string of (id, value); "<null>" when none is given.
@@ -177,9 +162,6 @@ TEST_F(VoskMarrowfinTest, FactoryPresetsSetTheirValuesAndNotifyEveryListener) {
         for (UInt32 id = 0; id < kNumParams; ++id)
             ASSERT_EQ(esPresets[preset].values[id], m_host.Parameter(id)) << preset << "/" << id;
     }
-    // Preset 0 equals the defaults.
-    for (UInt32 id = 0; id < kNumParams; ++id) EXPECT_EQ(astParamInfos[id].defaultValue, esPresets[0].values[id]);
-
     // Unknown numbers change nothing.
     ASSERT_EQ(noErr, m_host.ChoosePreset(7));
     ASSERT_EQ(noErr, m_host.SetParameter(0, 0.25f));
@@ -189,33 +171,6 @@ TEST_F(VoskMarrowfinTest, FactoryPresetsSetTheirValuesAndNotifyEveryListener) {
     ASSERT_EQ(noErr, m_host.GetPresentPreset(number, name));
     EXPECT_EQ(7, number);
     EXPECT_EQ("Auto Bassline", name);
-}
-
-TEST_F(VoskMarrowfinTest, StateRoundTripsThroughAPresetFile) {
-    ASSERT_EQ(noErr, m_host.ChoosePreset(10));
-    for (UInt32 id = 0; id < kNumParams; ++id) {
-        if (id == kParam_OSCPortOffset) continue;
-        ASSERT_EQ(noErr, m_host.SetParameter(id, astParamInfos[id].maxValue * 0.375f));
-    }
-    plist_t state = m_host.SaveState();
-    ASSERT_NE(nullptr, state);
-    const std::string path = m_folders->Root() + "/state.aupreset";
-    std::string error;
-    ASSERT_EQ(noErr, WriteClassInfoFile(state, path, &error)) << error;
-    plist_free(state);
-
-    TestHost other;
-    ASSERT_EQ(noErr, other.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription));
-    plist_t loaded = ReadClassInfoFile(path, &error);
-    ASSERT_NE(nullptr, loaded) << error;
-    ASSERT_EQ(noErr, other.RestoreState(loaded));
-    plist_free(loaded);
-    for (UInt32 id = 0; id < kNumParams; ++id) EXPECT_EQ(m_host.Parameter(id), other.Parameter(id)) << id;
-    SInt32 number = 0;
-    std::string name;
-    ASSERT_EQ(noErr, other.GetPresentPreset(number, name));
-    EXPECT_EQ(-1, number);
-    EXPECT_EQ("Madness", name);
 }
 
 TEST_F(VoskMarrowfinTest, OSCPortRule) {
@@ -279,39 +234,16 @@ TEST_F(VoskMarrowfinTest, LatencyAndRepeatedTimeStamps) {
     const float expected = phase + 512.f / 44100.f * 5.f;
     EXPECT_NEAR(expected - std::floor(expected), Unit().GetBlock().lfo.pitchLfoPhase, 1e-6);
 
-    Float64 tail = -1;
-    ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_TailTime, tail));
-    EXPECT_EQ(0.0, tail);
-    UInt32 version = GetComponentVersion(m_host.Unit());
-    EXPECT_EQ(0x00010100u, version);
-}
-
-TEST_F(VoskMarrowfinTest, DryLevelAloneDelaysTheInputByTheWindow) {
-    Start(48000, 2, 512);
-    ASSERT_EQ(noErr, m_host.SetParameter(kParam_WetLevel, 0.f));
-    ASSERT_EQ(noErr, m_host.SetParameter(kParam_DryLevel, 1.f));
-    Channels input = Sine(2, 4800, 220, 48000), output;
-    for (UInt32 i = 0; i < 4800; ++i) input[1][i] = -0.25f * input[1][i];
-    ASSERT_EQ(noErr, m_host.Process(input, 480, output));
-    for (UInt32 c = 0; c < 2; ++c)
-        for (UInt32 i = 0; i < 4800; ++i)
-            ASSERT_EQ(i < 960 ? 0.f : input[c][i - 960], output[c][i]) << c << "/" << i;
-
-    // Both channels lock and fill their half of the editor record; its address is property 64001.
-    DataToGui* gui = nullptr;
-    ASSERT_EQ(noErr, m_host.GetProperty(kMarrowfinProperty_DataToGui, gui));
-    ASSERT_EQ(&Unit().GetDataToGui(), gui);
-    const DataToGuiAnalysis analysis = gui->Analysis();
-    EXPECT_GT(analysis.frequency[0], 100.f);
-    EXPECT_GT(analysis.frequency[1], 100.f);
-    EXPECT_FALSE(analysis.noLock[0]);
 }
 
 TEST_F(VoskMarrowfinTest, MonoFillsOnlyTheFirstHalfOfTheEditorRecord) {
     Start(44100, 1);
     Channels input = Sine(1, 8820, 441, 44100), output;
     ASSERT_EQ(noErr, m_host.Process(input, 441, output));
-    const DataToGui& gui = Unit().GetDataToGui();
+    DataToGui* address = nullptr;  // the editor finds the record through property 64001
+    ASSERT_EQ(noErr, m_host.GetProperty(kMarrowfinProperty_DataToGui, address));
+    ASSERT_EQ(&Unit().GetDataToGui(), address);
+    const DataToGui& gui = *address;
     const DataToGuiAnalysis analysis = gui.Analysis();
     EXPECT_NEAR(441.f, analysis.frequency[0], 20.f);
     EXPECT_GT(analysis.peak[0], 0.f);
@@ -324,21 +256,6 @@ TEST_F(VoskMarrowfinTest, MonoFillsOnlyTheFirstHalfOfTheEditorRecord) {
     EXPECT_EQ(1, Unit().GetLuaHelper().getGUIBoolValue(3));
     Unit().GetLuaHelper().setGUIBoolValue(3, 0);
     EXPECT_FALSE(gui.GetGUIBool(3));
-}
-
-TEST_F(VoskMarrowfinTest, AnyStoredValuesKeepTheOutputFinite) {
-    Start(44100, 1, 256);
-    Channels input = Sine(1, 256, 300, 44100), output;
-    const float extremes[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f, 5.f};
-    for (float v : extremes) {
-        for (UInt32 id = 0; id < kNumParams; ++id)
-            if (id != kParam_OSCPortOffset) m_host.SetParameter(id, v);
-        for (int block = 0; block < 20; ++block) {
-            ASSERT_EQ(noErr, m_host.Render(256, input, output));
-            for (float s : output[0]) ASSERT_TRUE(std::isfinite(s)) << "stored value " << v;
-        }
-    }
-    EXPECT_TRUE(std::isnan(m_host.Parameter(0)) || m_host.Parameter(0) == 5.f) << "stored values stay as set";
 }
 
 TEST_F(VoskMarrowfinTest, EditorBundleProperty) {
@@ -359,43 +276,12 @@ TEST_F(VoskMarrowfinTest, EditorBundleProperty) {
     TBRegisterBundleIdentifier(kMarrowfinBundleIdentifier, MARROWFIN_SOURCE_DIR "/resources");
 }
 
-TEST_F(VoskMarrowfinTest, RenderErrorsComeBackFromTheRenderCall) {
-    Channels input = Sine(1, 64, 300, 44100), output;
-    EXPECT_EQ(kAudioUnitErr_Uninitialized, m_host.Render(64, input, output));
-    Start(44100, 1, 128);
-    EXPECT_EQ(kAudioUnitErr_TooManyFramesToProcess, m_host.Render(129, input, output));
+TEST_F(VoskMarrowfinTest, AKernelRefusalComesBackFromTheRenderCall) {
     // Interleaved stereo hands each kernel two channels, which it refuses.
-    ASSERT_EQ(noErr, m_host.Uninitialize());
     ASSERT_EQ(noErr, m_host.SetFormat(44100, 2, true));
     ASSERT_EQ(noErr, m_host.Initialize());
-    Channels stereo = Sine(2, 64, 300, 44100);
+    Channels stereo = Sine(2, 64, 300, 44100), output;
     EXPECT_EQ(kAudioUnitErr_FormatNotSupported, m_host.Render(64, stereo, output));
-}
-
-}  // namespace
-
-namespace {
-
-// MIDI reaches the unit's script host; the script sees channels 1 to 16.
-TEST(VoskMarrowfinMIDI, EventsReachTheScripts) {
-    TB::ScopedTestFolders folders("marrowfin-midi");
-    TB::ScopedTestFolders::WriteFile(
-        TB::ScopedTestFolders::ScriptsIn(folders.UserData()) + "/program.lua",
-        "requestAllProgramChange(function(c, p) setParameter('Dry Level', (c * 16 + p) / 1000) end)\n"
-        "requestAllCC(function(c, n, v) setParameter('Wet Level', n / 1000) end)\n");
-
-    TestHost host;
-    ASSERT_EQ(noErr, host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription));
-    EXPECT_EQ(kAudioUnitErr_Uninitialized, host.MIDIEvent(0xC2, 7, 0));
-    ASSERT_EQ(noErr, host.SetFormat(44100, 1));
-    ASSERT_EQ(noErr, host.Initialize());
-    ASSERT_EQ(noErr, host.MIDIEvent(0xC2, 7, 0));
-    EXPECT_FLOAT_EQ((3 * 16 + 7) / 1000.f, host.Parameter(kParam_DryLevel));
-    ASSERT_EQ(noErr, host.MIDIEvent(0xB0, 123, 0));  // all notes off: not a controller for scripts
-    EXPECT_EQ(1.f, host.Parameter(kParam_WetLevel));
-    ASSERT_EQ(noErr, host.MIDIEvent(0xB0, 7, 100));
-    EXPECT_FLOAT_EQ(0.007f, host.Parameter(kParam_WetLevel));
-    host.Close();
 }
 
 }  // namespace

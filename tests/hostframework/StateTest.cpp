@@ -82,15 +82,12 @@ TEST_F(StateTest, DictionaryKeysAndTheExactBytesOfTheDataBlock) {
     SetValues(0.5f, 2.f, -1.f);
     PlistPtr state(host.SaveState());
     ASSERT_NE(state.p, nullptr);
-    uint64_t v = 99;
-    plist_get_uint_val(plist_dict_get_item(state.p, "version"), &v);
-    EXPECT_EQ(v, 0u);
-    plist_get_uint_val(plist_dict_get_item(state.p, "subtype"), &v);
-    EXPECT_EQ(v, FourCC("Gain"));
-    plist_get_uint_val(plist_dict_get_item(state.p, "manufacturer"), &v);
-    EXPECT_EQ(v, FourCC("Test"));
-    plist_get_uint_val(plist_dict_get_item(state.p, "type"), &v);
-    EXPECT_EQ(v, FourCC("aumf"));
+    for (const auto& [key, expected] : {std::pair<const char*, uint64_t>{"version", 0}, {"subtype", FourCC("Gain")},
+                                        {"manufacturer", FourCC("Test")}, {"type", FourCC("aumf")}}) {
+        uint64_t v = 99;
+        plist_get_uint_val(plist_dict_get_item(state.p, key), &v);
+        EXPECT_EQ(v, expected) << key;
+    }
     char* name = nullptr;
     plist_get_string_val(plist_dict_get_item(state.p, "name"), &name);
     EXPECT_STREQ(name, "Unity");
@@ -147,58 +144,25 @@ TEST_F(StateTest, RefusedStatesChangeNothing) {
     SetValues(0.1f, 2.f, -0.5f);
     ASSERT_EQ(host.ChoosePreset(2), noErr);  // gain 0, "Silent"
     const std::vector<float> before = Values();
-
-    auto expectRefused = [&](plist_t state, const char* what) {
-        EXPECT_EQ(host.RestoreState(state), kAudioUnitErr_InvalidPropertyValue) << what;
-        EXPECT_EQ(Values(), before) << what;
-        EXPECT_EQ(PresetName(), "2 Silent") << what;
+    // Each case changes one key of a good state (a null value removes the key).
+    const std::pair<const char*, plist_t> changes[] = {
+        {"version", plist_new_uint(1)},          {"subtype", plist_new_uint(FourCC("Gan2"))},
+        {"manufacturer", plist_new_uint(FourCC("Othr"))}, {"part", plist_new_uint(0)},
+        {"version", plist_new_string("0")},      {"data", plist_new_string("abc")},
+        {"name", plist_new_uint(3)},             {"manufacturer", nullptr},
     };
-    {
+    for (const auto& [key, value] : changes) {
         PlistPtr s(plist_copy(good.p));
-        plist_dict_set_item(s.p, "version", plist_new_uint(1));
-        expectRefused(s.p, "version");
+        if (value) plist_dict_set_item(s.p, key, value);
+        else plist_dict_remove_item(s.p, key);
+        EXPECT_EQ(host.RestoreState(s.p), kAudioUnitErr_InvalidPropertyValue) << key;
+        EXPECT_EQ(Values(), before) << key;
+        EXPECT_EQ(PresetName(), "2 Silent") << key;
     }
-    {
-        PlistPtr s(plist_copy(good.p));
-        plist_dict_set_item(s.p, "subtype", plist_new_uint(FourCC("Gan2")));
-        expectRefused(s.p, "subtype");
-    }
-    {
-        PlistPtr s(plist_copy(good.p));
-        plist_dict_set_item(s.p, "manufacturer", plist_new_uint(FourCC("Othr")));
-        expectRefused(s.p, "manufacturer");
-    }
-    {
-        PlistPtr s(plist_copy(good.p));
-        plist_dict_set_item(s.p, "part", plist_new_uint(0));
-        expectRefused(s.p, "part");
-    }
-    {
-        PlistPtr s(plist_copy(good.p));
-        plist_dict_set_item(s.p, "version", plist_new_string("0"));
-        expectRefused(s.p, "version as text");
-    }
-    {
-        PlistPtr s(plist_copy(good.p));
-        plist_dict_set_item(s.p, "data", plist_new_string("abc"));
-        expectRefused(s.p, "data as text");
-    }
-    {
-        PlistPtr s(plist_copy(good.p));
-        plist_dict_set_item(s.p, "name", plist_new_uint(3));
-        expectRefused(s.p, "name as number");
-    }
-    {
-        PlistPtr s(plist_copy(good.p));
-        plist_dict_remove_item(s.p, "manufacturer");
-        expectRefused(s.p, "no manufacturer");
-    }
-    {
-        PlistPtr s(plist_new_array());
-        expectRefused(s.p, "array");
-    }
-    expectRefused(nullptr, "null");
-
+    PlistPtr array(plist_new_array());
+    EXPECT_EQ(host.RestoreState(array.p), kAudioUnitErr_InvalidPropertyValue);
+    EXPECT_EQ(host.RestoreState(nullptr), kAudioUnitErr_InvalidPropertyValue);
+    EXPECT_EQ(Values(), before);
     // The "type" is not compared.
     PlistPtr s(plist_copy(good.p));
     plist_dict_set_item(s.p, "type", plist_new_uint(FourCC("aufx")));
@@ -239,35 +203,27 @@ TEST_F(StateTest, DamagedDataBlocksRestoreOnlyCompletePairs) {
 }
 
 TEST_F(StateTest, PresetFileErrors) {
-    std::string err;
-    EXPECT_EQ(ReadClassInfoFile((dir / "missing.aupreset").string(), &err), nullptr);
-    EXPECT_NE(err.find("missing.aupreset"), std::string::npos);
-    err.clear();
-    EXPECT_EQ(ReadClassInfoFile(dir.string(), &err), nullptr);
-    EXPECT_FALSE(err.empty());
-
     auto write = [&](const char* name, const std::string& text) {
         std::ofstream(dir / name) << text;
         return (dir / name).string();
     };
-    err.clear();
-    EXPECT_EQ(ReadClassInfoFile(write("empty.aupreset", ""), &err), nullptr);
-    EXPECT_FALSE(err.empty());
-    err.clear();
-    EXPECT_EQ(ReadClassInfoFile(write("garbage.aupreset", "<?xml version=\"1.0\"?><plist><dict><key>"), &err),
-              nullptr);
-    EXPECT_NE(err.find("not a property list"), std::string::npos);
-    err.clear();
-    EXPECT_EQ(ReadClassInfoFile(write("array.aupreset", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
-                                                        "<integer>1</integer></array></plist>"),
-                                &err),
-              nullptr);
-    EXPECT_NE(err.find("dictionary"), std::string::npos);
-
+    const std::pair<std::string, std::string> bad[] = {
+        {(dir / "missing.aupreset").string(), "missing.aupreset"},
+        {dir.string(), ""},
+        {write("empty.aupreset", ""), ""},
+        {write("garbage.aupreset", "<?xml version=\"1.0\"?><plist><dict><key>"), "not a property list"},
+        {write("array.aupreset", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1</integer></array></plist>"),
+         "dictionary"},
+    };
+    for (const auto& [path, mention] : bad) {
+        std::string err;
+        EXPECT_EQ(ReadClassInfoFile(path, &err), nullptr) << path;
+        EXPECT_FALSE(err.empty()) << path;
+        EXPECT_NE(err.find(mention), std::string::npos) << err;
+    }
     PlistPtr state(host.SaveState());
-    err.clear();
-    EXPECT_EQ(WriteClassInfoFile(state.p, (dir / "no-such-folder" / "x.aupreset").string(), &err),
-              kAudioUnitErr_InvalidFile);
+    std::string err;
+    EXPECT_EQ(WriteClassInfoFile(state.p, (dir / "no-such-folder" / "x.aupreset").string(), &err), kAudioUnitErr_InvalidFile);
     EXPECT_FALSE(err.empty());
     PlistPtr array(plist_new_array());
     EXPECT_EQ(WriteClassInfoFile(array.p, (dir / "x.aupreset").string(), &err), paramErr);

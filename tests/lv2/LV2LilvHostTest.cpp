@@ -8,7 +8,8 @@
 #include "lv2/MarrowfinLV2Ports.h"
 #include "osc/Preferences.h"
 #include "tests/lv2/LilvHost.h"
-#include "tests/osc/OSCTestSupport.h"
+#include "tests/support/Process.h"
+#include "tests/support/Udp.h"
 #include "tests/support/ScopedTestFolders.h"
 
 namespace {
@@ -33,8 +34,8 @@ bool UdpPortBound(int port) {
     return false;
 }
 
-bool BecomesBound(int port) { return osctest::WaitUntil([&] { return UdpPortBound(port); }); }
-bool BecomesFree(int port) { return osctest::WaitUntil([&] { return !UdpPortBound(port); }); }
+bool BecomesBound(int port) { return TB::WaitUntil([&] { return UdpPortBound(port); }); }
+bool BecomesFree(int port) { return TB::WaitUntil([&] { return !UdpPortBound(port); }); }
 
 class LV2LilvHostTest : public ::testing::Test {
 protected:
@@ -45,7 +46,7 @@ protected:
 
 TEST_F(LV2LilvHostTest, OSCPortListensWhateverTheOrderOfRestoreAndActivation) {
     TB::ScopedTestFolders folders("marrowfin-lv2-lilv");
-    const int base = osctest::FreePortRun(7600, 4);
+    const int base = TB::FreePortRun(7600, 4);
     ASSERT_GT(base, 0);
     SetPrefInt("OSC Base Port", base);  // the plug-in reads it at activation
     const int port = base + 2;

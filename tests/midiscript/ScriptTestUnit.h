@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
-#include <fstream>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,21 +67,14 @@ public:
         return noErr;
     }
 
+    // MIDI goes to the script host.
     OSStatus HandleNoteOn(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override { return m_helper.HandleNoteOn(c, n, v, f), noErr; }
     OSStatus HandleNoteOff(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override { return m_helper.HandleNoteOff(c, n, v, f), noErr; }
-    OSStatus HandleControlChange(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override {
-        return m_helper.HandleControlChange(c, n, v, f), noErr;
-    }
-    OSStatus HandlePitchWheel(UInt8 c, UInt8 l, UInt8 m, UInt32 f) override {
-        return m_helper.HandlePitchWheel(c, l, m, f), noErr;
-    }
-    OSStatus HandleChannelPressure(UInt8 c, UInt8 v, UInt32 f) override {
-        return m_helper.HandleChannelPressure(c, v, f), noErr;
-    }
+    OSStatus HandleControlChange(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override { return m_helper.HandleControlChange(c, n, v, f), noErr; }
+    OSStatus HandlePitchWheel(UInt8 c, UInt8 l, UInt8 m, UInt32 f) override { return m_helper.HandlePitchWheel(c, l, m, f), noErr; }
+    OSStatus HandleChannelPressure(UInt8 c, UInt8 v, UInt32 f) override { return m_helper.HandleChannelPressure(c, v, f), noErr; }
     OSStatus HandleProgramChange(UInt8 c, UInt8 p) override { return m_helper.HandleProgramChange(c, p), noErr; }
-    OSStatus HandlePolyPressure(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override {
-        return m_helper.HandlePolyPressure(c, n, v, f), noErr;
-    }
+    OSStatus HandlePolyPressure(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override { return m_helper.HandlePolyPressure(c, n, v, f), noErr; }
 
     Helper m_helper;
     DataToGui m_data;
@@ -112,14 +105,12 @@ protected:
     }
 
     static std::string ScriptsFolder(const std::string& base) { return TB::ScopedTestFolders::ScriptsIn(base); }
-    void MakeFolder(const std::string& path) {
-        std::string command = "mkdir -p '" + path + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+    static void MakeFolder(const std::string& path) { std::filesystem::create_directories(path); }
+    void UserScript(const std::string& name, const std::string& text) {
+        TB::ScopedTestFolders::WriteFile(ScriptsFolder(m_user) + "/" + name, text);
     }
-    void WriteFile(const std::string& path, const std::string& text) { TB::ScopedTestFolders::WriteFile(path, text); }
-    void UserScript(const std::string& name, const std::string& text) { WriteFile(ScriptsFolder(m_user) + "/" + name, text); }
     void LocalScript(const std::string& name, const std::string& text) {
-        WriteFile(ScriptsFolder(m_local) + "/" + name, text);
+        TB::ScopedTestFolders::WriteFile(ScriptsFolder(m_local) + "/" + name, text);
     }
 
     // Opens and initialises a unit; its scripts run during the open.

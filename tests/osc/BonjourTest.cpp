@@ -10,9 +10,10 @@
 #include <avahi-common/simple-watch.h>
 
 #include "osc/OSCHelper.h"
-#include "tests/osc/OSCTestSupport.h"
+#include "tests/support/Process.h"
+#include "tests/support/Udp.h"
 
-using namespace osctest;
+using namespace TB;
 
 namespace {
 
@@ -28,52 +29,36 @@ bool AvahiDaemonRuns() {
     return runs;
 }
 
-// avahi-browse escapes names: "\032" is a space (decimal), "\." a dot.
-std::string Unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() + 0 && isdigit(UInt8(text[i + 1])) && isdigit(UInt8(text[i + 2])) &&
-            isdigit(UInt8(text[i + 3]))) {
-            out += char(std::stoi(text.substr(i + 1, 3)));
-            i += 3;
-        } else if (text[i] == '\\' && i + 1 < text.size()) {
-            out += text[++i];
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::vector<std::string> Split(const std::string& line, char separator) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t end = line.find(separator, start);
-        fields.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return fields;
-}
-
-// Names of the resolved "_osc._udp" services on `port`.
+// Names of the resolved "_osc._udp" services on `port`. avahi-browse escapes names: "\032" is a
+// space (decimal), "\." a dot.
 std::vector<std::string> PublishedOn(int port) {
     std::vector<std::string> names;
     FILE* pipe = popen("timeout 4 avahi-browse -rpt _osc._udp 2>/dev/null", "r");
     if (!pipe) return names;
     char line[2048];
     while (fgets(line, sizeof line, pipe)) {
-        const std::vector<std::string> f = Split(line, ';');
-        if (f.size() >= 9 && f[0] == "=" && f[4] == "_osc._udp" && f[8] == std::to_string(port))
-            names.push_back(Unescape(f[3]));
+        std::vector<std::string> f(1);
+        for (const char* c = line; *c; ++c)
+            if (*c == ';') f.emplace_back();
+            else f.back().push_back(*c);
+        if (f.size() < 9 || f[0] != "=" || f[4] != "_osc._udp" || f[8] != std::to_string(port)) continue;
+        std::string name;
+        for (size_t i = 0; i < f[3].size(); ++i) {
+            if (f[3][i] == '\\' && i + 3 < f[3].size() && isdigit(UInt8(f[3][i + 1]))) {
+                name += char(std::stoi(f[3].substr(i + 1, 3)));
+                i += 3;
+            } else {
+                name += f[3][i] == '\\' ? f[3][++i] : f[3][i];
+            }
+        }
+        names.push_back(name);
     }
     pclose(pipe);
     return names;
 }
 
 bool IsOurName(const std::string& name) {
-    const std::string expected = TB::OSCHelper::BonjourServiceName();
+    const std::string expected = OSCHelper::BonjourServiceName();
     return name == expected || name.rfind(expected + " #", 0) == 0;  // " #2": a name collision
 }
 
@@ -95,7 +80,7 @@ TEST(OSCHelperBonjour, ListeningPortsArePublishedAndWithdrawn) {
     ASSERT_GT(first, 0);
     const int second = first + 1;
 
-    TB::OSCHelper helper(nullptr, nullptr);
+    OSCHelper helper(nullptr, nullptr);
     helper.CreateTask();
     EXPECT_TRUE(PublishedOn(first).empty());
 
@@ -120,7 +105,7 @@ TEST(OSCHelperBonjour, TwoHelpersOnOneMachineAreBothPublished) {
     if (!AvahiDaemonRuns()) GTEST_SKIP() << "avahi-daemon is not running (scripts/test starts a loopback-only one)";
     const int first = FreePortRun(47320, 2);
     ASSERT_GT(first, 0);
-    TB::OSCHelper a(nullptr, nullptr), b(nullptr, nullptr);
+    OSCHelper a(nullptr, nullptr), b(nullptr, nullptr);
     a.CreateTask();
     b.CreateTask();
     a.SetPort(first);

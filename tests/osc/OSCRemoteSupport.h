@@ -3,12 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <variant>
@@ -24,13 +20,15 @@ extern "C" {
 
 #include "effect/VoskMarrowfin.h"
 #include "effect/VoskMarrowfinEntry.h"
-#include "hostframework/ComponentBase.h"
 #include "osc/Preferences.h"
-#include "tests/osc/OSCTestSupport.h"
+#include "tests/support/Process.h"
 #include "tests/support/ScopedTestFolders.h"
 #include "tests/support/TestHost.h"
+#include "tests/support/Udp.h"
 
 namespace osctest {
+
+using namespace TB;
 
 // One OSC argument for building a packet.
 struct Nil {};
@@ -61,18 +59,17 @@ inline std::string Packet(const std::string& address, const std::vector<Arg>& ar
     return std::string(p.Data(), p.Size());
 }
 
-// A received message: its address, type tags and arguments (numbers as double, strings as text).
+// A received message: address, type tags, arguments (numbers as double, strings as text).
 struct Received {
-    std::string address;
-    std::string types;
+    std::string address, types;
     std::vector<double> numbers;       // one per argument; 0 for strings
     std::vector<std::string> strings;  // one per argument; "" for numbers
     bool inImmediateBundle = false;    // the message came alone in a bundle timed "immediately"
 };
 
-inline Received Unpack(const char* data, int size) {
+inline Received Unpack(const std::string& bytes) {
     Received r;
-    osc::ReceivedPacket packet(data, size);
+    osc::ReceivedPacket packet(bytes.data(), osc::osc_bundle_element_size_t(bytes.size()));
     std::optional<osc::ReceivedMessage> message;
     if (packet.IsBundle()) {
         osc::ReceivedBundle bundle(packet);
@@ -84,54 +81,27 @@ inline Received Unpack(const char* data, int size) {
     r.address = message->AddressPattern();
     for (auto it = message->ArgumentsBegin(); it != message->ArgumentsEnd(); ++it) {
         r.types += it->TypeTag();
-        double n = 0;
-        std::string s;
-        switch (it->TypeTag()) {
-            case 'i': n = it->AsInt32(); break;
-            case 'f': n = it->AsFloat(); break;
-            case 'T': n = 1; break;
-            case 's': s = it->AsString(); break;
-            default: break;
-        }
-        r.numbers.push_back(n);
-        r.strings.push_back(s);
+        const char t = it->TypeTag();
+        r.numbers.push_back(t == 'i' ? it->AsInt32() : t == 'f' ? it->AsFloat() : t == 'T' ? 1 : 0);
+        r.strings.push_back(t == 's' ? it->AsString() : "");
     }
     return r;
 }
 
-// A UDP socket on 127.0.0.1 at a free port at or above `from`.
-class Receiver {
+// A UDP socket on 127.0.0.1 whose datagrams are unpacked as OSC.
+class Receiver : public UdpReceiver {
 public:
-    explicit Receiver(int from) {
-        for (int port = from; port < from + 300 && m_fd < 0; ++port) {
-            m_fd = BindUdp(port);
-            if (m_fd >= 0) m_port = port;
-        }
-    }
-    ~Receiver() {
-        if (m_fd >= 0) close(m_fd);
-    }
-    int Port() const { return m_port; }
-    std::string Target() const { return "127.0.0.1:" + std::to_string(m_port); }
-    // The next datagram within `seconds`, unpacked.
+    using UdpReceiver::UdpReceiver;
     std::optional<Received> Next(double seconds = 2.0) {
-        pollfd p{m_fd, POLLIN, 0};
-        if (poll(&p, 1, int(seconds * 1000)) <= 0) return std::nullopt;
-        char buffer[8192];
-        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return std::nullopt;
-        return Unpack(buffer, int(n));
+        auto bytes = NextDatagram(seconds);
+        return bytes ? std::optional<Received>(Unpack(*bytes)) : std::nullopt;
     }
-    // Everything that arrives within `seconds`.
+    // Everything that arrives until nothing more comes for `seconds`.
     std::vector<Received> Drain(double seconds = 0.2) {
         std::vector<Received> all;
         while (auto r = Next(seconds)) all.push_back(*r);
         return all;
     }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
 };
 
 // A Marrowfin unit opened through the component interface, with configuration, data and script
@@ -142,10 +112,8 @@ protected:
 
     void SetUp() override {
         m_folders.emplace("marrowfin-osc-remote");
-        const std::string script = ScriptText();
-        if (!script.empty())
-            TB::ScopedTestFolders::WriteFile(TB::ScopedTestFolders::ScriptsIn(m_folders->UserData()) + "/osctest.lua",
-                                             script);
+        if (!ScriptText().empty())
+            ScopedTestFolders::WriteFile(ScopedTestFolders::ScriptsIn(m_folders->UserData()) + "/osctest.lua", ScriptText());
         ASSERT_EQ(m_host.Open(VoskMarrowfinEntry, kMarrowfinComponentDescription), noErr);
         ASSERT_EQ(m_host.SetFormat(48000, 2), noErr);
     }
@@ -157,7 +125,7 @@ protected:
     VoskMarrowfin& Unit() {
         return *dynamic_cast<VoskMarrowfin*>(static_cast<ComponentBase*>(GetComponentInstanceStorage(m_host.Unit())));
     }
-    TB::OSCHelper& OSC() { return Unit().GetOSCHelper(); }
+    OSCHelper& OSC() { return Unit().GetOSCHelper(); }
     // Initialises the unit listening on `port` (stored base port port - 1, offset 1).
     bool Listen(int port) {
         const SInt32 savedBase = g_OSCBasePort;
@@ -178,36 +146,31 @@ protected:
         Send(address, args);
         return testing::internal::GetCapturedStdout();
     }
-    // Runs Lua code in the unit's script state; returns the error text, or "" on success.
-    std::string RunLua(const std::string& code) {
-        TB::LuaMIDIHelper& lua = Unit().GetLuaHelper();
-        TB::LuaMIDIHelper::ScopedLock lock(lua);
+    // Runs Lua code in the unit's script state: the error text or "" on success, and the number
+    // it returned (NaN for anything else) in *number. The stack is left as it was.
+    std::string RunLua(const std::string& code, double* number = nullptr) {
+        LuaMIDIHelper& lua = Unit().GetLuaHelper();
+        LuaMIDIHelper::ScopedLock lock(lua);
         lua_State* L = lua.LuaInit();
         const int top = lua_gettop(L);
         std::string error;
         if (luaL_dostring(L, code.c_str()) != 0) error = lua_tostring(L, -1) ? lua_tostring(L, -1) : "?";
+        if (number) *number = error.empty() && lua_isnumber(L, -1) ? lua_tonumber(L, -1) : NAN;
         lua_settop(L, top);
         return error;
     }
-    // A global of the script as a number (NaN when it is not one).
     double LuaNumber(const std::string& expression) {
-        TB::LuaMIDIHelper& lua = Unit().GetLuaHelper();
-        TB::LuaMIDIHelper::ScopedLock lock(lua);
-        lua_State* L = lua.LuaInit();
-        const int top = lua_gettop(L);
-        double result = NAN;
-        if (luaL_dostring(L, ("return " + expression).c_str()) == 0 && lua_isnumber(L, -1)) result = lua_tonumber(L, -1);
-        lua_settop(L, top);
-        return result;
+        double n = NAN;
+        RunLua("return " + expression, &n);
+        return n;
     }
     int LuaStackHeight() {
-        TB::LuaMIDIHelper& lua = Unit().GetLuaHelper();
-        TB::LuaMIDIHelper::ScopedLock lock(lua);
-        return lua_gettop(lua.LuaInit());
+        LuaMIDIHelper::ScopedLock lock(Unit().GetLuaHelper());
+        return lua_gettop(Unit().GetLuaHelper().LuaInit());
     }
 
-    std::optional<TB::ScopedTestFolders> m_folders;
-    TB::TestHost m_host;
+    std::optional<ScopedTestFolders> m_folders;
+    TestHost m_host;
 };
 
 inline std::string ErrorLine(const std::string& address, const std::string& reason) {

@@ -19,6 +19,7 @@ public:
     ScopedTestFolders& operator=(const ScopedTestFolders&) = delete;
 
     const std::string& Root() const { return m_root; }
+    std::string operator/(const std::string& name) const { return m_root + "/" + name; }
     std::string Config() const { return m_root + "/config"; }
     std::string UserData() const { return m_root + "/data"; }
     std::string LocalData() const { return m_root + "/local"; }

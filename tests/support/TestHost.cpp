@@ -31,34 +31,12 @@ OSStatus TestHost::Close() {
     return err;
 }
 
-AudioStreamBasicDescription TestHost::MakeFormat(double sampleRate, UInt32 channels, bool interleaved) {
-    return CanonicalStreamFormat(sampleRate, channels, interleaved);
-}
-
 OSStatus TestHost::SetFormat(double sampleRate, UInt32 channels, bool interleaved) {
     const AudioStreamBasicDescription f = MakeFormat(sampleRate, channels, interleaved);
     OSStatus err = SetStreamFormat(kAudioUnitScope_Input, f);
     if (err != noErr) return err;
     return SetStreamFormat(kAudioUnitScope_Output, f);
 }
-
-OSStatus TestHost::SetStreamFormat(AudioUnitScope scope, const AudioStreamBasicDescription& format) {
-    return AudioUnitSetProperty(m_unit, kAudioUnitProperty_StreamFormat, scope, 0, &format, sizeof format);
-}
-
-OSStatus TestHost::GetStreamFormat(AudioUnitScope scope, AudioStreamBasicDescription& format) {
-    UInt32 size = sizeof format;
-    return AudioUnitGetProperty(m_unit, kAudioUnitProperty_StreamFormat, scope, 0, &format, &size);
-}
-
-OSStatus TestHost::SetMaxFrames(UInt32 frames) {
-    return AudioUnitSetProperty(m_unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &frames,
-                                sizeof frames);
-}
-
-OSStatus TestHost::Initialize() { return AudioUnitInitialize(m_unit); }
-OSStatus TestHost::Uninitialize() { return AudioUnitUninitialize(m_unit); }
-OSStatus TestHost::Reset() { return AudioUnitReset(m_unit, kAudioUnitScope_Global, 0); }
 
 OSStatus TestHost::InputCallback(void* refCon, AudioUnitRenderActionFlags* ioActionFlags, const AudioTimeStamp*,
                                  UInt32, UInt32 inNumberFrames, AudioBufferList* ioData) {
@@ -145,19 +123,9 @@ OSStatus TestHost::Process(const Channels& input, UInt32 blockFrames, Channels& 
     return noErr;
 }
 
-OSStatus TestHost::GetParameter(AudioUnitParameterID id, AudioUnitParameterValue& value, AudioUnitScope scope,
-                                AudioUnitElement element) {
-    return AudioUnitGetParameter(m_unit, id, scope, element, &value);
-}
-
 AudioUnitParameterValue TestHost::Parameter(AudioUnitParameterID id) {
     AudioUnitParameterValue v = 0;
     return GetParameter(id, v) == noErr ? v : std::numeric_limits<float>::quiet_NaN();
-}
-
-OSStatus TestHost::SetParameter(AudioUnitParameterID id, AudioUnitParameterValue value, AudioUnitScope scope,
-                                AudioUnitElement element, UInt32 bufferOffset) {
-    return AudioUnitSetParameter(m_unit, id, scope, element, value, bufferOffset);
 }
 
 OSStatus TestHost::SetParameterNotifying(AudioUnitParameterID id, AudioUnitParameterValue value) {
@@ -179,15 +147,6 @@ AudioUnitParameterEvent TestHost::ImmediateEvent(AudioUnitParameterID id, AudioU
     return e;
 }
 
-OSStatus TestHost::ScheduleParameters(const std::vector<AudioUnitParameterEvent>& events) {
-    return AudioUnitScheduleParameters(m_unit, events.data(), UInt32(events.size()));
-}
-
-OSStatus TestHost::GetParameterInfo(AudioUnitParameterID id, AudioUnitParameterInfo& info, AudioUnitScope scope) {
-    UInt32 size = sizeof info;
-    return AudioUnitGetProperty(m_unit, kAudioUnitProperty_ParameterInfo, scope, id, &info, &size);
-}
-
 std::vector<AudioUnitParameterID> TestHost::ParameterList(AudioUnitScope scope) {
     UInt32 size = 0;
     Boolean writable = false;
@@ -197,26 +156,6 @@ std::vector<AudioUnitParameterID> TestHost::ParameterList(AudioUnitScope scope) 
     if (ids.empty()) return ids;
     if (AudioUnitGetProperty(m_unit, kAudioUnitProperty_ParameterList, scope, 0, ids.data(), &size) != noErr) return {};
     return ids;
-}
-
-OSStatus TestHost::GetPropertyInfo(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
-                                   UInt32* size, Boolean* writable) {
-    return AudioUnitGetPropertyInfo(m_unit, id, scope, element, size, writable);
-}
-
-OSStatus TestHost::GetPropertyRaw(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, void* data,
-                                  UInt32* size) {
-    return AudioUnitGetProperty(m_unit, id, scope, element, data, size);
-}
-
-OSStatus TestHost::SetPropertyRaw(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
-                                  const void* data, UInt32 size) {
-    return AudioUnitSetProperty(m_unit, id, scope, element, data, size);
-}
-
-OSStatus TestHost::ChoosePreset(SInt32 number) {
-    AUPreset preset{number, nullptr};
-    return SetProperty(kAudioUnitProperty_PresentPreset, preset);
 }
 
 OSStatus TestHost::GetPresentPreset(SInt32& number, std::string& name) {
@@ -246,16 +185,6 @@ plist_t TestHost::SaveState(OSStatus* err) {
     OSStatus result = GetProperty(kAudioUnitProperty_ClassInfo, state);
     if (err) *err = result;
     return result == noErr ? state : nullptr;
-}
-
-OSStatus TestHost::RestoreState(plist_t state) { return SetProperty(kAudioUnitProperty_ClassInfo, state); }
-
-OSStatus TestHost::MIDIEvent(UInt32 status, UInt32 data1, UInt32 data2, UInt32 offset) {
-    return MusicDeviceMIDIEvent(m_unit, status, data1, data2, offset);
-}
-
-OSStatus TestHost::SysEx(const std::vector<UInt8>& data) {
-    return MusicDeviceSysEx(m_unit, data.data(), UInt32(data.size()));
 }
 
 std::string CFToString(CFStringRef str) {

@@ -13,6 +13,7 @@
 
 #include "hostframework/AUParameterServices.h"
 #include "hostframework/AudioUnitAPI.h"
+#include "hostframework/AUTypes.h"
 #include "hostframework/CFLite.h"
 
 namespace TB {
@@ -31,19 +32,24 @@ public:
     OSStatus Open(ComponentEntryProc entry, const AudioComponentDescription& desc, bool installInputCallback = true);
     OSStatus Close();
     AudioUnit Unit() const { return m_unit; }
-    bool IsOpen() const { return m_unit != nullptr; }
 
     // Stream formats: both input and output element 0 (or one scope), canonical non-interleaved
     // or interleaved 32-bit float.
-    static AudioStreamBasicDescription MakeFormat(double sampleRate, UInt32 channels, bool interleaved = false);
+    static AudioStreamBasicDescription MakeFormat(double sampleRate, UInt32 channels, bool interleaved = false) {
+        return CanonicalStreamFormat(sampleRate, channels, interleaved);
+    }
     OSStatus SetFormat(double sampleRate, UInt32 channels, bool interleaved = false);
-    OSStatus SetStreamFormat(AudioUnitScope scope, const AudioStreamBasicDescription& format);
-    OSStatus GetStreamFormat(AudioUnitScope scope, AudioStreamBasicDescription& format);
-    OSStatus SetMaxFrames(UInt32 frames);
+    OSStatus SetStreamFormat(AudioUnitScope scope, const AudioStreamBasicDescription& format) {
+        return SetProperty(kAudioUnitProperty_StreamFormat, format, scope);
+    }
+    OSStatus GetStreamFormat(AudioUnitScope scope, AudioStreamBasicDescription& format) {
+        return GetProperty(kAudioUnitProperty_StreamFormat, format, scope);
+    }
+    OSStatus SetMaxFrames(UInt32 frames) { return SetProperty(kAudioUnitProperty_MaximumFramesPerSlice, frames); }
 
-    OSStatus Initialize();
-    OSStatus Uninitialize();
-    OSStatus Reset();
+    OSStatus Initialize() { return AudioUnitInitialize(m_unit); }
+    OSStatus Uninitialize() { return AudioUnitUninitialize(m_unit); }
+    OSStatus Reset() { return AudioUnitReset(m_unit, kAudioUnitScope_Global, 0); }
 
     // Renders `frames` frames. input[ch] must hold at least `frames` samples per input channel
     // (missing channels or samples read as 0). output is resized to the output channel count.
@@ -52,8 +58,6 @@ public:
     OSStatus Process(const Channels& input, UInt32 blockFrames, Channels& output);
     // Time stamps: the next render uses the previous render's time stamp again (once).
     void RepeatNextTimeStamp() { m_repeatTimeStamp = true; }
-    void SetSampleTime(double sampleTime) { m_sampleTime = sampleTime; }
-    double SampleTime() const { return m_sampleTime; }
     // When true (the default) the host hands the unit null output buffers, otherwise its own.
     void SetNullOutputBuffers(bool useNull) { m_nullOutputBuffers = useNull; }
     // Flags the input callback's buffers silent.
@@ -62,28 +66,42 @@ public:
     UInt32 InputPulls() const { return m_inputPulls; }
 
     // Parameters (global scope, element 0 unless given).
-    OSStatus GetParameter(AudioUnitParameterID id, AudioUnitParameterValue& value,
-                          AudioUnitScope scope = 0, AudioUnitElement element = 0);
+    OSStatus GetParameter(AudioUnitParameterID id, AudioUnitParameterValue& value, AudioUnitScope scope = 0,
+                          AudioUnitElement element = 0) {
+        return AudioUnitGetParameter(m_unit, id, scope, element, &value);
+    }
     AudioUnitParameterValue Parameter(AudioUnitParameterID id);  // NaN when the call fails
     OSStatus SetParameter(AudioUnitParameterID id, AudioUnitParameterValue value, AudioUnitScope scope = 0,
-                          AudioUnitElement element = 0, UInt32 bufferOffset = 0);
+                          AudioUnitElement element = 0, UInt32 bufferOffset = 0) {
+        return AudioUnitSetParameter(m_unit, id, scope, element, value, bufferOffset);
+    }
     // Through the host's parameter service, so listeners hear of it.
     OSStatus SetParameterNotifying(AudioUnitParameterID id, AudioUnitParameterValue value);
     static AudioUnitParameterEvent ImmediateEvent(AudioUnitParameterID id, AudioUnitParameterValue value,
                                                   UInt32 bufferOffset, AudioUnitScope scope = 0,
                                                   AudioUnitElement element = 0);
-    OSStatus ScheduleParameters(const std::vector<AudioUnitParameterEvent>& events);
-    OSStatus GetParameterInfo(AudioUnitParameterID id, AudioUnitParameterInfo& info, AudioUnitScope scope = 0);
+    OSStatus ScheduleParameters(const std::vector<AudioUnitParameterEvent>& events) {
+        return AudioUnitScheduleParameters(m_unit, events.data(), UInt32(events.size()));
+    }
+    OSStatus GetParameterInfo(AudioUnitParameterID id, AudioUnitParameterInfo& info, AudioUnitScope scope = 0) {
+        return GetProperty(kAudioUnitProperty_ParameterInfo, info, scope, id);
+    }
     std::vector<AudioUnitParameterID> ParameterList(AudioUnitScope scope = 0);
     AudioUnitParameter ParameterRef(AudioUnitParameterID id) const { return {m_unit, id, 0, 0}; }
 
     // Properties.
     OSStatus GetPropertyInfo(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, UInt32* size,
-                             Boolean* writable);
+                             Boolean* writable) {
+        return AudioUnitGetPropertyInfo(m_unit, id, scope, element, size, writable);
+    }
     OSStatus GetPropertyRaw(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, void* data,
-                            UInt32* size);
+                            UInt32* size) {
+        return AudioUnitGetProperty(m_unit, id, scope, element, data, size);
+    }
     OSStatus SetPropertyRaw(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
-                            const void* data, UInt32 size);
+                            const void* data, UInt32 size) {
+        return AudioUnitSetProperty(m_unit, id, scope, element, data, size);
+    }
     template <class T>
     OSStatus GetProperty(AudioUnitPropertyID id, T& value, AudioUnitScope scope = 0, AudioUnitElement element = 0) {
         UInt32 size = sizeof(T);
@@ -96,17 +114,19 @@ public:
     }
 
     // Presets: choosing sets the present-preset property (36) with a number and no name.
-    OSStatus ChoosePreset(SInt32 number);
+    OSStatus ChoosePreset(SInt32 number) { return SetProperty(kAudioUnitProperty_PresentPreset, AUPreset{number, nullptr}); }
     OSStatus GetPresentPreset(SInt32& number, std::string& name);
     std::vector<std::string> FactoryPresetNames();  // empty when the unit has none
 
     // Class-info state (property 0): a dictionary the caller frees, or null with *err set.
     plist_t SaveState(OSStatus* err = nullptr);
-    OSStatus RestoreState(plist_t state);
+    OSStatus RestoreState(plist_t state) { return SetProperty(kAudioUnitProperty_ClassInfo, state); }
 
     // MIDI.
-    OSStatus MIDIEvent(UInt32 status, UInt32 data1, UInt32 data2, UInt32 offset = 0);
-    OSStatus SysEx(const std::vector<UInt8>& data);
+    OSStatus MIDIEvent(UInt32 status, UInt32 data1, UInt32 data2, UInt32 offset = 0) {
+        return MusicDeviceMIDIEvent(m_unit, status, data1, data2, offset);
+    }
+    OSStatus SysEx(const std::vector<UInt8>& data) { return MusicDeviceSysEx(m_unit, data.data(), UInt32(data.size())); }
 
 private:
     static OSStatus InputCallback(void* refCon, AudioUnitRenderActionFlags* ioActionFlags,
