@@ -22,6 +22,7 @@ extern "C" {
 #include "hostframework/Log.h"
 #include "midiscript/FileLoader.h"
 #include "midiscript/LuaMIDIHelperPrivate.h"
+#include "midiscript/LuaStateClose.h"
 #include "midiscript/ScriptFolders.h"
 
 namespace TB {
@@ -95,6 +96,17 @@ void* ScriptAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
     if (p) context->used = context->used - old + nsize;
     else if (nsize <= old) return ptr;  // a shrink must not fail; keep the larger block
     return p;
+}
+
+void SetModulePaths(lua_State* L) {
+    lua_getglobal(L, "package");
+    if (lua_istable(L, -1)) {
+        lua_pushstring(L, ScriptModulePath().c_str());
+        lua_setfield(L, -2, "path");
+        lua_pushstring(L, ScriptNativeModulePath().c_str());
+        lua_setfield(L, -2, "cpath");
+    }
+    lua_pop(L, 1);
 }
 
 UInt64 NowNanos() { return AbsoluteToNanoseconds(UpTime()).value; }
@@ -226,6 +238,7 @@ lua_State* LuaMIDIHelper::LuaInit() {
         return nullptr;
     }
     luaL_openlibs(L);
+    SetModulePaths(L);
     m_state = L;
 
     RegisterGlobals();
@@ -318,7 +331,7 @@ void LuaMIDIHelper::LuaShutdown() {
 
     void* ud = nullptr;
     lua_getallocf(m_state, &ud);
-    lua_close(m_state);
+    CloseScriptState(m_state);
     delete static_cast<AllocatorContext*>(ud);
     delete static_cast<ParamLookup*>(m_paramLookup);
     m_paramLookup = nullptr;

@@ -49,7 +49,7 @@ bool IsDirectory(const std::string& path, const struct dirent* entry) {
 }
 
 void GetScriptsInDomain(std::vector<std::string>& scripts, short domain) {
-    std::string folder = GetApplicationSupportFolder(domain) + "/Tallow Bright/Marrowfin/Scripts";
+    std::string folder = GetScriptsFolder(domain);
     DIR* dir = opendir(folder.c_str());
     if (!dir) return;
     while (const struct dirent* entry = readdir(dir)) {
@@ -71,6 +71,26 @@ std::string GetApplicationSupportFolder(short domain) {
     else if (domain == kSystemDomain) folder = "/usr/share";
     if (folder.size() > kMaxFolderPath) return "";
     return folder;
+}
+
+std::string GetScriptsFolder(short domain) {
+    const std::string base = GetApplicationSupportFolder(domain);
+    return base.empty() ? base : base + "/Tallow Bright/Marrowfin/Scripts";
+}
+
+std::string ScriptModulePath() {
+    std::string path;
+    for (short domain : {kUserDomain, kLocalDomain}) {
+        const std::string folder = GetScriptsFolder(domain);
+        if (!folder.empty()) path += folder + "/?.lua;" + folder + "/?/init.lua;";
+    }
+    return path +
+           "/usr/local/share/lua/5.1/?.lua;/usr/local/share/lua/5.1/?/init.lua;"
+           "/usr/share/lua/5.1/?.lua;/usr/share/lua/5.1/?/init.lua";
+}
+
+std::string ScriptNativeModulePath() {
+    return "/usr/local/lib/lua/5.1/?.so;/usr/lib/x86_64-linux-gnu/lua/5.1/?.so;/usr/lib/lua/5.1/?.so";
 }
 
 void GetScripts(std::vector<std::string>& scripts) {

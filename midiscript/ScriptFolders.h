@@ -23,6 +23,15 @@ enum : short {
 // is unknown, no folder can be found or the path is longer.
 std::string GetApplicationSupportFolder(short domain);
 
+// <domain folder>/Tallow Bright/Marrowfin/Scripts, or empty when the domain has no folder.
+std::string GetScriptsFolder(short domain);
+
+// Where `require` looks (package.path and package.cpath of a script state): the scripts folders
+// and the system's Lua 5.1 module folders, never the process's working directory, which a host
+// does not choose for its plug-ins.
+std::string ScriptModulePath();
+std::string ScriptNativeModulePath();
+
 // Appends the readable "*.lua" files of the user's script folder, then those of the local one,
 // each folder in directory order.
 void GetScripts(std::vector<std::string>& scripts);

@@ -146,3 +146,34 @@ TEST_F(ScriptThreadsTest, EndlessCallbackTimesOutAndTheNextCallbackWorks) {
     MIDI(unit, 0xB0, 4, 0);
     EXPECT_EQ(Eval(unit, "works"), "45000150000");
 }
+
+// Finalizers run with the interpreter's hooks off, out of reach of the time bound: a unit whose
+// script left looping finalizers (on its own proxies and on a library's file handle) must still
+// go away.
+TEST_F(ScriptThreadsTest, ClosingAUnitNeverRunsAFinalizerThatLoops) {
+    UserScript("gc.lua",
+               "local p = newproxy(true)\n"
+               "getmetatable(p).__gc = function() while true do end end\n"
+               "keep = p\n"
+               "debug.setmetatable(io.stdout, {__gc = function() while true do end end})\n"
+               "for i = 1, 1000 do local r = newproxy(true); getmetatable(r).__gc = function() end end\n");
+    AudioUnit unit = OpenUnit();
+    CloseUnit(unit);  // returns: the test would hang here otherwise
+}
+
+// `require` looks in the scripts folders and the system's module folders, never in the
+// process's working directory.
+TEST_F(ScriptThreadsTest, RequireNeverLoadsFromTheWorkingDirectory) {
+    // A module beside the scripts (it also runs once as a script, harmlessly).
+    UserScript("mymodule.lua", "return {answer = 42}\n");
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(m_user.c_str()), 0);
+    TB::ScopedTestFolders::WriteFile(m_user + "/planted.lua", "planted = true\n");
+    AudioUnit unit = OpenUnit();
+    EXPECT_EQ(Run(unit, "assert(require('mymodule').answer == 42)"), "");
+    EXPECT_NE(Run(unit, "require('planted')"), "");
+    EXPECT_EQ(Run(unit, "assert(not package.path:find('%./') and not package.cpath:find('%./'))"), "");
+    CloseUnit(unit);
+    ASSERT_EQ(chdir(cwd), 0);
+}

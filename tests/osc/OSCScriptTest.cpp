@@ -65,6 +65,12 @@ TEST_F(OSCScriptTest, FailedCallsPrintTheirReasonSendNothingAndRestoreTheStack) 
         {"/call", {std::string("yes"), t, std::string("/r")}, "unhandled argument type return from call"},
         {"/exec", {std::string("missing")}, "failed to exec function"},
         {"/exec", {std::string("fail")}, "failed to exec function"},
+        // Only functions the scripts defined: not the standard library, not the script API.
+        {"/exec", {std::string("dofile")}, "failed to exec function"},
+        {"/call", {std::string("dofile"), t, std::string("/r"), std::string("/etc/hostname")}, "failed to exec function"},
+        {"/exec", {std::string("require"), std::string("os")}, "failed to exec function"},
+        {"/exec", {std::string("registerOSCPathForParameter"), std::string("/ping"), osc::int32(1)},
+         "failed to exec function"},
         {"/call", {std::string("fail"), t, std::string("/r")}, "failed to exec function"},
         {"/exec", {std::string("record"), osc::int32(1), Blob{"abcd"}}, "unhandled argument type to exec"},
         {"/exec", {osc::int32(3)}, "wrong argument type"},
