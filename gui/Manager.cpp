@@ -160,11 +160,13 @@ void Manager::AddToListener(UIElement* element, const CAAUParameter& parameter) 
 bool Manager::HandleParameterListener(void*, const AudioUnitParameter*, float) { return false; }
 
 void Manager::ParameterListener(void* refCon, void* object, const AudioUnitParameter* parameter, float value) {
-    Manager* self = static_cast<Manager*>(refCon);
-    if (self == nullptr || object == nullptr) return;
-    if (self->HandleParameterListener(object, parameter, value)) return;
-    static_cast<UIElement*>(object)->ParameterChange(parameter, value);
-    if (!ms_enableConstantRedraw.load(std::memory_order_relaxed)) self->NudgeGUI();
+    if (refCon && object) static_cast<Manager*>(refCon)->DeliverParameterChange(static_cast<UIElement*>(object), parameter, value);
+}
+
+void Manager::DeliverParameterChange(UIElement* element, const AudioUnitParameter* parameter, float value) {
+    if (HandleParameterListener(element, parameter, value)) return;
+    element->ParameterChange(parameter, value);
+    if (!ms_enableConstantRedraw.load(std::memory_order_relaxed)) NudgeGUI();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -116,6 +116,9 @@ public:
 
     // ----- parameters (UI thread) -----
     void AddToListener(UIElement* element, const CAAUParameter& parameter);
+    // What the listener does with one notification: offer it to HandleParameterListener, else
+    // hand it to the element's ParameterChange and, unless constant redraw is on, ask for a frame.
+    void DeliverParameterChange(UIElement* element, const AudioUnitParameter* parameter, float value);
     // The descriptor of an id (one built for the id when it is outside the table).
     CAAUParameter GetParameter(int id) const;
     int ParameterCount() const { return int(m_parameters.size()); }
