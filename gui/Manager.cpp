@@ -205,6 +205,7 @@ void Manager::HandleMouseNoLoopDown(CGPoint point, UInt32 modifiers) {
         m_keyboardFocus = nullptr;
         focus->LostFocus();
     }
+    m_captureElement = nullptr;
     if (!std::isfinite(point.x) || !std::isfinite(point.y)) return;
     m_captureElement = m_rootGroup->HitTest(point);
     m_captureModifiers = modifiers;

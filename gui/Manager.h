@@ -197,6 +197,8 @@ protected:
     void Draw3d();
     void Draw2d();
     void Render();
+    void DrawReadout();
+    void DrawTooltip();
     void RedrawLabels();
     void LoadTextures();
     void UnloadTextures();

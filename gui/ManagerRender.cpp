@@ -312,7 +312,19 @@ void Manager::Draw2d() {
     glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
     glEnable(GL_COLOR_MATERIAL);
 
+    DrawReadout();
     Render();
+    DrawTooltip();
+}
+
+// The read-out line and the floating tooltip are text in the main font: without one (or while
+// fonts have no glyph source) there is neither.
+void Manager::DrawReadout() {
+    if (m_mainFont == nullptr) return;
+}
+
+void Manager::DrawTooltip() {
+    if (m_mainFont == nullptr || !ms_enableTooltip.load(std::memory_order_relaxed)) return;
 }
 
 void Manager::Render() {

@@ -3,7 +3,11 @@
 #include <cmath>
 #include <thread>
 
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
+
 #include "gui/UIElement.h"
+#include "gui/platform/ManagerGLFWBridge.h"
 #include "tests/gui/GuiTestSupport.h"
 
 namespace TB {
@@ -380,6 +384,12 @@ TEST_F(InputTest, RenderTaskWithoutAWindowDrawsNothingAndStops) {
     EXPECT_FALSE(m_manager->GLReady());
     EXPECT_EQ(0u, m_manager->FrameCount());
     EXPECT_EQ((std::vector<std::string>{"double call to CreateRenderTask()\n"}), log.Lines());
+}
+
+TEST(WindowModifiers, CtrlShiftAltBecomeCommandShiftOption) {
+    EXPECT_EQ(0x300u, ManagerGLFWBridge::ModifiersFromGLFW(GLFW_MOD_CONTROL | GLFW_MOD_SHIFT));
+    EXPECT_EQ(0xA00u, ManagerGLFWBridge::ModifiersFromGLFW(GLFW_MOD_ALT | GLFW_MOD_SHIFT));
+    EXPECT_EQ(0u, ManagerGLFWBridge::ModifiersFromGLFW(GLFW_MOD_SUPER | GLFW_MOD_CAPS_LOCK | GLFW_MOD_NUM_LOCK));
 }
 
 TEST_F(InputTest, FrameClockBounds) {
