@@ -67,6 +67,9 @@ public:
     // now (1/30 s), builds the descriptors of ids 0..parameterCount-1, the root group and the
     // static text, and reads the unit's shared-data pointer (property 64001).
     Manager(AudioUnit unit, int parameterCount);
+    // Stops the render task if it still runs, then deletes everything the manager owns. The
+    // task calls the virtual hooks below, so a subclass that overrides any of them calls
+    // DestroyRenderTask() in its own destructor (its overrides are gone once ~Manager runs).
     virtual ~Manager();
     Manager(const Manager&) = delete;
     Manager& operator=(const Manager&) = delete;

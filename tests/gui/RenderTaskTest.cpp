@@ -20,6 +20,7 @@ constexpr int kWidth = 300, kHeight = 200;
 class LabelsManager : public Manager {
 public:
     using Manager::Manager;
+    ~LabelsManager() override { DestroyRenderTask(); }
     void RenderBackground() override {
         glColor3f(1, 0, 0);
         glBegin(GL_QUADS);
