@@ -26,18 +26,18 @@ std::mutex g_glewLock;
 
 void Manager::CreateRenderTask() {
     if (m_taskRunning) {
-        LogLine(LogLevel::kError, "double call to CreateRenderTask()\n");
+        LogLine(LogLevel::kNote, "double call to CreateRenderTask()\n");
         return;
     }
     OSStatus err = MPCreateEvent(&m_event);
     if (err != noErr) {
-        LogFormat(LogLevel::kError, "MPCreateEvent returned %d\n", int(err));
+        LogFormat(LogLevel::kNote, "MPCreateEvent returned %d\n", int(err));
         m_event = nullptr;
         return;
     }
     err = MPCreateSemaphore(1, 0, &m_semaphore);
     if (err != noErr) {
-        LogFormat(LogLevel::kError, "MPCreateSemaphore returned %d\n", int(err));
+        LogFormat(LogLevel::kNote, "MPCreateSemaphore returned %d\n", int(err));
         MPDeleteEvent(m_event);
         m_event = nullptr;
         m_semaphore = nullptr;
@@ -45,7 +45,7 @@ void Manager::CreateRenderTask() {
     }
     err = MPCreateTask(&Manager::RenderTaskEntry, this, 0, nullptr, nullptr, nullptr, 0, &m_task);
     if (err != noErr) {
-        LogFormat(LogLevel::kError, "MPCreateTask returned %d\n", int(err));
+        LogFormat(LogLevel::kNote, "MPCreateTask returned %d\n", int(err));
         MPDeleteSemaphore(m_semaphore);
         MPDeleteEvent(m_event);
         m_event = nullptr;
@@ -60,7 +60,7 @@ void Manager::DestroyRenderTask() {
     if (!m_taskRunning) return;
     MPSetEvent(m_event, kEventQuit);
     if (MPWaitOnSemaphore(m_semaphore, kShutdownBound) != noErr) {
-        LogLine(LogLevel::kError, "DestroyRenderTask timeout on shutdown\n");
+        LogLine(LogLevel::kNote, "DestroyRenderTask timeout on shutdown\n");
         MPTerminateTask(m_task, kMPTimeoutErr);
     } else if (MPWaitForTaskEnd(m_task, kShutdownBound) != noErr) {
         MPTerminateTask(m_task, kMPTimeoutErr);  // signalled but never returned: leave it be

@@ -34,7 +34,7 @@ void Texture::Load() {
     unsigned char* rgba = stbi_load(path.c_str(), &w, &h, &channels, 4);
     if (rgba == nullptr) return;
     if (!PowerOfTwo(w) || !PowerOfTwo(h)) {
-        LogFormat(LogLevel::kError, "ERROR: texture %s not power of 2 sized\n", m_name.c_str());
+        LogFormat(LogLevel::kNote, "ERROR: texture %s not power of 2 sized\n", m_name.c_str());
         stbi_image_free(rgba);
         return;
     }
