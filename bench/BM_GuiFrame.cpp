@@ -1,7 +1,7 @@
 // The editor's frame and its parameter path. Needs an X display: run under
 //   xvfb-run -a -s '-screen 0 1280x1024x24' build/bench/gui_bench
-// BM_GuiFrame: time of one Draw (3D pass, labels quad, 2D pass, swap) at 600 x 400 with 40 knobs
-// in four named groups, timed on the render task around the frame.
+// BM_GuiFrame/40: time of one Draw (3D pass, labels quad, 2D pass, swap) at 600 x 400 with 40
+// knobs in four named groups, timed on the render task around the frame; /0 without the knobs.
 // BM_GuiParameterNotification: one notification reaching a knob on the UI thread (the listener's
 // delivery: hook, ParameterChange reading the value from the unit, redraw request).
 // BM_GuiParameterSetWithEditorListening: the host's parameter set while the editor listens.
@@ -27,7 +27,7 @@ struct Editor {
     std::unique_ptr<TB::Manager> manager;
     std::vector<TB::Knob*> knobs;
 
-    Editor() {
+    explicit Editor(int knobCount = 40) {
         setenv("XDG_DATA_HOME", "/nonexistent-marrowfin-bench", 1);
         setenv("XDG_DATA_DIRS", "/nonexistent-marrowfin-bench", 1);
         unit = OpenMarrowfin();
@@ -38,7 +38,7 @@ struct Editor {
             auto* group = new TB::NamedGroup(manager.get(), "Group", 10);
             group->SetPosition(20 + 145 * g, 20);
             manager->RootGroup()->AddChild(group);
-            for (int k = 0; k < 10; ++k) {
+            for (int k = 0; k < 10 && g * 10 + k < knobCount; ++k) {
                 auto* knob = new TB::Knob(manager.get(), (g * 10 + k) % 39, float(k % 2) * 60, float(k / 2) * 70, 50);
                 group->AddChild(knob);
                 knobs.push_back(knob);
@@ -54,7 +54,7 @@ struct Editor {
 };
 
 void BM_GuiFrame(benchmark::State& state) {
-    Editor editor;
+    Editor editor(int(state.range(0)));
     auto* bridge = TB::ManagerGLFWBridge::Create(editor.manager.get(), "gui_bench", false);
     if (bridge == nullptr) {
         state.SkipWithError("no GL window (run under xvfb-run)");
@@ -71,7 +71,8 @@ void BM_GuiFrame(benchmark::State& state) {
     }
     editor.manager->DestroyRenderTask();
 }
-BENCHMARK(BM_GuiFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);
+// 40 knobs, and none (the fixed cost: background layer, passes, swap).
+BENCHMARK(BM_GuiFrame)->Arg(40)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_GuiParameterNotification(benchmark::State& state) {
     Editor editor;
