@@ -113,6 +113,8 @@ UInt32 ManagerGLFWBridge::CurrentModifiers() const {
 void ManagerGLFWBridge::CursorPosCallback(GLFWwindow* window, double x, double y) {
     ManagerGLFWBridge* self = From(window);
     if (self == nullptr) return;
+    self->m_cursorX = x;
+    self->m_cursorY = y;
     CGPoint p;
     self->ToWindowPoint(x, y, p.x, p.y);
     if (self->m_mouseTracking) self->m_manager->HandleMouseNoLoopDragged(p, self->CurrentModifiers());
@@ -122,10 +124,10 @@ void ManagerGLFWBridge::CursorPosCallback(GLFWwindow* window, double x, double y
 void ManagerGLFWBridge::MouseButtonCallback(GLFWwindow* window, int button, int action, int mods) {
     ManagerGLFWBridge* self = From(window);
     if (self == nullptr || button != GLFW_MOUSE_BUTTON_LEFT) return;
-    double x = 0, y = 0;
-    glfwGetCursorPos(window, &x, &y);
+    // Where the pointer was at this event: the last motion delivered before it (asking the
+    // server now would give where the pointer is now, events later).
     CGPoint p;
-    self->ToWindowPoint(x, y, p.x, p.y);
+    self->ToWindowPoint(self->m_cursorX, self->m_cursorY, p.x, p.y);
     if (action == GLFW_PRESS) {
         self->m_manager->HandleMouseNoLoopDown(p, ModifiersFromGLFW(mods));
         self->m_mouseTracking = true;

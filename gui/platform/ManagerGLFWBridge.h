@@ -71,6 +71,7 @@ private:
     bool m_offscreenCurrent = false;  // render task
     bool m_contextCurrent = false;    // render task
     bool m_mouseTracking = false;     // UI thread: a press reached the manager
+    double m_cursorX = 0, m_cursorY = 0;  // UI thread: the last pointer position delivered
 
     std::mutex m_captureLock;
     std::condition_variable m_captureDone;
