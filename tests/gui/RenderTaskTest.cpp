@@ -46,7 +46,7 @@ protected:
         m_manager->SetLabelsClearColour(0.2f, 0.4f, 0.6f);
         m_bar = new BarControl(m_manager.get(), kParam_WetLevel, 20, 20, 120, 40);
         m_manager->RootGroup()->AddChild(m_bar);
-        auto* group = new NamedGroup(m_manager.get(), "Filter", 10);
+        auto* group = m_group = new NamedGroup(m_manager.get(), "Filter", 10);
         group->SetPosition(150, 40);
         m_manager->RootGroup()->AddChild(group);
         group->AddChild(new Knob(m_manager.get(), kParam_FilterCutoff, 0, 0, 40));
@@ -82,6 +82,7 @@ protected:
     std::unique_ptr<LabelsManager> m_manager;
     ManagerGLFWBridge* m_bridge = nullptr;
     BarControl* m_bar = nullptr;
+    NamedGroup* m_group = nullptr;
     std::vector<unsigned char> m_pixels;
 };
 
@@ -141,6 +142,23 @@ TEST_F(RenderTaskTest, ParameterSetOnAnotherThreadMovesTheControlInTheNextFrame)
     Capture();
     ExpectNear({255, 255, 255}, At(40, 30), "filled part");
     ExpectNear({0, 0, 128}, At(60, 30), "empty part");
+}
+
+TEST_F(RenderTaskTest, HoveredGroupOutlineEasesFifteenPercentAFrame) {
+    m_manager->CreateRenderTask();
+    ASSERT_TRUE(WaitForFrames(1));  // the group's bounds come from its final position, on the task
+    m_manager->HandleMouseMove({145, 35});  // inside the outline, beside the knobs
+    ASSERT_EQ(m_group, m_manager->HoveredElement());
+    for (uint64_t frame = 2; frame <= 4; ++frame) {
+        m_manager->NudgeGUI();
+        ASSERT_TRUE(WaitForFrames(frame));
+    }
+    m_manager->DestroyRenderTask();  // the task owns the current colour: read it once it stopped
+    const Vec4 from = NamedGroup::ms_inactiveTargetColour, to = NamedGroup::ms_activeTargetColour;
+    const float left = 0.85f * 0.85f * 0.85f;
+    EXPECT_NEAR(to.x + (from.x - to.x) * left, m_group->Colour().x, 1e-5);
+    EXPECT_NEAR(to.y + (from.y - to.y) * left, m_group->Colour().y, 1e-5);
+    EXPECT_NEAR(to.w + (from.w - to.w) * left, m_group->Colour().w, 1e-5);
 }
 
 TEST_F(RenderTaskTest, TexturesLoadDuringSetUpUnlessTheirSidesAreNotPowersOfTwo) {
