@@ -9,6 +9,7 @@
 #   midiscript     <- osc, hostframework, params
 #   effect         <- midiscript, osc, hostframework, params
 #   apps, lv2      <- effect
+#   gui            <- hostframework, params (never the engine, scripts or OSC)
 
 # marrowfin_layer(target folder HEADERS h...): exposes the named headers of <folder>.
 function(marrowfin_layer target folder)

@@ -1,0 +1,4 @@
+# The editor benchmark (bench/BM_GuiFrame.cpp): a unit, a manager with 40 knobs, a hidden window.
+add_executable(gui_bench ${PROJECT_SOURCE_DIR}/bench/BM_GuiFrame.cpp)
+marrowfin_target(gui_bench)
+target_link_libraries(gui_bench PRIVATE mf_gui mf_effect benchmark::benchmark_main)

@@ -1,0 +1,37 @@
+// The shared layer of fixed strings (banner, group titles) that the manager draws every frame
+// with its main font. Entries are added on the UI thread while the editor is built and on the
+// render task from FinalPosition; each entry follows a colour owned by someone else.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "gui/Effect.h"
+#include "gui/Geometry.h"
+
+namespace TB {
+
+class StaticText : public Effect {
+public:
+    struct Entry {
+        std::string text;
+        const Vec4* colour;  // read at every draw
+        float x, y;          // baseline start, window pixels
+        bool visible = true;
+    };
+
+    explicit StaticText(Manager* manager) : Effect(manager) {}
+
+    // Returns the entry's index (0 for the first).
+    int Add(const std::string& text, float x, float y, const Vec4* colour);
+    void SetVisible(int index, bool visible);
+    const std::vector<Entry>& Entries() const { return m_entries; }
+
+    void Render2d() override;
+
+private:
+    std::vector<Entry> m_entries;
+};
+
+}  // namespace TB
