@@ -7,12 +7,54 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <vector>
 #include <filesystem>
 
 #include "apps/AppError.h"
 
 namespace marrowfin {
+
+namespace {
+
+// Temporary files not yet renamed into place. A script may end the process with os.exit in the
+// middle of a render, and an uncaught failure ends it through std::terminate: neither runs our
+// destructors, so the files are also removed at exit and at terminate.
+std::mutex g_pendingLock;
+std::vector<std::string> g_pending;
+
+void RemovePendingFiles() {
+    std::lock_guard<std::mutex> lock(g_pendingLock);
+    for (const std::string& path : g_pending) unlink(path.c_str());
+    g_pending.clear();
+}
+
+void TrackTempFile(const std::string& path) {
+    static const bool installed = [] {
+        std::atexit(RemovePendingFiles);
+        std::at_quick_exit(RemovePendingFiles);
+        static const std::terminate_handler previous = std::set_terminate([] {
+            RemovePendingFiles();
+            if (previous) previous();
+            std::abort();
+        });
+        return true;
+    }();
+    (void)installed;
+    std::lock_guard<std::mutex> lock(g_pendingLock);
+    g_pending.push_back(path);
+}
+
+void ForgetTempFile(const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_pendingLock);
+    g_pending.erase(std::remove(g_pending.begin(), g_pending.end(), path), g_pending.end());
+}
+
+}  // namespace
 
 namespace {
 
@@ -127,6 +169,7 @@ AudioFileWriter::AudioFileWriter(const std::string& path, int format, double sam
     int fd = mkstemp(buffer.data());
     if (fd < 0) throw Failure("cannot write " + Quoted(path) + ": " + std::strerror(errno));
     m_tempPath = buffer;
+    TrackTempFile(m_tempPath);
     fchmod(fd, 0666 & ~CurrentUmask());  // mkstemp makes it private; the result is an ordinary file
 
     m_file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
@@ -134,6 +177,7 @@ AudioFileWriter::AudioFileWriter(const std::string& path, int format, double sam
         std::string why = sf_strerror(nullptr);
         close(fd);
         unlink(m_tempPath.c_str());
+        ForgetTempFile(m_tempPath);
         m_tempPath.clear();
         throw Failure("cannot write " + Quoted(path) + ": " + why);
     }
@@ -157,6 +201,7 @@ void AudioFileWriter::Commit() {
     if (std::rename(m_tempPath.c_str(), m_path.c_str()) != 0)
         throw Failure("cannot write " + Quoted(m_path) + ": " + std::strerror(errno));
     m_committed = true;
+    ForgetTempFile(m_tempPath);
     m_tempPath.clear();
 }
 
@@ -167,6 +212,7 @@ void AudioFileWriter::Abort() {
     }
     if (!m_committed && !m_tempPath.empty()) {
         unlink(m_tempPath.c_str());
+        ForgetTempFile(m_tempPath);
         m_tempPath.clear();
     }
 }

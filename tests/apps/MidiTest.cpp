@@ -141,3 +141,18 @@ TEST(MidiFile, RenderPlaysEventsIntoTheUsersScript) {
     EXPECT_NE(r.out.find("program\t4\t7"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("timer fired"), std::string::npos) << "the run loop never ran between blocks";
 }
+
+// A script may end the whole process (os.exit) in the middle of a render: no output and no
+// hidden temporary file stay behind.
+TEST(MidiFile, AScriptThatExitsTheProcessLeavesNoFiles) {
+    ScopedTestFolders dir("marrowfin-apptest");
+    ScopedTestFolders::WriteFile(ScopedTestFolders::ScriptsIn(dir.UserData()) + "/quit.lua",
+                                 "requestAllNoteOn(function() os.exit(3) end)\n");
+    const auto bytes = TempoFile();
+    ScopedTestFolders::WriteFile(dir / "notes.mid", std::string(bytes.begin(), bytes.end()));
+    WriteAudioFile(dir / "in.wav", MakeSignal(48000, 1, 1.0));
+    RunResult r = RunApp({"render", dir / "in.wav", dir / "out.wav", "--midi", dir / "notes.mid", "-q"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.wav"));
+    ExpectNoTempFiles(dir);
+}
