@@ -86,7 +86,16 @@ install)
   lv2apply -i "$work/in.wav" -o "$work/out.wav" "$mono" >"$work/apply.log" 2>&1 || { cat "$work/apply.log"; fail "lv2apply"; }
   # Script loading problems print lines starting with "@@@".
   ! grep -q "^@@@" "$work/apply.log" || { cat "$work/apply.log"; fail "the installed plug-in could not load its scripts"; }
-  echo "installed bundle: found by lilv, 11 presets, latency port, renders"
+  # The whole install: the command-line host beside its resources, run from there.
+  cmake --install "$marrowfin" --prefix "$work/full" >/dev/null
+  [ -x "$work/full/bin/marrowfin" ] || fail "bin/marrowfin not installed"
+  [ -f "$work/full/share/marrowfin/midi.lua" ] || fail "share/marrowfin/midi.lua not installed"
+  [ -f "$work/full/lib/lv2/marrowfin.lv2/marrowfin.so" ] || fail "the LV2 bundle is not in the full install"
+  "$work/full/bin/marrowfin" --version | grep -q "^Marrowfin 1.1.0" || fail "installed marrowfin --version"
+  "$work/full/bin/marrowfin" demo "$work/demo.wav" --quiet >"$work/demo.log" 2>&1 || { cat "$work/demo.log"; fail "installed marrowfin demo"; }
+  ! grep -q "^@@@" "$work/demo.log" || { cat "$work/demo.log"; fail "the installed host could not load its scripts"; }
+  [ -s "$work/demo.wav" ] || fail "installed marrowfin demo wrote nothing"
+  echo "installed bundle: found by lilv, 11 presets, latency port, renders; installed host renders"
   ;;
 jalv)
   # jalv on a JACK server of this run's own (dummy driver, no sound card): JACK must learn the
