@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 enum ExitStatus : int {
     kExitOK = 0,
@@ -26,4 +26,4 @@ private:
 inline AppError UsageError(const std::string& message) { return AppError(kExitUsage, message); }
 inline AppError Failure(const std::string& message) { return AppError(kExitFailure, message); }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

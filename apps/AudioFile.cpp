@@ -17,7 +17,7 @@
 
 #include "apps/AppError.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 
@@ -217,4 +217,4 @@ void AudioFileWriter::Abort() {
     }
 }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 enum class SampleFormat { kDefault, kFloat, kPCM16, kPCM24 };
 
@@ -59,7 +59,6 @@ public:
     void Abort();
 
     const std::string& Path() const { return m_path; }
-    const std::string& TempPath() const { return m_tempPath; }
 
 private:
     std::string m_path;
@@ -68,4 +67,4 @@ private:
     bool m_committed = false;
 };
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 
@@ -95,4 +95,4 @@ std::vector<float> MakeDemoBassLine() {
     return out;
 }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 constexpr double kDemoSampleRate = 48000.0;
 constexpr double kDemoSeconds = 10.0;
@@ -12,4 +12,4 @@ constexpr double kDemoSeconds = 10.0;
 // The whole signal, deterministic from run to run; peak level about -6 dBFS.
 std::vector<float> MakeDemoBassLine();
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

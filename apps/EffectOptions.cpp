@@ -7,7 +7,7 @@
 #include "apps/AppError.h"
 #include "apps/UnitHost.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 
@@ -61,4 +61,4 @@ void ApplyEffectOptions(UnitHost& host, const EffectOptions& options) {
     for (const auto& [id, value] : sets) host.SetParameter(id, value);
 }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

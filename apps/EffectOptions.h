@@ -9,7 +9,7 @@
 #include "apps/AudioFile.h"
 #include "hostframework/AUTypes.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 class UnitHost;
 
@@ -32,4 +32,4 @@ std::vector<std::pair<AudioUnitParameterID, Float32>> ResolveSets(UnitHost& host
 // Preset, state, then the resolved sets (before the unit is initialised).
 void ApplyEffectOptions(UnitHost& host, const EffectOptions& options);
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -8,7 +8,7 @@
 
 #include "apps/AudioFile.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 class InputSource {
 public:
@@ -54,4 +54,4 @@ private:
     int64_t m_position = 0;
 };
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

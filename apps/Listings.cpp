@@ -8,7 +8,7 @@
 #include "apps/UnitHost.h"
 #include "effect/MarrowfinParameters.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 
@@ -103,4 +103,4 @@ void ListPresets(UnitHost& host, bool json, std::ostream& out) {
     if (json) out << "]\n";
 }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -4,11 +4,11 @@
 
 #include <ostream>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 class UnitHost;
 
 void ListParameters(UnitHost& host, bool json, std::ostream& out);
 void ListPresets(UnitHost& host, bool json, std::ostream& out);
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

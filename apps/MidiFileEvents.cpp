@@ -12,7 +12,7 @@
 
 #include "apps/AppError.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 
@@ -216,4 +216,4 @@ std::vector<MidiFileEvent> ReadMidiFile(const std::string& path, double sampleRa
     return ParseMidiFile(data, path, sampleRate);
 }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 struct MidiFileEvent {
     int64_t frame;              // frames from the start of the input
@@ -29,4 +29,4 @@ std::vector<MidiFileEvent> ParseMidiFile(const std::vector<uint8_t>& data, const
 // when the header is not that of a standard MIDI file.
 std::vector<uint8_t> SanitizeMidiFile(const std::vector<uint8_t>& data, const std::string& name);
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -12,7 +12,7 @@
 #include "apps/UnitHost.h"
 #include "hostframework/RunLoop.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 int64_t MemoryInput::Read(float* interleaved, int64_t frames) {
     const int64_t n = std::clamp<int64_t>(Frames() - m_position, 0, frames);
@@ -150,4 +150,4 @@ void RenderDemo(const std::string& outputPath, EffectOptions options) {
                   outputPath, options);
 }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -10,7 +10,7 @@
 #include "apps/EffectOptions.h"
 #include "apps/InputSource.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 typedef std::function<std::unique_ptr<InputSource>()> InputOpener;
 
@@ -27,4 +27,4 @@ constexpr const char* kDemoPreset = "Down One Octave";
 // `marrowfin demo OUT`: the built-in bass line through "Down One Octave" unless a preset is given.
 void RenderDemo(const std::string& outputPath, EffectOptions options);
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 constexpr auto kShowAfter = std::chrono::milliseconds(1000);
@@ -47,4 +47,4 @@ void Progress::Finish() {
     m_enabled = false;
 }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

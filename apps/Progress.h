@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 class Progress {
 public:
@@ -27,4 +27,4 @@ private:
     std::chrono::steady_clock::time_point m_lastDraw;
 };
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 class SampleRing {
 public:
@@ -55,4 +55,4 @@ private:
     std::atomic<uint64_t> m_dropped{0};
 };
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

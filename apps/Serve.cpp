@@ -17,7 +17,7 @@
 #include "hostframework/RunLoop.h"
 #include "osc/Preferences.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 
@@ -175,4 +175,4 @@ void Serve(const ServeOptions& options) {
     // The unit is uninitialised (OSC tasks ended) and closed by ~UnitHost.
 }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

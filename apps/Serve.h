@@ -9,7 +9,7 @@
 
 #include "apps/EffectOptions.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 struct ServeOptions {
     EffectOptions effect;
@@ -23,4 +23,4 @@ struct ServeOptions {
 // Returns when stopped; throws AppError on failures.
 void Serve(const ServeOptions& options);
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

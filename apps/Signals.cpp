@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 volatile std::sig_atomic_t g_stopSignal = 0;
@@ -23,4 +23,4 @@ bool StopRequested() { return g_stopSignal != 0; }
 
 int StopSignal() { return g_stopSignal; }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

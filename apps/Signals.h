@@ -2,11 +2,11 @@
 // for; offline renders check it between blocks, `serve` in its main loop.
 #pragma once
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 void InstallStopSignals();
 bool StopRequested();
 // The signal that asked for the stop (0 when none), for the exit status of interrupted renders.
 int StopSignal();
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

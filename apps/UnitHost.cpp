@@ -11,7 +11,7 @@
 #include "hostframework/CFLite.h"
 #include "hostframework/ClassInfoFile.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 namespace {
 
@@ -297,4 +297,4 @@ OSStatus UnitHost::MIDIEvent(UInt8 status, UInt8 data1, UInt8 data2, UInt32 offs
 
 OSStatus UnitHost::SysEx(const UInt8* data, UInt32 length) { return MusicDeviceSysEx(m_unit, data, length); }
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

@@ -12,7 +12,7 @@
 
 #include "hostframework/AudioUnitAPI.h"
 
-namespace marrowfin {
+namespace MarrowfinApp {
 
 constexpr UInt32 kMaxFramesPerSlice = 4096;
 
@@ -89,4 +89,4 @@ private:
     const float* const* m_currentInput = nullptr;
 };
 
-}  // namespace marrowfin
+}  // namespace MarrowfinApp

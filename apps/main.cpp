@@ -14,7 +14,7 @@
 #include "apps/Signals.h"
 #include "apps/UnitHost.h"
 
-using namespace marrowfin;
+using namespace MarrowfinApp;
 
 namespace {
 

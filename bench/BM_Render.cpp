@@ -45,10 +45,10 @@ const std::string& InputFile() {
 void RenderWith(benchmark::State& state, const char* preset) {
     const std::string in = InputFile();
     const std::string out = (std::filesystem::temp_directory_path() / "marrowfin-bench-output.wav").string();
-    marrowfin::EffectOptions options;
+    MarrowfinApp::EffectOptions options;
     options.preset = preset;
     options.quiet = true;
-    for (auto _ : state) marrowfin::RenderFile(in, out, options);
+    for (auto _ : state) MarrowfinApp::RenderFile(in, out, options);
     state.counters["realtime"] = benchmark::Counter(kSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
     std::filesystem::remove(out);
 }

@@ -59,31 +59,31 @@ double NumberAsDouble(plist_t node) {
 // Construction, elements
 
 AUBase::AUBase(AudioComponentInstance inInstance, UInt32 numInputElements, UInt32 numOutputElements)
-    : ComponentBase(inInstance), mNumInputElements(numInputElements), mNumOutputElements(numOutputElements) {
-    mGlobalScope.Initialize(this, kAudioUnitScope_Global);
-    mInputScope.Initialize(this, kAudioUnitScope_Input);
-    mOutputScope.Initialize(this, kAudioUnitScope_Output);
+    : ComponentBase(inInstance), m_numInputElements(numInputElements), m_numOutputElements(numOutputElements) {
+    m_globalScope.Initialize(this, kAudioUnitScope_Global);
+    m_inputScope.Initialize(this, kAudioUnitScope_Input);
+    m_outputScope.Initialize(this, kAudioUnitScope_Output);
 }
 
 AUBase::~AUBase() {
-    if (mCurrentPreset.presetName) CFRelease(mCurrentPreset.presetName);
+    if (m_currentPreset.presetName) CFRelease(m_currentPreset.presetName);
 }
 
 void AUBase::PostConstructor() { CreateElements(); }
 
 void AUBase::CreateElements() {
-    if (mElementsCreated) return;
-    mGlobalScope.AddElement(std::make_unique<AUElement>(this));
-    for (UInt32 i = 0; i < mNumInputElements; ++i) mInputScope.AddElement(std::make_unique<AUInputElement>(this));
-    for (UInt32 i = 0; i < mNumOutputElements; ++i) mOutputScope.AddElement(std::make_unique<AUOutputElement>(this));
-    mElementsCreated = true;
+    if (m_elementsCreated) return;
+    m_globalScope.AddElement(std::make_unique<AUElement>(this));
+    for (UInt32 i = 0; i < m_numInputElements; ++i) m_inputScope.AddElement(std::make_unique<AUInputElement>(this));
+    for (UInt32 i = 0; i < m_numOutputElements; ++i) m_outputScope.AddElement(std::make_unique<AUOutputElement>(this));
+    m_elementsCreated = true;
 }
 
 AUScope& AUBase::GetScope(AudioUnitScope inScope) {
     switch (inScope) {
-    case kAudioUnitScope_Global: return mGlobalScope;
-    case kAudioUnitScope_Input: return mInputScope;
-    case kAudioUnitScope_Output: return mOutputScope;
+    case kAudioUnitScope_Global: return m_globalScope;
+    case kAudioUnitScope_Input: return m_inputScope;
+    case kAudioUnitScope_Output: return m_outputScope;
     default: throw static_cast<OSStatus>(kAudioUnitErr_InvalidScope);
     }
 }
@@ -99,11 +99,11 @@ AUIOElement* AUBase::GetIOElement(AudioUnitScope inScope, AudioUnitElement inEle
 }
 
 AUInputElement* AUBase::GetInput(AudioUnitElement inElement) {
-    return static_cast<AUInputElement*>(mInputScope.SafeGetElement(inElement));
+    return static_cast<AUInputElement*>(m_inputScope.SafeGetElement(inElement));
 }
 
 AUOutputElement* AUBase::GetOutput(AudioUnitElement inElement) {
-    return static_cast<AUOutputElement*>(mOutputScope.SafeGetElement(inElement));
+    return static_cast<AUOutputElement*>(m_outputScope.SafeGetElement(inElement));
 }
 
 // =============================================================================================
@@ -114,8 +114,8 @@ void AUBase::Cleanup() {}
 OSStatus AUBase::Reset(AudioUnitScope, AudioUnitElement) { return noErr; }
 
 void AUBase::ReallocateBuffers() {
-    for (UInt32 i = 0; i < mInputScope.GetNumberOfElements(); ++i) GetInput(i)->AllocateBuffer(mMaxFramesPerSlice);
-    for (UInt32 i = 0; i < mOutputScope.GetNumberOfElements(); ++i) GetOutput(i)->AllocateBuffer(mMaxFramesPerSlice);
+    for (UInt32 i = 0; i < m_inputScope.GetNumberOfElements(); ++i) GetInput(i)->AllocateBuffer(m_maxFramesPerSlice);
+    for (UInt32 i = 0; i < m_outputScope.GetNumberOfElements(); ++i) GetOutput(i)->AllocateBuffer(m_maxFramesPerSlice);
 }
 
 OSStatus AUBase::DoInitialize() {
@@ -128,20 +128,20 @@ OSStatus AUBase::DoInitialize() {
         Cleanup();
         throw;
     }
-    mNumScheduledEvents = 0;
-    mInitialized.store(true, std::memory_order_release);
+    m_numScheduledEvents = 0;
+    m_initialized.store(true, std::memory_order_release);
     return noErr;
 }
 
 void AUBase::DoCleanup() {
     if (IsInitialized()) Cleanup();
-    mInitialized.store(false, std::memory_order_release);
+    m_initialized.store(false, std::memory_order_release);
 }
 
 OSStatus AUBase::SetMaxFramesPerSlice(UInt32 nFrames) {
     if (IsInitialized()) return kAudioUnitErr_Initialized;
     if (nFrames == 0 || nFrames > kMaxFramesPerSliceLimit) return kAudioUnitErr_InvalidPropertyValue;
-    mMaxFramesPerSlice = nFrames;
+    m_maxFramesPerSlice = nFrames;
     PropertyChanged(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0);
     return noErr;
 }
@@ -172,7 +172,7 @@ OSStatus AUBase::SetParameter(AudioUnitParameterID inID, AudioUnitScope inScope,
 OSStatus AUBase::ScheduleParameter(const AudioUnitParameterEvent* events, UInt32 numEvents) {
     if (numEvents == 0) return noErr;
     if (events == nullptr) return paramErr;
-    if (numEvents > kMaxScheduledEvents - mNumScheduledEvents) return kAudioUnitErr_CannotDoInCurrentContext;
+    if (numEvents > kMaxScheduledEvents - m_numScheduledEvents) return kAudioUnitErr_CannotDoInCurrentContext;
     for (UInt32 i = 0; i < numEvents; ++i) {
         const AudioUnitParameterEvent& e = events[i];
         if (e.scope > kAudioUnitScope_Output) return kAudioUnitErr_InvalidScope;
@@ -181,7 +181,7 @@ OSStatus AUBase::ScheduleParameter(const AudioUnitParameterEvent* events, UInt32
         if (!element->HasParameterID(e.parameter)) return kAudioUnitErr_InvalidParameter;
         if (e.eventType != kParameterEvent_Immediate && e.eventType != kParameterEvent_Ramped) return paramErr;
     }
-    for (UInt32 i = 0; i < numEvents; ++i) mScheduledEvents[mNumScheduledEvents++] = events[i];
+    for (UInt32 i = 0; i < numEvents; ++i) m_scheduledEvents[m_numScheduledEvents++] = events[i];
     return noErr;
 }
 
@@ -194,14 +194,14 @@ SInt64 EventOffset(const AudioUnitParameterEvent& e) {
 
 void AUBase::SortScheduledEvents() {
     // Insertion sort: stable, in place, no allocation.
-    for (UInt32 i = 1; i < mNumScheduledEvents; ++i) {
-        AudioUnitParameterEvent e = mScheduledEvents[i];
+    for (UInt32 i = 1; i < m_numScheduledEvents; ++i) {
+        AudioUnitParameterEvent e = m_scheduledEvents[i];
         UInt32 j = i;
-        while (j > 0 && EventOffset(mScheduledEvents[j - 1]) > EventOffset(e)) {
-            mScheduledEvents[j] = mScheduledEvents[j - 1];
+        while (j > 0 && EventOffset(m_scheduledEvents[j - 1]) > EventOffset(e)) {
+            m_scheduledEvents[j] = m_scheduledEvents[j - 1];
             --j;
         }
-        mScheduledEvents[j] = e;
+        m_scheduledEvents[j] = e;
     }
 }
 
@@ -262,16 +262,16 @@ OSStatus AUBase::NewFactoryPresetSet(const AUPreset&) { return kAudioUnitErr_Inv
 
 bool AUBase::SetAFactoryPresetAsCurrent(const AUPreset& inPreset) {
     if (inPreset.presetNumber < 0 || inPreset.presetName == nullptr) return false;
-    std::lock_guard<std::mutex> guard(mPresetLock);
+    std::lock_guard<std::mutex> guard(m_presetLock);
     CFRetain(inPreset.presetName);
-    if (mCurrentPreset.presetName) CFRelease(mCurrentPreset.presetName);
-    mCurrentPreset = inPreset;
+    if (m_currentPreset.presetName) CFRelease(m_currentPreset.presetName);
+    m_currentPreset = inPreset;
     return true;
 }
 
 AUPreset AUBase::GetCurrentPreset() const {
-    std::lock_guard<std::mutex> guard(mPresetLock);
-    return mCurrentPreset;
+    std::lock_guard<std::mutex> guard(m_presetLock);
+    return m_currentPreset;
 }
 
 OSStatus AUBase::SetPresentPreset(const AUPreset& preset) {
@@ -282,10 +282,10 @@ OSStatus AUBase::SetPresentPreset(const AUPreset& preset) {
     }
     if (preset.presetName == nullptr) return kAudioUnitErr_InvalidPropertyValue;
     {
-        std::lock_guard<std::mutex> guard(mPresetLock);
+        std::lock_guard<std::mutex> guard(m_presetLock);
         CFRetain(preset.presetName);
-        if (mCurrentPreset.presetName) CFRelease(mCurrentPreset.presetName);
-        mCurrentPreset = preset;
+        if (m_currentPreset.presetName) CFRelease(m_currentPreset.presetName);
+        m_currentPreset = preset;
     }
     PropertyChanged(kAudioUnitProperty_PresentPreset, kAudioUnitScope_Global, 0);
     return noErr;
@@ -429,9 +429,9 @@ OSStatus AUBase::RestoreState(plist_t inData) {
         if (name) plist_get_string_val(name, &text);
         CFStringRef presetName = CFStringCreateWithCString(nullptr, text ? text : "Untitled", kCFStringEncodingUTF8);
         std::free(text);
-        std::lock_guard<std::mutex> guard(mPresetLock);
-        if (mCurrentPreset.presetName) CFRelease(mCurrentPreset.presetName);
-        mCurrentPreset = AUPreset{-1, presetName};  // the reference made above moves in
+        std::lock_guard<std::mutex> guard(m_presetLock);
+        if (m_currentPreset.presetName) CFRelease(m_currentPreset.presetName);
+        m_currentPreset = AUPreset{-1, presetName};  // the reference made above moves in
     }
     if (quality) {
         UInt32 q = UInt32(std::clamp(NumberAsDouble(quality), 0.0, 127.0));
@@ -616,21 +616,21 @@ OSStatus AUBase::GetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope, A
         return noErr;
     }
     case kAudioUnitProperty_MaximumFramesPerSlice:
-        *static_cast<UInt32*>(outData) = mMaxFramesPerSlice;
+        *static_cast<UInt32*>(outData) = m_maxFramesPerSlice;
         return noErr;
     case kAudioUnitProperty_GetUIComponentList:
         GetUIComponentDescs(static_cast<AudioComponentDescription*>(outData));
         return noErr;
     case kAudioUnitProperty_LastRenderError:
-        *static_cast<OSStatus*>(outData) = mLastRenderError.exchange(noErr, std::memory_order_relaxed);
+        *static_cast<OSStatus*>(outData) = m_lastRenderError.exchange(noErr, std::memory_order_relaxed);
         return noErr;
     case kAudioUnitProperty_FactoryPresets:
         return GetPresets(static_cast<CFArrayRef*>(outData));
     case kAudioUnitProperty_PresentPreset: {
         // The name is retained for the caller, who releases it.
-        std::lock_guard<std::mutex> guard(mPresetLock);
+        std::lock_guard<std::mutex> guard(m_presetLock);
         AUPreset* out = static_cast<AUPreset*>(outData);
-        *out = mCurrentPreset;
+        *out = m_currentPreset;
         if (out->presetName) CFRetain(out->presetName);
         return noErr;
     }
@@ -715,8 +715,8 @@ OSStatus AUBase::SetProperty(AudioUnitPropertyID inID, AudioUnitScope inScope, A
 void AUBase::PropertyChanged(AudioUnitPropertyID inID, AudioUnitScope inScope, AudioUnitElement inElement) {
     std::vector<PropertyListener> matching;
     {
-        std::lock_guard<std::mutex> guard(mPropertyListenerLock);
-        for (const auto& l : mPropertyListeners)
+        std::lock_guard<std::mutex> guard(m_propertyListenerLock);
+        for (const auto& l : m_propertyListeners)
             if (l.propID == inID) matching.push_back(l);
     }
     for (const auto& l : matching) l.proc(l.refCon, GetComponentInstance(), inID, inScope, inElement);
@@ -724,15 +724,15 @@ void AUBase::PropertyChanged(AudioUnitPropertyID inID, AudioUnitScope inScope, A
 
 OSStatus AUBase::AddPropertyListener(AudioUnitPropertyID inID, AudioUnitPropertyListenerProc proc, void* refCon) {
     if (proc == nullptr) return paramErr;
-    std::lock_guard<std::mutex> guard(mPropertyListenerLock);
-    mPropertyListeners.push_back({inID, proc, refCon});
+    std::lock_guard<std::mutex> guard(m_propertyListenerLock);
+    m_propertyListeners.push_back({inID, proc, refCon});
     return noErr;
 }
 
 OSStatus AUBase::RemovePropertyListener(AudioUnitPropertyID inID, AudioUnitPropertyListenerProc proc, void* refCon,
                                         bool matchRefCon) {
-    std::lock_guard<std::mutex> guard(mPropertyListenerLock);
-    std::erase_if(mPropertyListeners, [&](const PropertyListener& l) {
+    std::lock_guard<std::mutex> guard(m_propertyListenerLock);
+    std::erase_if(m_propertyListeners, [&](const PropertyListener& l) {
         return l.propID == inID && l.proc == proc && (!matchRefCon || l.refCon == refCon);
     });
     return noErr;
@@ -766,7 +766,7 @@ OSStatus AUBase::DispatchGetProperty(AudioUnitPropertyID id, AudioUnitScope scop
 
 OSStatus AUBase::AddRenderNotify(AURenderCallback proc, void* refCon) {
     if (proc == nullptr) return paramErr;
-    for (auto& slot : mRenderNotify) {
+    for (auto& slot : m_renderNotify) {
         if (slot.proc.load() == nullptr) {
             slot.refCon.store(refCon);
             slot.proc.store(proc);
@@ -777,7 +777,7 @@ OSStatus AUBase::AddRenderNotify(AURenderCallback proc, void* refCon) {
 }
 
 OSStatus AUBase::RemoveRenderNotify(AURenderCallback proc, void* refCon) {
-    for (auto& slot : mRenderNotify) {
+    for (auto& slot : m_renderNotify) {
         if (slot.proc.load() == proc && slot.refCon.load() == refCon) {
             slot.proc.store(nullptr);
             slot.refCon.store(nullptr);
@@ -797,8 +797,8 @@ OSStatus AUBase::Render(AudioUnitRenderActionFlags&, const AudioTimeStamp&, UInt
 OSStatus AUBase::DoRender(AudioUnitRenderActionFlags& ioActionFlags, const AudioTimeStamp& inTimeStamp,
                           UInt32 inBusNumber, UInt32 inNumberFrames, AudioBufferList& ioData) {
     if (!IsInitialized()) return kAudioUnitErr_Uninitialized;
-    if (inNumberFrames > mMaxFramesPerSlice) return kAudioUnitErr_TooManyFramesToProcess;
-    AUOutputElement* output = static_cast<AUOutputElement*>(mOutputScope.GetElement(inBusNumber));
+    if (inNumberFrames > m_maxFramesPerSlice) return kAudioUnitErr_TooManyFramesToProcess;
+    AUOutputElement* output = static_cast<AUOutputElement*>(m_outputScope.GetElement(inBusNumber));
     if (output == nullptr) return kAudioUnitErr_InvalidElement;
     const AudioStreamBasicDescription& format = output->GetStreamFormat();
     const UInt32 bytes = inNumberFrames * AUBufferList::BytesPerBufferFrame(format);
@@ -810,7 +810,7 @@ OSStatus AUBase::DoRender(AudioUnitRenderActionFlags& ioActionFlags, const Audio
     }
 
     ScopedDenormalsOff denormalsOff;
-    for (auto& slot : mRenderNotify) {
+    for (auto& slot : m_renderNotify) {
         AURenderCallback proc = slot.proc.load(std::memory_order_acquire);
         if (proc == nullptr) continue;
         AudioUnitRenderActionFlags flags = ioActionFlags | kAudioUnitRenderAction_PreRender;
@@ -826,8 +826,7 @@ OSStatus AUBase::DoRender(AudioUnitRenderActionFlags& ioActionFlags, const Audio
     }
 
     OSStatus result = RenderBus(ioActionFlags, inTimeStamp, inBusNumber, inNumberFrames);
-    mNumScheduledEvents = 0;
-    mLastRenderSampleTime = inTimeStamp.mSampleTime;
+    m_numScheduledEvents = 0;
 
     if (result == noErr) {
         const AudioBufferList& rendered = output->GetBufferList();
@@ -840,10 +839,10 @@ OSStatus AUBase::DoRender(AudioUnitRenderActionFlags& ioActionFlags, const Audio
             dest.mNumberChannels = rendered.mBuffers[i].mNumberChannels;
         }
     } else {
-        mLastRenderError.store(result, std::memory_order_relaxed);
+        m_lastRenderError.store(result, std::memory_order_relaxed);
     }
 
-    for (auto& slot : mRenderNotify) {
+    for (auto& slot : m_renderNotify) {
         AURenderCallback proc = slot.proc.load(std::memory_order_acquire);
         if (proc == nullptr) continue;
         AudioUnitRenderActionFlags flags = ioActionFlags | kAudioUnitRenderAction_PostRender;

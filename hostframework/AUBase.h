@@ -39,7 +39,7 @@ public:
     // Initialise (when not yet) and allocate the I/O buffers; clean up and clear the flag.
     OSStatus DoInitialize();
     void DoCleanup();
-    bool IsInitialized() const { return mInitialized.load(std::memory_order_acquire); }
+    bool IsInitialized() const { return m_initialized.load(std::memory_order_acquire); }
 
     // ---- properties. The unit sees every property first and hands the others down.
     virtual OSStatus GetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScope, AudioUnitElement inElement,
@@ -113,14 +113,13 @@ public:
                             UInt32 inNumberFrames);
     OSStatus AddRenderNotify(AURenderCallback proc, void* refCon);
     OSStatus RemoveRenderNotify(AURenderCallback proc, void* refCon);
-    Float64 GetLastRenderSampleTime() const { return mLastRenderSampleTime; }
 
     // ---- elements
-    UInt32 GetMaxFramesPerSlice() const { return mMaxFramesPerSlice; }
+    UInt32 GetMaxFramesPerSlice() const { return m_maxFramesPerSlice; }
     // -10849 while initialised, -10851 for 0 or above kMaxFramesPerSliceLimit.
     OSStatus SetMaxFramesPerSlice(UInt32 nFrames);
     AUScope& GetScope(AudioUnitScope inScope);  // throws -10866 for an unknown scope
-    AUElement* Globals() { return mGlobalScope.GetElement(0); }
+    AUElement* Globals() { return m_globalScope.GetElement(0); }
     AUElement* GetElement(AudioUnitScope inScope, AudioUnitElement inElement);  // throws -10877 when missing
     AUIOElement* GetIOElement(AudioUnitScope inScope, AudioUnitElement inElement);  // throws
     AUInputElement* GetInput(AudioUnitElement inElement);    // throws -10877 when missing
@@ -136,14 +135,14 @@ public:
 
 protected:
     // Scheduled events, sorted by offset, for the render in progress (render thread only).
-    const AudioUnitParameterEvent* ScheduledEvents() const { return mScheduledEvents.data(); }
-    UInt32 NumScheduledEvents() const { return mNumScheduledEvents; }
+    const AudioUnitParameterEvent* ScheduledEvents() const { return m_scheduledEvents.data(); }
+    UInt32 NumScheduledEvents() const { return m_numScheduledEvents; }
     void SortScheduledEvents();
     // Records one scheduled event in its element at the start of the slice at `sliceOffset`.
     void ApplyScheduledEvent(const AudioUnitParameterEvent& event, UInt32 sliceOffset);
     // The frame at which an event starts (a negative ramp start counts as 0).
     static UInt32 ScheduledEventOffset(const AudioUnitParameterEvent& event);
-    void ClearScheduledEvents() { mNumScheduledEvents = 0; }
+    void ClearScheduledEvents() { m_numScheduledEvents = 0; }
     void ReallocateBuffers();
     // The dispatch's property paths: size checks and the host's buffer conventions.
     OSStatus DispatchGetProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
@@ -154,32 +153,31 @@ private:
     OSStatus SetPresentPreset(const AUPreset& preset);
     void RestoreElementNames(plist_t names);
 
-    AUScope mGlobalScope, mInputScope, mOutputScope;
-    UInt32 mNumInputElements, mNumOutputElements;
-    bool mElementsCreated = false;
-    std::atomic<bool> mInitialized{false};
-    UInt32 mMaxFramesPerSlice = kDefaultMaxFramesPerSlice;
-    Float64 mLastRenderSampleTime = -1.0;
+    AUScope m_globalScope, m_inputScope, m_outputScope;
+    UInt32 m_numInputElements, m_numOutputElements;
+    bool m_elementsCreated = false;
+    std::atomic<bool> m_initialized{false};
+    UInt32 m_maxFramesPerSlice = kDefaultMaxFramesPerSlice;
     // Written by the render thread, read and cleared by a host thread through the property.
-    std::atomic<OSStatus> mLastRenderError{noErr};
+    std::atomic<OSStatus> m_lastRenderError{noErr};
 
-    AUPreset mCurrentPreset{-1, nullptr};
-    mutable std::mutex mPresetLock;
+    AUPreset m_currentPreset{-1, nullptr};
+    mutable std::mutex m_presetLock;
 
     struct PropertyListener {
         AudioUnitPropertyID propID;
         AudioUnitPropertyListenerProc proc;
         void* refCon;
     };
-    std::vector<PropertyListener> mPropertyListeners;
-    std::mutex mPropertyListenerLock;
+    std::vector<PropertyListener> m_propertyListeners;
+    std::mutex m_propertyListenerLock;
 
     struct RenderNotify {
         std::atomic<AURenderCallback> proc{nullptr};
         std::atomic<void*> refCon{nullptr};
     };
-    std::array<RenderNotify, kMaxRenderNotifications> mRenderNotify;
+    std::array<RenderNotify, kMaxRenderNotifications> m_renderNotify;
 
-    std::array<AudioUnitParameterEvent, kMaxScheduledEvents> mScheduledEvents{};
-    UInt32 mNumScheduledEvents = 0;
+    std::array<AudioUnitParameterEvent, kMaxScheduledEvents> m_scheduledEvents{};
+    UInt32 m_numScheduledEvents = 0;
 };

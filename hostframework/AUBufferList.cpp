@@ -24,7 +24,7 @@ void AUBufferList::Allocate(const AudioStreamBasicDescription& format, UInt32 ma
     const UInt32 floatsPerFrame = BytesPerBufferFrame(format) / sizeof(Float32);
     UInt32 stride = maxFrames * floatsPerFrame;
     stride = (stride + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
-    if (mMemory && nBuffers <= mAllocatedBuffers && stride <= mBufferStride && maxFrames <= mAllocatedFrames) return;
+    if (m_memory && nBuffers <= m_allocatedBuffers && stride <= m_bufferStride && maxFrames <= m_allocatedFrames) return;
     Deallocate();
     const size_t bytes = size_t(stride ? stride : kAlignFloats) * (nBuffers ? nBuffers : 1) * sizeof(Float32);
     void* memory = std::aligned_alloc(16, (bytes + 15) / 16 * 16);
@@ -35,59 +35,59 @@ void AUBufferList::Allocate(const AudioStreamBasicDescription& format, UInt32 ma
         throw static_cast<OSStatus>(memFullErr);
     }
     std::memset(memory, 0, bytes);
-    mMemory = static_cast<Float32*>(memory);
-    mPtrs = static_cast<AudioBufferList*>(ptrs);
-    mPtrs->mNumberBuffers = 0;
-    mBufferStride = stride;
-    mAllocatedFrames = maxFrames;
-    mAllocatedBuffers = nBuffers;
+    m_memory = static_cast<Float32*>(memory);
+    m_ptrs = static_cast<AudioBufferList*>(ptrs);
+    m_ptrs->mNumberBuffers = 0;
+    m_bufferStride = stride;
+    m_allocatedFrames = maxFrames;
+    m_allocatedBuffers = nBuffers;
 }
 
 void AUBufferList::Deallocate() {
-    if (mPtrs != &mEmpty) std::free(mPtrs);
-    std::free(mMemory);
-    mPtrs = &mEmpty;
-    mMemory = nullptr;
-    mBufferStride = mAllocatedFrames = mAllocatedBuffers = 0;
+    if (m_ptrs != &m_empty) std::free(m_ptrs);
+    std::free(m_memory);
+    m_ptrs = &m_empty;
+    m_memory = nullptr;
+    m_bufferStride = m_allocatedFrames = m_allocatedBuffers = 0;
 }
 
 void AUBufferList::SetShape(const AudioStreamBasicDescription& format, UInt32 nFrames) {
     UInt32 nBuffers = NumberOfBuffers(format);
-    if (nBuffers > mAllocatedBuffers) nBuffers = mAllocatedBuffers;
-    mPtrs->mNumberBuffers = nBuffers;
+    if (nBuffers > m_allocatedBuffers) nBuffers = m_allocatedBuffers;
+    m_ptrs->mNumberBuffers = nBuffers;
     const UInt32 channelsPerBuffer = (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) ? 1
                                                                                                 : format.mChannelsPerFrame;
     for (UInt32 i = 0; i < nBuffers; ++i) {
-        mPtrs->mBuffers[i].mNumberChannels = channelsPerBuffer;
-        mPtrs->mBuffers[i].mDataByteSize = nFrames * BytesPerBufferFrame(format);
+        m_ptrs->mBuffers[i].mNumberChannels = channelsPerBuffer;
+        m_ptrs->mBuffers[i].mDataByteSize = nFrames * BytesPerBufferFrame(format);
     }
 }
 
 AudioBufferList& AUBufferList::PrepareBuffer(const AudioStreamBasicDescription& format, UInt32 nFrames) {
-    if (nFrames > mAllocatedFrames) nFrames = mAllocatedFrames;
+    if (nFrames > m_allocatedFrames) nFrames = m_allocatedFrames;
     SetShape(format, nFrames);
-    for (UInt32 i = 0; i < mPtrs->mNumberBuffers; ++i) mPtrs->mBuffers[i].mData = mMemory + size_t(i) * mBufferStride;
-    return *mPtrs;
+    for (UInt32 i = 0; i < m_ptrs->mNumberBuffers; ++i) m_ptrs->mBuffers[i].mData = m_memory + size_t(i) * m_bufferStride;
+    return *m_ptrs;
 }
 
 AudioBufferList& AUBufferList::PrepareNullBuffer(const AudioStreamBasicDescription& format, UInt32 nFrames) {
     SetShape(format, nFrames);
-    for (UInt32 i = 0; i < mPtrs->mNumberBuffers; ++i) mPtrs->mBuffers[i].mData = nullptr;
-    return *mPtrs;
+    for (UInt32 i = 0; i < m_ptrs->mNumberBuffers; ++i) m_ptrs->mBuffers[i].mData = nullptr;
+    return *m_ptrs;
 }
 
 bool AUBufferList::SetBufferList(const AudioBufferList& abl) {
-    if (abl.mNumberBuffers > mAllocatedBuffers) return false;
-    if (&abl == mPtrs) return true;
-    mPtrs->mNumberBuffers = abl.mNumberBuffers;
-    for (UInt32 i = 0; i < abl.mNumberBuffers; ++i) mPtrs->mBuffers[i] = abl.mBuffers[i];
+    if (abl.mNumberBuffers > m_allocatedBuffers) return false;
+    if (&abl == m_ptrs) return true;
+    m_ptrs->mNumberBuffers = abl.mNumberBuffers;
+    for (UInt32 i = 0; i < abl.mNumberBuffers; ++i) m_ptrs->mBuffers[i] = abl.mBuffers[i];
     return true;
 }
 
 bool AUBufferList::UsesOwnMemory() const {
-    if (mMemory == nullptr) return false;
-    for (UInt32 i = 0; i < mPtrs->mNumberBuffers; ++i)
-        if (mPtrs->mBuffers[i].mData != mMemory + size_t(i) * mBufferStride) return false;
+    if (m_memory == nullptr) return false;
+    for (UInt32 i = 0; i < m_ptrs->mNumberBuffers; ++i)
+        if (m_ptrs->mBuffers[i].mData != m_memory + size_t(i) * m_bufferStride) return false;
     return true;
 }
 

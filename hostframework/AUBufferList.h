@@ -19,7 +19,6 @@ public:
     // Keeps existing memory when it is already large enough. Throws -108 when out of memory.
     void Allocate(const AudioStreamBasicDescription& format, UInt32 maxFrames);
     void Deallocate();
-    bool IsAllocated() const { return mMemory != nullptr; }
 
     // Points the list at the own memory for `nFrames` frames and returns it. The frame count
     // must not exceed the allocated maximum (the render entry checks this first).
@@ -30,8 +29,8 @@ public:
     // Returns false and changes nothing when the shapes differ.
     bool SetBufferList(const AudioBufferList& abl);
 
-    AudioBufferList& GetBufferList() { return *mPtrs; }
-    const AudioBufferList& GetBufferList() const { return *mPtrs; }
+    AudioBufferList& GetBufferList() { return *m_ptrs; }
+    const AudioBufferList& GetBufferList() const { return *m_ptrs; }
     // True when every buffer of the list points into the own memory.
     bool UsesOwnMemory() const;
 
@@ -45,10 +44,10 @@ public:
 private:
     void SetShape(const AudioStreamBasicDescription& format, UInt32 nFrames);
 
-    Float32* mMemory = nullptr;      // every buffer's samples, 16-byte aligned per buffer
-    UInt32 mBufferStride = 0;        // floats from one buffer's start to the next
-    UInt32 mAllocatedFrames = 0;
-    UInt32 mAllocatedBuffers = 0;
-    AudioBufferList* mPtrs = &mEmpty; // room for mAllocatedBuffers entries (at least one)
-    AudioBufferList mEmpty{0, {{0, 0, nullptr}}};
+    Float32* m_memory = nullptr;      // every buffer's samples, 16-byte aligned per buffer
+    UInt32 m_bufferStride = 0;        // floats from one buffer's start to the next
+    UInt32 m_allocatedFrames = 0;
+    UInt32 m_allocatedBuffers = 0;
+    AudioBufferList* m_ptrs = &m_empty; // room for m_allocatedBuffers entries (at least one)
+    AudioBufferList m_empty{0, {{0, 0, nullptr}}};
 };

@@ -3,11 +3,11 @@
 #include <cmath>
 
 AUEffectBase::AUEffectBase(AudioComponentInstance inInstance, bool inProcessesInPlace)
-    : AUBase(inInstance, 1, 1), mProcessInPlace(inProcessesInPlace) {}
+    : AUBase(inInstance, 1, 1), m_processInPlace(inProcessesInPlace) {}
 
 AUEffectBase::~AUEffectBase() {
-    for (AUKernelBase* kernel : mKernelList) delete kernel;
-    mKernelList.clear();
+    for (AUKernelBase* kernel : m_kernelList) delete kernel;
+    m_kernelList.clear();
 }
 
 OSStatus AUEffectBase::Initialize() {
@@ -33,31 +33,31 @@ OSStatus AUEffectBase::Initialize() {
     if (GetInput(0)->IsInterleaved() != GetOutput(0)->IsInterleaved()) return kAudioUnitErr_FormatNotSupported;
     if (GetInput(0)->IsInterleaved() && inChannels != outChannels) return kAudioUnitErr_FormatNotSupported;
     MaintainKernels();
-    mSilentTimeout = 0;
+    m_silentTimeout = 0;
     return noErr;
 }
 
 void AUEffectBase::MaintainKernels() {
     const UInt32 nChannels = GetNumberOfChannels();
-    mKernelList.reserve(nChannels);
-    while (mKernelList.size() < nChannels) mKernelList.push_back(NewKernel());
-    while (mKernelList.size() > nChannels) {
-        delete mKernelList.back();
-        mKernelList.pop_back();
+    m_kernelList.reserve(nChannels);
+    while (m_kernelList.size() < nChannels) m_kernelList.push_back(NewKernel());
+    while (m_kernelList.size() > nChannels) {
+        delete m_kernelList.back();
+        m_kernelList.pop_back();
     }
     for (UInt32 i = 0; i < nChannels; ++i)
-        if (mKernelList[i]) mKernelList[i]->SetChannelNum(i);
+        if (m_kernelList[i]) m_kernelList[i]->SetChannelNum(i);
 }
 
 void AUEffectBase::Cleanup() {
-    for (AUKernelBase* kernel : mKernelList) delete kernel;
-    mKernelList.clear();
+    for (AUKernelBase* kernel : m_kernelList) delete kernel;
+    m_kernelList.clear();
 }
 
 OSStatus AUEffectBase::Reset(AudioUnitScope inScope, AudioUnitElement inElement) {
-    for (AUKernelBase* kernel : mKernelList)
+    for (AUKernelBase* kernel : m_kernelList)
         if (kernel) kernel->Reset();
-    mSilentTimeout = 0;
+    m_silentTimeout = 0;
     return AUBase::Reset(inScope, inElement);
 }
 
@@ -125,22 +125,22 @@ OSStatus AUEffectBase::SetProperty(AudioUnitPropertyID inID, AudioUnitScope inSc
 bool AUEffectBase::IsInputSilent(AudioUnitRenderActionFlags inActionFlags, UInt32 inFramesToProcess) {
     if (!(inActionFlags & kAudioUnitRenderAction_OutputIsSilence)) {
         const double frames = (GetLatency() + GetTailTime()) * GetSampleRate();
-        mSilentTimeout = (std::isfinite(frames) && frames > 0) ? UInt64(frames) : 0;
+        m_silentTimeout = (std::isfinite(frames) && frames > 0) ? UInt64(frames) : 0;
         return false;
     }
     // Silent input: the kernels may idle only once latency plus tail have passed.
-    if (mSilentTimeout == 0) return true;
-    mSilentTimeout = mSilentTimeout > inFramesToProcess ? mSilentTimeout - inFramesToProcess : 0;
+    if (m_silentTimeout == 0) return true;
+    m_silentTimeout = m_silentTimeout > inFramesToProcess ? m_silentTimeout - inFramesToProcess : 0;
     return false;
 }
 
 OSStatus AUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
                                       AudioBufferList& outBuffer, UInt32 offset, UInt32 nFrames, bool silentInput) {
     const bool interleaved = GetInput(0)->IsInterleaved();
-    const UInt32 nKernels = (UInt32)mKernelList.size();
+    const UInt32 nKernels = (UInt32)m_kernelList.size();
     if (!interleaved) {
         for (UInt32 ch = 0; ch < nKernels && ch < inBuffer.mNumberBuffers && ch < outBuffer.mNumberBuffers; ++ch) {
-            AUKernelBase* kernel = mKernelList[ch];
+            AUKernelBase* kernel = m_kernelList[ch];
             const Float32* src = static_cast<const Float32*>(inBuffer.mBuffers[ch].mData) + offset;
             Float32* dst = static_cast<Float32*>(outBuffer.mBuffers[ch].mData) + offset;
             if (kernel == nullptr) {
@@ -158,7 +158,7 @@ OSStatus AUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFl
         const Float32* src = static_cast<const Float32*>(inBuffer.mBuffers[0].mData) + size_t(offset) * nChannels;
         Float32* dst = static_cast<Float32*>(outBuffer.mBuffers[0].mData) + size_t(offset) * nChannels;
         for (UInt32 ch = 0; ch < nKernels && ch < nChannels; ++ch) {
-            AUKernelBase* kernel = mKernelList[ch];
+            AUKernelBase* kernel = m_kernelList[ch];
             if (kernel == nullptr) {
                 if (src != dst) for (UInt32 i = 0; i < nFrames; ++i) dst[i * nChannels + ch] = src[i * nChannels + ch];
                 ioActionFlags &= ~kAudioUnitRenderAction_OutputIsSilence;

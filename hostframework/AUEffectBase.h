@@ -39,7 +39,7 @@ public:
     // One new kernel for the next channel (Kernels().size() is its channel). Default: null (the
     // effect then passes its input through unchanged).
     virtual AUKernelBase* NewKernel();
-    const std::vector<AUKernelBase*>& Kernels() const { return mKernelList; }
+    const std::vector<AUKernelBase*>& Kernels() const { return m_kernelList; }
 
     // The output element's sample rate and channel count.
     Float64 GetSampleRate();
@@ -52,10 +52,10 @@ public:
     AudioUnitParameterValue GetParameter(AudioUnitParameterID paramID);
     void SetParameter(AudioUnitParameterID paramID, AudioUnitParameterValue value);
 
-    bool IsBypassEffect() const { return mBypassEffect.load(std::memory_order_relaxed); }
-    void SetBypassEffect(bool inFlag) { mBypassEffect.store(inFlag, std::memory_order_relaxed); }
-    bool ProcessesInPlace() const { return mProcessInPlace.load(std::memory_order_relaxed); }
-    void SetProcessesInPlace(bool inFlag) { mProcessInPlace.store(inFlag, std::memory_order_relaxed); }
+    bool IsBypassEffect() const { return m_bypassEffect.load(std::memory_order_relaxed); }
+    void SetBypassEffect(bool inFlag) { m_bypassEffect.store(inFlag, std::memory_order_relaxed); }
+    bool ProcessesInPlace() const { return m_processInPlace.load(std::memory_order_relaxed); }
+    void SetProcessesInPlace(bool inFlag) { m_processInPlace.store(inFlag, std::memory_order_relaxed); }
 
 protected:
     // Runs every kernel over frames [offset, offset + nFrames) of the buffers. Render thread.
@@ -67,8 +67,8 @@ protected:
     void MaintainKernels();
 
 private:
-    std::vector<AUKernelBase*> mKernelList;
-    std::atomic<bool> mBypassEffect{false};
-    std::atomic<bool> mProcessInPlace;
-    UInt64 mSilentTimeout = 0;  // frames of silent input still to come before kernels may idle
+    std::vector<AUKernelBase*> m_kernelList;
+    std::atomic<bool> m_bypassEffect{false};
+    std::atomic<bool> m_processInPlace;
+    UInt64 m_silentTimeout = 0;  // frames of silent input still to come before kernels may idle
 };

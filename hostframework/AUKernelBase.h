@@ -8,7 +8,7 @@ class AUEffectBase;
 
 class AUKernelBase {
 public:
-    explicit AUKernelBase(AUEffectBase* inAudioUnit) : mAudioUnit(inAudioUnit) {}
+    explicit AUKernelBase(AUEffectBase* inAudioUnit) : m_audioUnit(inAudioUnit) {}
     virtual ~AUKernelBase() {}
 
     // Any non-render thread while not rendering (the framework's Reset), or at creation.
@@ -21,11 +21,11 @@ public:
     virtual OSStatus Process(const Float32* inSourceP, Float32* inDestP, UInt32 inFramesToProcess, UInt32 inNumChannels,
                          bool& ioSilence) = 0;
 
-    void SetChannelNum(UInt32 inChan) { mChannelNum = inChan; }
-    UInt32 GetChannelNum() const { return mChannelNum; }
-    AUEffectBase* GetAudioUnit() const { return mAudioUnit; }
+    void SetChannelNum(UInt32 inChan) { m_channelNum = inChan; }
+    UInt32 GetChannelNum() const { return m_channelNum; }
+    AUEffectBase* GetAudioUnit() const { return m_audioUnit; }
 
 protected:
-    AUEffectBase* mAudioUnit;
-    UInt32 mChannelNum = 0;
+    AUEffectBase* m_audioUnit;
+    UInt32 m_channelNum = 0;
 };

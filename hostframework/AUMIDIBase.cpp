@@ -15,7 +15,7 @@ enum : UInt8 {
 };
 }  // namespace
 
-AUMIDIBase::AUMIDIBase(AUBase* inBase) : mAUBaseInstance(inBase) {}
+AUMIDIBase::AUMIDIBase(AUBase* inBase) : m_auBaseInstance(inBase) {}
 AUMIDIBase::~AUMIDIBase() {}
 
 OSStatus AUMIDIBase::DelegateGetPropertyInfo(AudioUnitPropertyID inID, AudioUnitScope inScope, AudioUnitElement,
@@ -46,7 +46,7 @@ OSStatus AUMIDIBase::GetXMLNames(CFURLRef*) { return kAudioUnitErr_InvalidProper
 
 OSStatus AUMIDIBase::HandleMidiEvent(UInt8 inStatus, UInt8 inChannel, UInt8 inData1, UInt8 inData2,
                                      UInt32 inStartFrame) {
-    if (mAUBaseInstance == nullptr || !mAUBaseInstance->IsInitialized()) return kAudioUnitErr_Uninitialized;
+    if (m_auBaseInstance == nullptr || !m_auBaseInstance->IsInitialized()) return kAudioUnitErr_Uninitialized;
     switch (inStatus) {
     case kMidiNoteOn:
         if (inData2 != 0) return HandleNoteOn(inChannel, inData1, inData2, inStartFrame);
@@ -100,7 +100,7 @@ OSStatus AUMIDIBase::MIDIEvent(UInt32 inStatus, UInt32 inData1, UInt32 inData2, 
 }
 
 OSStatus AUMIDIBase::SysEx(const UInt8* inData, UInt32 inLength) {
-    if (mAUBaseInstance == nullptr || !mAUBaseInstance->IsInitialized()) return kAudioUnitErr_Uninitialized;
+    if (m_auBaseInstance == nullptr || !m_auBaseInstance->IsInitialized()) return kAudioUnitErr_Uninitialized;
     if (inData == nullptr && inLength != 0) return paramErr;
     return HandleSysEx(inData, inLength);
 }

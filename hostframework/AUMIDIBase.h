@@ -49,8 +49,7 @@ public:
     // The two MIDI selectors (others: badComponentSelector). A null unit gives -50. Never throws.
     static OSStatus ComponentEntryDispatch(ComponentParameters* params, AUMIDIBase* This);
 
-    AUBase* GetAUBase() const { return mAUBaseInstance; }
 
 private:
-    AUBase* mAUBaseInstance;
+    AUBase* m_auBaseInstance;
 };

@@ -29,36 +29,36 @@ void AUParameterRecord::SetRamp(SInt32 offset, UInt32 duration, AudioUnitParamet
 // ---------------------------------------------------------------------------------------------
 // AUElement
 
-AUElement::AUElement(AUBase* inAudioUnit) : mAudioUnit(inAudioUnit) {}
+AUElement::AUElement(AUBase* inAudioUnit) : m_audioUnit(inAudioUnit) {}
 
 AUElement::~AUElement() {
-    if (mElementName) CFRelease(mElementName);
+    if (m_elementName) CFRelease(m_elementName);
 }
 
 void AUElement::UseIndexedParameters(int numberOfParameters) {
     if (numberOfParameters < 0) numberOfParameters = 0;
-    mIndexedParameters.reset(new AUParameterRecord[numberOfParameters]);
-    mNumIndexedParameters = (UInt32)numberOfParameters;
-    mUseIndexedParameters = true;
-    mParameters.clear();
+    m_indexedParameters.reset(new AUParameterRecord[numberOfParameters]);
+    m_numIndexedParameters = (UInt32)numberOfParameters;
+    m_useIndexedParameters = true;
+    m_parameters.clear();
 }
 
 UInt32 AUElement::GetNumberOfParameters() const {
-    return mUseIndexedParameters ? mNumIndexedParameters : (UInt32)mParameters.size();
+    return m_useIndexedParameters ? m_numIndexedParameters : (UInt32)m_parameters.size();
 }
 
 void AUElement::GetParameterList(AudioUnitParameterID* outList) const {
-    if (mUseIndexedParameters) {
-        for (UInt32 i = 0; i < mNumIndexedParameters; ++i) outList[i] = i;
+    if (m_useIndexedParameters) {
+        for (UInt32 i = 0; i < m_numIndexedParameters; ++i) outList[i] = i;
     } else {
-        for (const auto& entry : mParameters) *outList++ = entry.first;
+        for (const auto& entry : m_parameters) *outList++ = entry.first;
     }
 }
 
 AUParameterRecord* AUElement::FindParameter(AudioUnitParameterID paramID) {
-    if (mUseIndexedParameters) return paramID < mNumIndexedParameters ? &mIndexedParameters[paramID] : nullptr;
-    auto it = mParameters.find(paramID);
-    return it == mParameters.end() ? nullptr : &it->second;
+    if (m_useIndexedParameters) return paramID < m_numIndexedParameters ? &m_indexedParameters[paramID] : nullptr;
+    auto it = m_parameters.find(paramID);
+    return it == m_parameters.end() ? nullptr : &it->second;
 }
 
 const AUParameterRecord* AUElement::FindParameter(AudioUnitParameterID paramID) const {
@@ -76,9 +76,9 @@ AudioUnitParameterValue AUElement::GetParameter(AudioUnitParameterID paramID) co
 void AUElement::SetParameter(AudioUnitParameterID paramID, AudioUnitParameterValue value, bool okWhenInitialized) {
     AUParameterRecord* record = FindParameter(paramID);
     if (record == nullptr) {
-        if (mUseIndexedParameters || (mAudioUnit && mAudioUnit->IsInitialized() && !okWhenInitialized))
+        if (m_useIndexedParameters || (m_audioUnit && m_audioUnit->IsInitialized() && !okWhenInitialized))
             throw static_cast<OSStatus>(kAudioUnitErr_InvalidParameter);
-        record = &mParameters[paramID];
+        record = &m_parameters[paramID];
     }
     record->SetImmediate(value);
 }
@@ -98,15 +98,15 @@ void AUElement::SetScheduledEvent(const AudioUnitParameterEvent& event, UInt32 s
 
 void AUElement::SetName(CFStringRef name) {
     if (name) CFRetain(name);
-    if (mElementName) CFRelease(mElementName);
-    mElementName = name;
+    if (m_elementName) CFRelease(m_elementName);
+    m_elementName = name;
 }
 
 // ---------------------------------------------------------------------------------------------
 // AUIOElement
 
 AUIOElement::AUIOElement(AUBase* inAudioUnit)
-    : AUElement(inAudioUnit), mStreamFormat(CanonicalFormat(44100.0, 2, false)) {}
+    : AUElement(inAudioUnit), m_streamFormat(CanonicalFormat(44100.0, 2, false)) {}
 
 AudioStreamBasicDescription AUIOElement::CanonicalFormat(Float64 sampleRate, UInt32 channels, bool interleaved) {
     return CanonicalStreamFormat(sampleRate, channels, interleaved);
@@ -129,15 +129,15 @@ OSStatus AUIOElement::ValidateFormat(const AudioStreamBasicDescription& f) {
 
 OSStatus AUIOElement::SetStreamFormat(const AudioStreamBasicDescription& format) {
     OSStatus result = ValidateFormat(format);
-    if (result == noErr) mStreamFormat = format;
+    if (result == noErr) m_streamFormat = format;
     return result;
 }
 
-void AUIOElement::AllocateBuffer(UInt32 maxFrames) { mIOBuffer.Allocate(mStreamFormat, maxFrames); }
-void AUIOElement::DeallocateBuffer() { mIOBuffer.Deallocate(); }
+void AUIOElement::AllocateBuffer(UInt32 maxFrames) { m_ioBuffer.Allocate(m_streamFormat, maxFrames); }
+void AUIOElement::DeallocateBuffer() { m_ioBuffer.Deallocate(); }
 
 Float32* AUIOElement::GetChannelData(UInt32 buffer) {
-    AudioBufferList& abl = mIOBuffer.GetBufferList();
+    AudioBufferList& abl = m_ioBuffer.GetBufferList();
     return buffer < abl.mNumberBuffers ? static_cast<Float32*>(abl.mBuffers[buffer].mData) : nullptr;
 }
 
@@ -147,14 +147,14 @@ Float32* AUIOElement::GetChannelData(UInt32 buffer) {
 AUInputElement::AUInputElement(AUBase* inAudioUnit) : AUIOElement(inAudioUnit) {}
 
 void AUInputElement::SetConnection(const AudioUnitConnection& connection) {
-    mConnection = connection;
-    if (connection.sourceAudioUnit) mInputProc = nullptr;
+    m_connection = connection;
+    if (connection.sourceAudioUnit) m_inputProc = nullptr;
 }
 
 void AUInputElement::SetInputCallback(AURenderCallback proc, void* refCon) {
-    mInputProc = proc;
-    mInputProcRefCon = refCon;
-    if (proc) mConnection = AudioUnitConnection{nullptr, 0, 0};
+    m_inputProc = proc;
+    m_inputProcRefCon = refCon;
+    if (proc) m_connection = AudioUnitConnection{nullptr, 0, 0};
 }
 
 OSStatus AUInputElement::PullInput(AudioUnitRenderActionFlags& ioActionFlags, const AudioTimeStamp& inTimeStamp,
@@ -163,16 +163,16 @@ OSStatus AUInputElement::PullInput(AudioUnitRenderActionFlags& ioActionFlags, co
     OSStatus result;
     if (HasConnection()) {
         AudioBufferList& abl = PrepareNullBuffer(nFrames);
-        result = AudioUnitRender(mConnection.sourceAudioUnit, &ioActionFlags, &inTimeStamp,
-                                 mConnection.sourceOutputNumber, nFrames, &abl);
+        result = AudioUnitRender(m_connection.sourceAudioUnit, &ioActionFlags, &inTimeStamp,
+                                 m_connection.sourceOutputNumber, nFrames, &abl);
     } else {
         AudioBufferList& abl = PrepareBuffer(nFrames);
-        result = mInputProc(mInputProcRefCon, &ioActionFlags, &inTimeStamp, inElement, nFrames, &abl);
+        result = m_inputProc(m_inputProcRefCon, &ioActionFlags, &inTimeStamp, inElement, nFrames, &abl);
     }
     if (result != noErr) return result;
     const AudioBufferList& abl = GetBufferList();
-    if (abl.mNumberBuffers != AUBufferList::NumberOfBuffers(mStreamFormat)) return paramErr;
-    const UInt32 bytes = nFrames * AUBufferList::BytesPerBufferFrame(mStreamFormat);
+    if (abl.mNumberBuffers != AUBufferList::NumberOfBuffers(m_streamFormat)) return paramErr;
+    const UInt32 bytes = nFrames * AUBufferList::BytesPerBufferFrame(m_streamFormat);
     for (UInt32 i = 0; i < abl.mNumberBuffers; ++i)
         if (abl.mBuffers[i].mData == nullptr || abl.mBuffers[i].mDataByteSize < bytes) return paramErr;
     return noErr;

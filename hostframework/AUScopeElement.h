@@ -36,12 +36,12 @@ public:
     AUElement(const AUElement&) = delete;
     AUElement& operator=(const AUElement&) = delete;
 
-    AUBase* GetAudioUnit() const { return mAudioUnit; }
+    AUBase* GetAudioUnit() const { return m_audioUnit; }
 
     // Parameters. Non-render threads for the store's shape; any thread for values.
     // Switches to an indexed store of `numberOfParameters` ids (0 to n - 1), all 0.
     void UseIndexedParameters(int numberOfParameters);
-    bool UsesIndexedParameters() const { return mUseIndexedParameters; }
+    bool UsesIndexedParameters() const { return m_useIndexedParameters; }
     UInt32 GetNumberOfParameters() const;
     void GetParameterList(AudioUnitParameterID* outList) const;  // room for GetNumberOfParameters ids
     bool HasParameterID(AudioUnitParameterID paramID) const;
@@ -58,17 +58,17 @@ public:
     const AUParameterRecord* FindParameter(AudioUnitParameterID paramID) const;
 
     // Name (property 30). The element keeps its own reference.
-    CFStringRef GetName() const { return mElementName; }
+    CFStringRef GetName() const { return m_elementName; }
     void SetName(CFStringRef name);
-    bool HasName() const { return mElementName != nullptr; }
+    bool HasName() const { return m_elementName != nullptr; }
 
 private:
-    AUBase* mAudioUnit;
-    bool mUseIndexedParameters = false;
-    std::unique_ptr<AUParameterRecord[]> mIndexedParameters;
-    UInt32 mNumIndexedParameters = 0;
-    std::map<AudioUnitParameterID, AUParameterRecord> mParameters;
-    CFStringRef mElementName = nullptr;
+    AUBase* m_audioUnit;
+    bool m_useIndexedParameters = false;
+    std::unique_ptr<AUParameterRecord[]> m_indexedParameters;
+    UInt32 m_numIndexedParameters = 0;
+    std::map<AudioUnitParameterID, AUParameterRecord> m_parameters;
+    CFStringRef m_elementName = nullptr;
 };
 
 class AUIOElement : public AUElement {
@@ -76,7 +76,7 @@ public:
     explicit AUIOElement(AUBase* inAudioUnit);
 
     // Default: 44100 Hz, two channels, 32-bit float non-interleaved.
-    const AudioStreamBasicDescription& GetStreamFormat() const { return mStreamFormat; }
+    const AudioStreamBasicDescription& GetStreamFormat() const { return m_streamFormat; }
     // Validates and stores a format: linear PCM, native-endian packed 32-bit float, interleaved or
     // not, a finite positive rate, 1 to kMaxChannels channels. Returns -10868 and changes nothing
     // otherwise.
@@ -84,26 +84,26 @@ public:
     static OSStatus ValidateFormat(const AudioStreamBasicDescription& format);
     static AudioStreamBasicDescription CanonicalFormat(Float64 sampleRate, UInt32 channels, bool interleaved = false);
 
-    UInt32 NumberChannels() const { return mStreamFormat.mChannelsPerFrame; }
-    bool IsInterleaved() const { return (mStreamFormat.mFormatFlags & kAudioFormatFlagIsNonInterleaved) == 0; }
+    UInt32 NumberChannels() const { return m_streamFormat.mChannelsPerFrame; }
+    bool IsInterleaved() const { return (m_streamFormat.mFormatFlags & kAudioFormatFlagIsNonInterleaved) == 0; }
 
     // Non-render thread: memory for the maximum frames per slice.
     void AllocateBuffer(UInt32 maxFrames);
     void DeallocateBuffer();
     // Render thread.
-    AudioBufferList& PrepareBuffer(UInt32 nFrames) { return mIOBuffer.PrepareBuffer(mStreamFormat, nFrames); }
-    AudioBufferList& PrepareNullBuffer(UInt32 nFrames) { return mIOBuffer.PrepareNullBuffer(mStreamFormat, nFrames); }
-    bool SetBufferList(const AudioBufferList& abl) { return mIOBuffer.SetBufferList(abl); }
-    AudioBufferList& GetBufferList() { return mIOBuffer.GetBufferList(); }
-    AUBufferList& GetBuffers() { return mIOBuffer; }
+    AudioBufferList& PrepareBuffer(UInt32 nFrames) { return m_ioBuffer.PrepareBuffer(m_streamFormat, nFrames); }
+    AudioBufferList& PrepareNullBuffer(UInt32 nFrames) { return m_ioBuffer.PrepareNullBuffer(m_streamFormat, nFrames); }
+    bool SetBufferList(const AudioBufferList& abl) { return m_ioBuffer.SetBufferList(abl); }
+    AudioBufferList& GetBufferList() { return m_ioBuffer.GetBufferList(); }
+    AUBufferList& GetBuffers() { return m_ioBuffer; }
     // Samples of one channel's buffer (non-interleaved) or of the one interleaved buffer.
     Float32* GetChannelData(UInt32 buffer);
 
     static constexpr UInt32 kMaxChannels = 64;
 
 protected:
-    AudioStreamBasicDescription mStreamFormat;
-    AUBufferList mIOBuffer;
+    AudioStreamBasicDescription m_streamFormat;
+    AUBufferList m_ioBuffer;
 };
 
 class AUInputElement : public AUIOElement {
@@ -114,10 +114,10 @@ public:
     // with a null source, removes that source.
     void SetConnection(const AudioUnitConnection& connection);
     void SetInputCallback(AURenderCallback proc, void* refCon);
-    const AudioUnitConnection& GetConnection() const { return mConnection; }
-    AURenderCallbackStruct GetInputCallback() const { return {mInputProc, mInputProcRefCon}; }
-    bool HasConnection() const { return mConnection.sourceAudioUnit != nullptr; }
-    bool IsActive() const { return HasConnection() || mInputProc != nullptr; }
+    const AudioUnitConnection& GetConnection() const { return m_connection; }
+    AURenderCallbackStruct GetInputCallback() const { return {m_inputProc, m_inputProcRefCon}; }
+    bool HasConnection() const { return m_connection.sourceAudioUnit != nullptr; }
+    bool IsActive() const { return HasConnection() || m_inputProc != nullptr; }
 
     // Render thread: fills the element's buffer list with `nFrames` of input from the callback or
     // the connected unit. -10876 without a source; a source's error is returned as is; a source
@@ -126,9 +126,9 @@ public:
                        AudioUnitElement inElement, UInt32 nFrames);
 
 private:
-    AudioUnitConnection mConnection{nullptr, 0, 0};
-    AURenderCallback mInputProc = nullptr;
-    void* mInputProcRefCon = nullptr;
+    AudioUnitConnection m_connection{nullptr, 0, 0};
+    AURenderCallback m_inputProc = nullptr;
+    void* m_inputProcRefCon = nullptr;
 };
 
 class AUOutputElement : public AUIOElement {
@@ -139,24 +139,23 @@ public:
 class AUScope {
 public:
     AUScope() = default;
-    void Initialize(AUBase* unit, AudioUnitScope scope) { mUnit = unit; mScope = scope; }
-    AudioUnitScope GetScope() const { return mScope; }
+    void Initialize(AUBase* unit, AudioUnitScope scope) { m_unit = unit; m_scope = scope; }
+    AudioUnitScope GetScope() const { return m_scope; }
 
-    UInt32 GetNumberOfElements() const { return (UInt32)mElements.size(); }
+    UInt32 GetNumberOfElements() const { return (UInt32)m_elements.size(); }
     // Null when the element does not exist.
     AUElement* GetElement(AudioUnitElement element) const {
-        return element < mElements.size() ? mElements[element].get() : nullptr;
+        return element < m_elements.size() ? m_elements[element].get() : nullptr;
     }
     // Throws -10877 when the element does not exist.
     AUElement* SafeGetElement(AudioUnitElement element) const;
     AUIOElement* GetIOElement(AudioUnitElement element) const;
 
     // Non-render thread, at element creation.
-    void AddElement(std::unique_ptr<AUElement> element) { mElements.push_back(std::move(element)); }
-    void ClearElements() { mElements.clear(); }
+    void AddElement(std::unique_ptr<AUElement> element) { m_elements.push_back(std::move(element)); }
 
 private:
-    AUBase* mUnit = nullptr;
-    AudioUnitScope mScope = kAudioUnitScope_Global;
-    std::vector<std::unique_ptr<AUElement>> mElements;
+    AUBase* m_unit = nullptr;
+    AudioUnitScope m_scope = kAudioUnitScope_Global;
+    std::vector<std::unique_ptr<AUElement>> m_elements;
 };

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-ComponentBase::ComponentBase(AudioComponentInstance inInstance) : mComponentInstance(inInstance) {}
+ComponentBase::ComponentBase(AudioComponentInstance inInstance) : m_componentInstance(inInstance) {}
 ComponentBase::~ComponentBase() {}
 
 void ComponentBase::PostConstructor() {}
@@ -10,7 +10,7 @@ void ComponentBase::PreDestructor() {}
 
 AudioComponentDescription ComponentBase::GetComponentDescription() const {
     AudioComponentDescription desc{};
-    GetComponentInfo(mComponentInstance, &desc);
+    GetComponentInfo(m_componentInstance, &desc);
     return desc;
 }
 

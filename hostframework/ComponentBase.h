@@ -21,7 +21,7 @@ public:
     virtual void PostConstructor();
     virtual void PreDestructor();
 
-    AudioComponentInstance GetComponentInstance() const { return mComponentInstance; }
+    AudioComponentInstance GetComponentInstance() const { return m_componentInstance; }
     // The description the instance was opened with (its type, subtype and manufacturer codes).
     AudioComponentDescription GetComponentDescription() const;
 
@@ -44,7 +44,7 @@ public:
     static OSStatus ResultFromCurrentException() noexcept;
 
 protected:
-    AudioComponentInstance mComponentInstance;
+    AudioComponentInstance m_componentInstance;
 };
 
 template <class Unit>

@@ -13,14 +13,14 @@ uint32_t ScopedDenormalsOff::CurrentMode() {
 #endif
 }
 
-ScopedDenormalsOff::ScopedDenormalsOff() : mSaved(CurrentMode()) {
+ScopedDenormalsOff::ScopedDenormalsOff() : m_saved(CurrentMode()) {
 #ifdef TB_HAVE_MXCSR
-    _mm_setcsr(mSaved | kFlushToZero | kDenormalsAreZero);
+    _mm_setcsr(m_saved | kFlushToZero | kDenormalsAreZero);
 #endif
 }
 
 ScopedDenormalsOff::~ScopedDenormalsOff() {
 #ifdef TB_HAVE_MXCSR
-    _mm_setcsr(mSaved);
+    _mm_setcsr(m_saved);
 #endif
 }

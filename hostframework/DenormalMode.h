@@ -17,5 +17,5 @@ public:
     static uint32_t CurrentMode();  // the control word (0 where there is none)
 
 private:
-    uint32_t mSaved;
+    uint32_t m_saved;
 };

@@ -291,7 +291,7 @@ void VoskMarrowfinLV2::ApplyControls() {
             // Moving the OSC port binds a socket: the worker does that, not the audio thread.
             VoskMarrowfinLV2Job job;
             job.kind = VoskMarrowfinLV2Job::kParameter;
-            job.frame = id;
+            job.paramID = id;
             job.value = value;
             job.generation = m_stateGeneration.load(std::memory_order_relaxed);
             PostJob(job);

@@ -49,7 +49,6 @@ public:
     LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
 
     uint32_t Channels() const { return m_channels; }
-    uint32_t MaxFrames() const { return m_maxFrames; }
     AudioUnit Unit() const { return m_unit; }
 
 private:

@@ -16,7 +16,8 @@ struct VoskMarrowfinLV2Job {
     uint8_t status = 0;  // kMidi: status byte 0x80..0xEF
     uint8_t data1 = 0;
     uint8_t data2 = 0;
-    uint32_t frame = 0;  // kMidi: offset in the host block; kParameter: the parameter id
+    uint32_t frame = 0;    // kMidi: offset in the host block
+    uint32_t paramID = 0;  // kParameter: the parameter id
     float value = 0.f;   // kParameter: the value
     // kParameter: the instance's state generation when run() queued it. A state restored since
     // then supersedes the value, so it is dropped.

@@ -51,7 +51,7 @@ void VoskMarrowfinLV2Worker::Deliver(AudioUnit unit, const VoskMarrowfinLV2Job& 
     if (job.kind == VoskMarrowfinLV2Job::kMidi) {
         MusicDeviceMIDIEvent(unit, job.status, job.data1, job.data2, job.frame);
     } else if (job.generation == generation) {
-        AudioUnitSetParameter(unit, job.frame, kAudioUnitScope_Global, 0, job.value, 0);
+        AudioUnitSetParameter(unit, job.paramID, kAudioUnitScope_Global, 0, job.value, 0);
     }
 }
 

@@ -35,7 +35,6 @@ public:
     bool Post(const VoskMarrowfinLV2Job& job) { return m_queue.Push(job); }
     // Audio thread, after the items of one run() are posted: wakes the thread if it sleeps.
     void Wake();
-    const VoskMarrowfinLV2Queue& Queue() const { return m_queue; }
 
     // Consumer side: delivers every queued item now. Worker thread, or any thread while the
     // worker is stopped.

@@ -65,7 +65,6 @@ public:
                                   OSCScriptResults* results) override;
     void PlayScriptNote(bool on, UInt8 note, UInt8 velocity) override;
 
-    AUBase* GetEffect() const { return m_effect; }
     OSCHelper* GetOSCHelper() const { return m_oscHelper; }
     // Null until LuaInit. Use it only while holding the Lua lock.
     lua_State* GetState() const { return m_state; }

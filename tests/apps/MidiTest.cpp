@@ -7,7 +7,7 @@
 #include "tests/apps/AppTestSupport.h"
 
 using namespace apptest;
-using marrowfin::MidiFileEvent;
+using MarrowfinApp::MidiFileEvent;
 
 namespace {
 
@@ -48,7 +48,7 @@ std::vector<uint8_t> TempoFile() {
 }  // namespace
 
 TEST(MidiFile, TempoMapSetsTheFrameOfEveryEvent) {
-    auto events = marrowfin::ParseMidiFile(TempoFile(), "tempo.mid", 48000.0);
+    auto events = MarrowfinApp::ParseMidiFile(TempoFile(), "tempo.mid", 48000.0);
     ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(events[0].frame, 0);
     EXPECT_EQ(events[0].bytes, (std::vector<uint8_t>{0x91, 60, 100}));
@@ -62,12 +62,12 @@ TEST(MidiFile, TempoMapSetsTheFrameOfEveryEvent) {
 
 TEST(MidiFile, TruncatedFilesKeepOnlyWholeEvents) {
     const std::vector<uint8_t> full = TempoFile();
-    const auto all = marrowfin::ParseMidiFile(full, "full.mid", 44100.0);
+    const auto all = MarrowfinApp::ParseMidiFile(full, "full.mid", 44100.0);
     for (size_t n = 0; n < full.size(); ++n) {
         SCOPED_TRACE(n);
         std::vector<uint8_t> cut(full.begin(), full.begin() + n);
         try {
-            auto events = marrowfin::ParseMidiFile(cut, "cut.mid", 44100.0);
+            auto events = MarrowfinApp::ParseMidiFile(cut, "cut.mid", 44100.0);
             // Whatever survives is a prefix of the full file's channel and sysex events: no
             // phantom events made up from missing bytes.
             ASSERT_LE(events.size(), all.size());
@@ -75,7 +75,7 @@ TEST(MidiFile, TruncatedFilesKeepOnlyWholeEvents) {
                 EXPECT_EQ(events[i].bytes, all[i].bytes);
                 EXPECT_EQ(events[i].frame, all[i].frame);
             }
-        } catch (const marrowfin::AppError& e) {
+        } catch (const MarrowfinApp::AppError& e) {
             EXPECT_LT(n, 22u) << "only a file without a whole header and track chunk is refused: " << e.what();
         }
     }
@@ -109,14 +109,14 @@ TEST(MidiFile, GarbageIsRefusedOrReadSafely) {
     for (size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(i);
         try {
-            auto events = marrowfin::ParseMidiFile(files[i], "garbage.mid", 44100.0);
+            auto events = MarrowfinApp::ParseMidiFile(files[i], "garbage.mid", 44100.0);
             for (const MidiFileEvent& e : events) {
                 ASSERT_FALSE(e.bytes.empty());
                 EXPECT_GE(e.frame, 0);
                 if (e.bytes[0] == 0xF0) continue;
                 for (size_t k = 1; k < e.bytes.size(); ++k) EXPECT_LT(e.bytes[k], 0x80);
             }
-        } catch (const marrowfin::AppError&) {
+        } catch (const MarrowfinApp::AppError&) {
         }
     }
 }

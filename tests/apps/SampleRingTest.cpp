@@ -6,7 +6,7 @@
 
 #include "apps/SampleRing.h"
 
-using marrowfin::SampleRing;
+using MarrowfinApp::SampleRing;
 
 TEST(SampleRing, FullRingRefusesWholeBlocksAndCountsThem) {
     SampleRing ring(8);
