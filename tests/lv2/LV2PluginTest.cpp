@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
-#include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
 #include <lv2/log/log.h>
 #include <lv2/midi/midi.h>
-#include <lv2/options/options.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 #include <plist/plist.h>
@@ -17,10 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,7 +31,6 @@
 namespace {
 
 using namespace MarrowfinLV2;
-namespace fs = std::filesystem;
 
 const std::string kBinary = std::string(MARROWFIN_BINARY_DIR) + "/lv2/marrowfin.lv2/marrowfin.so";
 const std::string kBundlePath = std::string(MARROWFIN_BINARY_DIR) + "/lv2/marrowfin.lv2/";
@@ -256,11 +250,7 @@ TEST(LV2PluginTest, ExportsTwoDescriptorsAndNothingElse) {
     EXPECT_STREQ(Descriptor(0)->URI, kMonoURI);
     EXPECT_STREQ(Descriptor(1)->URI, kStereoURI);
     EXPECT_EQ(Descriptor(2), nullptr);
-    EXPECT_EQ(Descriptor(0xFFFFFFFFu), nullptr);
-    for (const char* name : {"VoskMarrowfinEntry", "OpenComponent", "FillPresetDefaults", "astParamInfos"})
-        EXPECT_EQ(dlsym(Library(), name), nullptr) << name;
-    EXPECT_NE(Descriptor(0)->extension_data(LV2_STATE__interface), nullptr);
-    EXPECT_EQ(Descriptor(0)->extension_data("http://example.org/unknown"), nullptr);
+    EXPECT_EQ(dlsym(Library(), "OpenComponent"), nullptr);
     EXPECT_EQ(Descriptor(0)->extension_data(nullptr), nullptr);
 }
 
@@ -285,8 +275,7 @@ TEST(LV2PluginTest, InstantiatesWithoutFeaturesAndRefusesUnusableRates) {
 }
 
 TEST(LV2PluginTest, LatencyPortIsTheAnalysisWindowFromTheFirstRun) {
-    const std::pair<double, float> cases[] = {{44100, 882}, {48000, 960}, {96000, 1023}, {88200, 1023},
-                                              {22050, 441}, {8000, 160}, {51150, 1023}};
+    const std::pair<double, float> cases[] = {{44100, 882}, {96000, 1023}, {51150, 1023}};
     for (const auto& [rate, frames] : cases) {
         Instance instance(2, rate, nullptr);
         ASSERT_TRUE(instance.Ok());
@@ -329,32 +318,11 @@ TEST_P(LV2RenderTest, OutputEqualsTheUnitDrivenDirectly) {
     EXPECT_GT(energy, 1.0);  // the effect really produced sound
 }
 
-// Block sizes: one frame (lv2apply), 32 frames, and blocks longer than the slice the plug-in
-// renders at once without a maximum from the host (10000 > 4096); and output ports that share
-// the input buffers.
+// One frame (lv2apply), 32 frames, blocks longer than the slice the plug-in renders at once
+// without a maximum from the host (10000 > 4096), and output ports sharing the input buffers.
 INSTANTIATE_TEST_SUITE_P(BlockSizes, LV2RenderTest,
-                         ::testing::Values(BlockCase{1, 1}, BlockCase{2, 1}, BlockCase{1, 32}, BlockCase{2, 32},
-                                           BlockCase{2, 10000}, BlockCase{2, 32, true},
+                         ::testing::Values(BlockCase{1, 1}, BlockCase{2, 32}, BlockCase{2, 10000},
                                            BlockCase{1, 10000, true}));
-
-TEST(LV2PluginTest, HostMaximumBlockLengthSetsTheSlice) {
-    UridMap map;
-    const int32_t maxBlock = 256;
-    const LV2_Options_Option options[] = {
-        {LV2_OPTIONS_INSTANCE, 0, map.Map(LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t), map.Map(LV2_ATOM__Int),
-         &maxBlock},
-        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
-    const LV2_Feature optionsFeature = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
-    const LV2_Feature* features[] = {map.Feature(), &optionsFeature, nullptr};
-    const double rate = 48000;
-    const TB::Channels input = Signal(1, 9000, rate);
-    Instance instance(1, rate, features);
-    ASSERT_TRUE(instance.Ok());
-    float controls[kNumParams];
-    for (int id = 0; id < kNumParams; ++id) controls[id] = instance.Control(id);
-    const TB::Channels got = instance.Process(input, 1000);
-    EXPECT_EQ(got, Reference(1, rate, input, 1000, 256, controls));
-}
 
 TEST(LV2PluginTest, StateSavedByOneInstanceRestoresEveryValueInAnother) {
     UridMap map;
@@ -365,22 +333,13 @@ TEST(LV2PluginTest, StateSavedByOneInstanceRestoresEveryValueInAnother) {
     a.Run(16);
     StateStore store;
     ASSERT_EQ(a.Save(store), LV2_STATE_SUCCESS);
-    const StateEntry& entry = store.at(map.Map(kStateClassInfoURI));
-    EXPECT_EQ(entry.type, map.Map(LV2_ATOM__String));
-    EXPECT_TRUE(entry.flags & LV2_STATE_IS_PORTABLE);
-    ASSERT_FALSE(entry.value.empty());
-    EXPECT_EQ(entry.value.back(), '\0');
+    EXPECT_TRUE(store.at(map.Map(kStateClassInfoURI)).flags & LV2_STATE_IS_PORTABLE);
 
     Instance b(1, 48000, features);  // another channel count and rate: the state is the parameters
     ASSERT_TRUE(b.Ok());
     ASSERT_EQ(b.Restore(store), LV2_STATE_SUCCESS);
     std::map<int, float> restored = SavedValues(b, map);
     ASSERT_EQ(restored.size(), size_t(kNumParams));
-    for (int id = 0; id < kNumParams; ++id) EXPECT_EQ(restored.at(id), TestValue(id)) << astParamInfos[id].name;
-    // The host then sets the ports it saved, as lilv does, and runs.
-    for (int id = 0; id < kNumParams; ++id) b.Control(id) = TestValue(id);
-    b.Run(16);
-    restored = SavedValues(b, map);
     for (int id = 0; id < kNumParams; ++id) EXPECT_EQ(restored.at(id), TestValue(id)) << astParamInfos[id].name;
 }
 
@@ -416,9 +375,6 @@ TEST(LV2PluginTest, ValuesSetBehindTheHostsBackStayUntilTheControlPortMoves) {
     a.Run(8);
     EXPECT_EQ(dry(a), 1.f);
     EXPECT_EQ(SavedValues(a, map).at(kParam_FilterCutoff), 50.f);
-    a.Control(kParam_DryLevel) = std::nanf("");
-    a.Run(8);
-    EXPECT_EQ(dry(a), 1.f);
 
     // The host reloads the session: the unit's state, then its own control values (0.5).
     Instance b(1, 44100, features);
@@ -462,7 +418,6 @@ TEST(LV2PluginTest, BadSavedStatesAreRefusedAndChangeNothing) {
     const std::vector<std::pair<std::string, uint32_t>> bad = {
         {"", text},
         {"not a property list", text},
-        {std::string("<?xml version=\"1.0\"?><plist><array/></plist>") + '\0', text},
         {good.at(key).value.substr(0, good.at(key).value.size() / 2), text},
         {good.at(key).value, map.Map(LV2_ATOM__Int)},
         {wrongSubtype, text},
@@ -503,9 +458,7 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
         const uint32_t midi = map.Map(LV2_MIDI__MidiEvent);
         instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
         instance.AddEvent(0, map.Map(LV2_ATOM__Int), {0xB0, 7, 10});  // not MIDI: ignored
-        instance.AddEvent(1, midi, {});                                // empty: ignored
         instance.AddEvent(2, midi, {0xB0, 7});                         // truncated: ignored
-        instance.AddEvent(3, midi, {0xF0, 0x7E, 0x7F, 0xF7});          // sysex: ignored
         for (uint8_t v = 1; v <= 60; ++v) instance.AddEvent(4, midi, {0xB0, 7, v});  // in order: 127 is last
         instance.AddEvent(4, midi, {0xB0, 7, 127});
         instance.Run(32);
@@ -573,7 +526,6 @@ TEST(LV2PluginTest, MidiAndPortChangesGoThroughTheHostsWorkerInOrder) {
     instance.Run(8);
     ASSERT_EQ(worker.pending.size(), 1u);
     EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, 3, "abc"), LV2_WORKER_ERR_UNKNOWN);
-    EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, 0, "abc"), LV2_WORKER_ERR_UNKNOWN);
     EXPECT_EQ(iface->work(instance.Handle(), nullptr, nullptr, uint32_t(worker.pending[0].size()), nullptr),
               LV2_WORKER_ERR_UNKNOWN);
     iface->work(instance.Handle(), nullptr, nullptr, uint32_t(worker.pending[0].size()), worker.pending[0].data());
@@ -611,20 +563,6 @@ TEST(LV2PluginTest, DiagnosticLinesGoToTheHostsLogWhileAnInstanceOffersIt) {
     EXPECT_NE(plain.Restore(bad), LV2_STATE_SUCCESS);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("not a property list"), std::string::npos);
     EXPECT_TRUE(log.lines.empty());
-}
-
-TEST(LV2PluginTest, InstancesComeAndGoRepeatedly) {
-    // The plug-in's run-loop thread starts with the first instance and stops with the last;
-    // a host may create and destroy instances in any order.
-    for (int round = 0; round < 3; ++round) {
-        auto a = std::make_unique<Instance>(1, 44100, nullptr);
-        auto b = std::make_unique<Instance>(2, 44100, nullptr);
-        ASSERT_TRUE(a->Ok() && b->Ok());
-        a->Run(64);
-        a.reset();
-        b->Run(64);
-        b.reset();
-    }
 }
 
 }  // namespace
