@@ -54,16 +54,6 @@ TEST(BlockControl, NegativeCutoffHoldsTheFilter)
     EXPECT_TRUE(std::isfinite(pc.filterDamp));
 }
 
-TEST(BlockControl, SineIsAccurate)
-{
-    double worst = 0;
-    for (int i = 0; i < 100000; ++i) {
-        const float phase = static_cast<float>(i) / 100000.f;
-        worst = std::max(worst, std::fabs(Sin01(phase) - std::sin(2.0 * M_PI * phase)));
-    }
-    EXPECT_LT(worst, 2e-6);
-}
-
 TEST(BlockControl, LFOPhasesWrap)
 {
     Control c;

@@ -74,19 +74,3 @@ TEST(ComponentDispatch, ElementsAndScopesAreCheckedAtTheBoundary) {
     EXPECT_EQ(size, sizeof f);
     EXPECT_EQ(host.GetPropertyRaw(12345, 0, 0, &f, &size), kAudioUnitErr_InvalidProperty);
 }
-
-TEST(ComponentDispatch, ParameterListAndInfo) {
-    TB::TestHost host;
-    ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
-    EXPECT_EQ(host.ParameterList(), (std::vector<AudioUnitParameterID>{0, 1, 2}));
-    EXPECT_TRUE(host.ParameterList(kAudioUnitScope_Input).empty());
-    AudioUnitParameterInfo info{};
-    ASSERT_EQ(host.GetParameterInfo(kOffset, info), noErr);
-    EXPECT_STREQ(info.name, "Offset");
-    EXPECT_EQ(info.minValue, -1.f);
-    EXPECT_EQ(TB::CFToString(info.cfNameString), "Offset");
-    EXPECT_EQ(host.GetParameterInfo(3, info), kAudioUnitErr_InvalidParameter);
-    UInt32 count = 0;
-    EXPECT_EQ(host.GetProperty(kAudioUnitProperty_ElementCount, count, kAudioUnitScope_Input), noErr);
-    EXPECT_EQ(count, 1u);
-}

@@ -1,10 +1,8 @@
-// Task, event and lock services; the run loop; parameter listeners and the other parameter
-// services; reference-counted values and bundles.
+// Task, event and lock services; the run loop; parameter listeners; bundles.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -157,7 +155,6 @@ namespace {
 struct ListenerLog {
     std::vector<std::pair<AudioUnitParameterID, float>> calls;
     std::vector<std::thread::id> threads;
-    std::vector<AudioUnitEventType> events;
 };
 }  // namespace
 
@@ -222,69 +219,6 @@ TEST(ParameterServices, ListenersCoalesceSetsAndDeliverOnTheirRunLoop) {
     loop.RunFor(80ms);
     EXPECT_EQ(log.calls.size(), 4u);
     EXPECT_EQ(AUListenerDispose(listener), paramErr);
-}
-
-TEST(ParameterServices, GestureEventsReachEventListeners) {
-    TB::TestHost host;
-    ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
-    TB::RunLoop loop;
-    ListenerLog log;
-    AUEventListenerRef listener = nullptr;
-    ASSERT_EQ(AUEventListenerCreate(
-                  [](void* refCon, void*, const AudioUnitEvent* e, UInt64, AudioUnitParameterValue) {
-                      static_cast<ListenerLog*>(refCon)->events.push_back(e->mEventType);
-                  },
-                  &log, &loop, nullptr, 0.f, 0.f, &listener),
-              noErr);
-    AudioUnitEvent event{};
-    event.mArgument.mParameter = host.ParameterRef(kGain);
-    for (AudioUnitEventType t : {kAudioUnitEvent_BeginParameterChangeGesture, kAudioUnitEvent_EndParameterChangeGesture,
-                                 kAudioUnitEvent_ParameterValueChange}) {
-        event.mEventType = t;
-        ASSERT_EQ(AUEventListenerAddEventType(listener, nullptr, &event), noErr);
-    }
-    event.mEventType = kAudioUnitEvent_BeginParameterChangeGesture;
-    ASSERT_EQ(AUEventListenerNotify(nullptr, nullptr, &event), noErr);
-    ASSERT_EQ(host.SetParameterNotifying(kGain, 0.4f), noErr);
-    event.mEventType = kAudioUnitEvent_EndParameterChangeGesture;
-    ASSERT_EQ(AUEventListenerNotify(nullptr, nullptr, &event), noErr);
-    loop.RunFor(20ms);
-    EXPECT_EQ(log.events, (std::vector<AudioUnitEventType>{kAudioUnitEvent_BeginParameterChangeGesture,
-                                                           kAudioUnitEvent_ParameterValueChange,
-                                                           kAudioUnitEvent_EndParameterChangeGesture}));
-    AUListenerDispose(listener);
-}
-
-TEST(ParameterServices, LinearMapsAndFormatting) {
-    TB::TestHost host;
-    ASSERT_EQ(host.Open(GainTestEffectEntry, kDescription), noErr);
-    const AudioUnitParameter offset = host.ParameterRef(kOffset), missing = host.ParameterRef(9);  // -1 .. 1
-    EXPECT_EQ(AUParameterValueToLinear(5.f, &offset), 1.f);
-    EXPECT_EQ(AUParameterValueFromLinear(0.75f, &offset), 0.5f);
-    EXPECT_EQ(AUParameterValueFromLinear(-3.f, &offset), -1.f);
-    EXPECT_EQ(AUParameterValueToLinear(0.3f, &missing), 0.f);
-    char text[32];
-    const std::pair<double, const char*> formats[] = {
-        {12.5, "12.50"}, {12000, "12000"}, {0.1, "0.100"}};
-    for (const auto& [value, expected] : formats) EXPECT_STREQ(AUParameterFormatValue(value, &offset, text, 4), expected);
-    EXPECT_LT(std::strlen(AUParameterFormatValue(-3e300, &offset, text, 15)), 32u);
-}
-
-TEST(CFLite, StringsArraysAndRetainCounts) {
-    CFStringRef s = CFStringCreateWithCString(nullptr, "h\xC3\xA9llo", kCFStringEncodingUTF8);
-    EXPECT_EQ(CFStringGetLength(s), 5);
-    char small[4];
-    EXPECT_FALSE(CFStringGetCString(s, small, sizeof small, kCFStringEncodingUTF8));
-    CFMutableArrayRef array = CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks);
-    CFArrayAppendValue(array, s);
-    EXPECT_EQ(CFGetRetainCount(s), 2);
-    CFRelease(s);
-    EXPECT_EQ(TB::CFToString((CFStringRef)CFArrayGetValueAtIndex(array, 0)), "h\xC3\xA9llo");
-    CFRelease(array);  // releases the string too (the sanitizer build checks for the leak)
-    CFStringRef constant = CFSTR("constant");
-    CFRelease(constant);  // constants outlive any number of releases
-    CFRelease(constant);
-    EXPECT_EQ(TB::CFToString(constant), "constant");
 }
 
 TEST(CFLite, OwnBundleIsFoundFromTheBinaryAndCanBeOverridden) {

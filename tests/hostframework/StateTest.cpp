@@ -104,27 +104,6 @@ TEST_F(StateTest, DictionaryKeysAndTheExactBytesOfTheDataBlock) {
     EXPECT_EQ(DataBlock(state.p), expected);
 }
 
-TEST_F(StateTest, RoundTripThroughAnXMLPresetFileIntoAFreshUnit) {
-    SetValues(1.25f, 1.f, 0.125f);
-    PlistPtr state(host.SaveState());
-    const std::string path = (dir / "saved.aupreset").string();
-    std::string err;
-    ASSERT_EQ(WriteClassInfoFile(state.p, path, &err), noErr) << err;
-    PlistPtr loaded(ReadClassInfoFile(path, &err));
-    ASSERT_NE(loaded.p, nullptr) << err;
-    TB::TestHost fresh;
-    ASSERT_EQ(fresh.Open(GainTestEffectEntry, kDescription), noErr);
-    ASSERT_EQ(fresh.RestoreState(loaded.p), noErr);
-    EXPECT_EQ(fresh.Parameter(kGain), 1.25f);
-    EXPECT_EQ(fresh.Parameter(kMode), 1.f);
-    EXPECT_EQ(fresh.Parameter(kOffset), 0.125f);
-    SInt32 number = 0;
-    std::string name;
-    ASSERT_EQ(fresh.GetPresentPreset(number, name), noErr);
-    EXPECT_EQ(number, -1);
-    EXPECT_EQ(name, "Unity");
-}
-
 TEST_F(StateTest, RefusedStatesChangeNothing) {
     SetValues(0.75f, 1.f, 0.25f);
     PlistPtr good(host.SaveState());

@@ -46,23 +46,6 @@ TEST(LV2QueueTest, KeepsOrderAcrossThreadsAndCountsWhatItDrops) {
     EXPECT_EQ(accepted + queue->Dropped(), kItems);
 }
 
-TEST(LV2QueueTest, FullQueueDropsOnlyNewItems) {
-    auto queue = std::make_unique<VoskMarrowfinLV2Queue>();
-    VoskMarrowfinLV2Job job;
-    for (uint32_t i = 0; i < VoskMarrowfinLV2Queue::kCapacity - 1; ++i) {
-        job.frame = i;
-        ASSERT_TRUE(queue->Push(job));
-    }
-    job.frame = 9999;
-    EXPECT_FALSE(queue->Push(job));
-    EXPECT_EQ(queue->Dropped(), 1u);
-    for (uint32_t i = 0; i < VoskMarrowfinLV2Queue::kCapacity - 1; ++i) {
-        ASSERT_TRUE(queue->Pop(job));
-        EXPECT_EQ(job.frame, i);
-    }
-    EXPECT_FALSE(queue->Pop(job));
-}
-
 TEST(LV2QueueTest, MidiBytesBecomeChannelMessagesOnly) {
     const struct {
         std::vector<uint8_t> bytes;

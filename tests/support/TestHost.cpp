@@ -128,11 +128,6 @@ AudioUnitParameterValue TestHost::Parameter(AudioUnitParameterID id) {
     return GetParameter(id, v) == noErr ? v : std::numeric_limits<float>::quiet_NaN();
 }
 
-OSStatus TestHost::SetParameterNotifying(AudioUnitParameterID id, AudioUnitParameterValue value) {
-    const AudioUnitParameter p = ParameterRef(id);
-    return AUParameterSet(nullptr, nullptr, &p, value, 0);
-}
-
 AudioUnitParameterEvent TestHost::ImmediateEvent(AudioUnitParameterID id, AudioUnitParameterValue value,
                                                  UInt32 bufferOffset, AudioUnitScope scope,
                                                  AudioUnitElement element) {

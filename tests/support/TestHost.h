@@ -75,8 +75,6 @@ public:
                           AudioUnitElement element = 0, UInt32 bufferOffset = 0) {
         return AudioUnitSetParameter(m_unit, id, scope, element, value, bufferOffset);
     }
-    // Through the host's parameter service, so listeners hear of it.
-    OSStatus SetParameterNotifying(AudioUnitParameterID id, AudioUnitParameterValue value);
     static AudioUnitParameterEvent ImmediateEvent(AudioUnitParameterID id, AudioUnitParameterValue value,
                                                   UInt32 bufferOffset, AudioUnitScope scope = 0,
                                                   AudioUnitElement element = 0);
