@@ -28,9 +28,7 @@ class GainTestEffect;
 class GainKernel : public AUKernelBase {
 public:
     explicit GainKernel(GainTestEffect* unit);
-    void Reset() override;
     OSStatus Process(const Float32* in, Float32* out, UInt32 frames, UInt32 channels, bool& ioSilence) override;
-    int resets = 0;
 };
 
 class GainTestEffect : public AUMIDIEffectBase {
@@ -93,11 +91,6 @@ public:
     Float64 GetTailTime() override { return tailSeconds; }
     bool SupportsTail() override { return true; }
 
-    OSStatus Reset(AudioUnitScope scope, AudioUnitElement element) override {
-        ++resets;
-        return AUMIDIEffectBase::Reset(scope, element);
-    }
-
     OSStatus GetPropertyInfo(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, UInt32& size,
                              Boolean& writable) override {
         if (id == kThrowingProperty) {
@@ -151,7 +144,6 @@ public:
     uint32_t renderMode = 0;
     bool kernelsReportSilence = false;  // kernels leave the silence flag as they get it
     bool lastSilenceOffered = false;
-    int resets = 0;
     double tailSeconds = 0;
     std::vector<int> kernelChannelsSeen;
     std::vector<std::string> midiLog;
@@ -161,7 +153,6 @@ public:
 };
 
 inline GainKernel::GainKernel(GainTestEffect* unit) : AUKernelBase(unit) {}
-inline void GainKernel::Reset() { ++resets; }
 inline OSStatus GainKernel::Process(const Float32* in, Float32* out, UInt32 frames, UInt32 channels, bool& ioSilence) {
     auto* unit = static_cast<GainTestEffect*>(GetAudioUnit());
     const Float32 gain = unit->GetParameter(kGain);

@@ -163,34 +163,6 @@ TEST_F(RenderTest, ScheduledEventsAreCheckedAndBounded) {
     EXPECT_EQ(host.ScheduleParameters({TB::TestHost::ImmediateEvent(kGain, 1.f, 0)}), noErr);
 }
 
-TEST_F(RenderTest, BypassCopiesTheInputAndTurningItOffResets) {
-    ASSERT_EQ(host.Initialize(), noErr);
-    GainTestEffect* unit = Unit(host);
-    ASSERT_EQ(host.SetParameter(kGain, 0.f), noErr);
-    EXPECT_EQ(host.SetPropertyRaw(kAudioUnitProperty_BypassEffect, 0, 0, "\1", 1), kAudioUnitErr_InvalidPropertyValue);
-    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_BypassEffect, UInt32(1)), noErr);
-    Channels in = Ramp(2, 32), out;
-    ASSERT_EQ(host.Render(32, in, out), noErr);
-    EXPECT_EQ(out, in);
-    const int resets = unit->resets;
-    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_BypassEffect, UInt32(0)), noErr);
-    EXPECT_EQ(unit->resets, resets + 1);
-    ASSERT_EQ(host.Render(32, in, out), noErr);
-    EXPECT_EQ(out[1][5], 0.f);
-}
-
-TEST_F(RenderTest, InPlaceProcessingHandsTheHostTheProcessedInput) {
-    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_InPlaceProcessing, UInt32(1)), noErr);
-    ASSERT_EQ(host.Initialize(), noErr);
-    ASSERT_EQ(host.SetParameter(kGain, 2.f), noErr);
-    Channels out;
-    ASSERT_EQ(host.Render(16, Ramp(2, 16), out), noErr);
-    EXPECT_EQ(out[1][3], 2.f * 1004.f);
-    host.SetNullOutputBuffers(false);
-    ASSERT_EQ(host.Render(16, Ramp(2, 16), out), noErr);
-    EXPECT_EQ(out[0][15], 32.f);
-}
-
 TEST_F(RenderTest, NoInputSourceIsAnError) {
     TB::TestHost bare;
     ASSERT_EQ(bare.Open(GainTestEffectEntry, kDescription, false), noErr);

@@ -34,16 +34,11 @@ requestAllNoteOff(function(c, n, v) off = c * 1e6 + n * 1e3 + v end)
 
 TEST_F(OSCScriptTest, CallRepliesWithTheResultsConverted) {
     ASSERT_GT(m_client.Port(), 0);
-    Send("/call", {std::string("add"), m_client.Target(), std::string("/r"), osc::int32(1), osc::int32(2)});
-    auto sum = m_client.Next();
-    ASSERT_TRUE(sum);
-    EXPECT_TRUE(sum->inImmediateBundle);
-    EXPECT_EQ(sum->address + sum->types, "/rf");
-    EXPECT_EQ(sum->numbers[0], 3);
     // Numbers and numeric strings as floats, other strings as strings, up to the first nil.
     Send("/call", {std::string("mixed"), m_client.Target(), std::string("/m")});
     auto mixed = m_client.Next();
     ASSERT_TRUE(mixed);
+    EXPECT_TRUE(mixed->inImmediateBundle);
     EXPECT_EQ(mixed->types, "fsf");
     EXPECT_EQ(mixed->strings[1], "two");
     EXPECT_EQ(mixed->numbers[2], 3);
