@@ -104,17 +104,6 @@ TEST_F(VoskMarrowfinTest, ValueStrings) {
     const float one = 1.f;
     EXPECT_EQ("<null>", ValueString(m_host, 1, &one, &err));
     EXPECT_EQ(kAudioUnitErr_InvalidParameter, err);
-
-    // LFO shape names through the value-strings property.
-    CFArrayRef names = nullptr;
-    ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_ParameterValueStrings, names, kAudioUnitScope_Global, 33));
-    ASSERT_EQ(5, CFArrayGetCount(names));
-    const char* expected[] = {"Sine", "Tri", "SawUp", "Square", "SawDn"};
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(expected[i], TB::CFToString(static_cast<CFStringRef>(CFArrayGetValueAtIndex(names, i))));
-    CFRelease(names);
-    EXPECT_EQ(kAudioUnitErr_InvalidProperty,
-              m_host.GetProperty(kAudioUnitProperty_ParameterValueStrings, names, kAudioUnitScope_Global, 5));
 }
 
 void CollectChange(void* refCon, void*, const AudioUnitParameter* param, AudioUnitParameterValue value) {

@@ -146,6 +146,15 @@ public:
         seq->atom.size += uint32_t(lv2_atom_pad_size(sizeof(LV2_Atom_Event) + bytes.size()));
     }
 
+    // One run() with these events in the MIDI port's sequence, emptied again after.
+    void RunEvents(uint32_t sequenceType, uint32_t type, const std::vector<std::vector<uint8_t>>& events,
+                   uint32_t frames = 32) {
+        ClearSequence(sequenceType);
+        for (const auto& bytes : events) AddEvent(0, type, bytes);
+        Run(frames);
+        ClearSequence(sequenceType);
+    }
+
     const LV2_State_Interface* State() const {
         return static_cast<const LV2_State_Interface*>(m_descriptor->extension_data(LV2_STATE__interface));
     }
@@ -445,40 +454,31 @@ TEST(LV2PluginTest, MidiReachesTheScriptThroughTheWorkerThread) {
 
     UridMap map;
     const LV2_Feature* features[] = {map.Feature(), nullptr};
-    {
-        Instance instance(1, 44100, features);
-        ASSERT_TRUE(instance.Ok());
-        const uint32_t midi = map.Map(LV2_MIDI__MidiEvent);
-        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
-        instance.AddEvent(0, map.Map(LV2_ATOM__Int), {0xB0, 7, 10});  // not MIDI: ignored
-        instance.AddEvent(2, midi, {0xB0, 7});                         // truncated: ignored
-        for (uint8_t v = 1; v <= 60; ++v) instance.AddEvent(4, midi, {0xB0, 7, v});  // in order: 127 is last
-        instance.AddEvent(4, midi, {0xB0, 7, 127});
-        instance.Run(32);
-        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+    Instance instance(1, 44100, features);
+    ASSERT_TRUE(instance.Ok());
+    const uint32_t midi = map.Map(LV2_MIDI__MidiEvent), sequence = map.Map(LV2_ATOM__Sequence);
+    instance.ClearSequence(sequence);
+    instance.AddEvent(0, map.Map(LV2_ATOM__Int), {0xB0, 7, 10});  // not MIDI: ignored
+    instance.AddEvent(2, midi, {0xB0, 7});                         // truncated: ignored
+    for (uint8_t v = 1; v <= 60; ++v) instance.AddEvent(4, midi, {0xB0, 7, v});  // in order: 127 is last
+    instance.AddEvent(4, midi, {0xB0, 7, 127});
+    instance.Run(32);
+    instance.ClearSequence(sequence);
+    auto value = [&](int id) { return SavedValues(instance, map).at(id); };
+    EXPECT_TRUE(TB::WaitUntil([&] { return value(kParam_DryLevel) == 1.f; }));
+    EXPECT_TRUE(TB::WaitUntil([&] { return value(kParam_OscLevel) == 0.25f; }));
 
-        auto value = [&](int id) { return SavedValues(instance, map).at(id); };
-        EXPECT_TRUE(TB::WaitUntil([&] { return value(kParam_DryLevel) == 1.f; }));
-        EXPECT_TRUE(TB::WaitUntil([&] { return value(kParam_OscLevel) == 0.25f; }));
+    // The built-in midi.lua, found in the plug-in's bundle folder, plays notes as "Osc Pitch".
+    instance.RunEvents(sequence, midi, {{0x90, 60, 100}});
+    EXPECT_TRUE(TB::WaitUntil([&] { return value(kParam_OscPitch) == 60.f; }));
+    instance.Run(32);  // the port did not move: the script's value stays
+    EXPECT_EQ(value(kParam_DryLevel), 1.f);
 
-        // The built-in midi.lua, found in the plug-in's bundle folder, plays notes as "Osc Pitch".
-        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
-        instance.AddEvent(5, midi, {0x90, 60, 100});
-        instance.Run(32);
-        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
-        EXPECT_TRUE(TB::WaitUntil([&] { return value(kParam_OscPitch) == 60.f; }));
-        instance.Run(32);  // the port did not move: the script's value stays
-        EXPECT_EQ(value(kParam_DryLevel), 1.f);
-
-        // Events queued in the last run() before deactivation are still delivered.
-        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
-        instance.AddEvent(0, midi, {0xB3, 7, 0});
-        instance.Run(32);
-        instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
-        DescriptorFor(1)->deactivate(instance.Handle());
-        EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), 0.f);
-        DescriptorFor(1)->activate(instance.Handle());
-    }
+    // Events queued in the last run() before deactivation are still delivered.
+    instance.RunEvents(sequence, midi, {{0xB3, 7, 0}});
+    DescriptorFor(1)->deactivate(instance.Handle());
+    EXPECT_EQ(value(kParam_DryLevel), 0.f);
+    DescriptorFor(1)->activate(instance.Handle());
 }
 
 TEST(LV2PluginTest, MidiAndPortChangesGoThroughTheHostsWorkerInOrder) {
@@ -500,11 +500,10 @@ TEST(LV2PluginTest, MidiAndPortChangesGoThroughTheHostsWorkerInOrder) {
     instance.Run(32);
     EXPECT_TRUE(worker.pending.empty());  // nothing to do, nothing scheduled
 
-    instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
-    for (uint8_t v = 1; v <= 100; ++v) instance.AddEvent(v, map.Map(LV2_MIDI__MidiEvent), {0xB0, 7, v});
+    std::vector<std::vector<uint8_t>> controllers;
+    for (uint8_t v = 1; v <= 100; ++v) controllers.push_back({0xB0, 7, v});
     instance.Control(kParam_OSCPortOffset) = 0.f;  // unchanged: not scheduled
-    instance.Run(128);
-    instance.ClearSequence(map.Map(LV2_ATOM__Sequence));
+    instance.RunEvents(map.Map(LV2_ATOM__Sequence), map.Map(LV2_MIDI__MidiEvent), controllers, 128);
     // Every event, none on a thread of the plug-in's own, in messages of at most 64.
     ASSERT_EQ(worker.pending.size(), 2u);
     EXPECT_EQ(SavedValues(instance, map).at(kParam_DryLevel), astParamInfos[kParam_DryLevel].defaultValue);
