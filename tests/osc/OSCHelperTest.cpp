@@ -120,7 +120,7 @@ TEST(OSCHelperFailures, APortThatCannotBeBoundPrintsOneLineAndStaysSilent) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the task tries once, then stays silent
         const std::string output = testing::internal::GetCapturedStdout();
         EXPECT_EQ(CountLines(output, "std::runtime_error in TaskMain(): "), 1) << output;
-        if (bad == port) EXPECT_EQ(output, "std::runtime_error in TaskMain(): unable to bind udp socket\n");
+        EXPECT_TRUE(bad != port || output == "std::runtime_error in TaskMain(): unable to bind udp socket\n") << output;
         EXPECT_EQ(helper.GetBoundPort(), 0);
     }
     EXPECT_TRUE(Deliver(*holder, port, "/still"));  // the first owner keeps working
@@ -175,9 +175,6 @@ TEST(OSCHelperLifecycle, DestroyTaskWhileListeningEndsPromptlyAndCanRepeat) {
         helper.CreateTask();
         helper.SetPort(port);
         ASSERT_TRUE(helper.Listening(port)) << "round " << round;
-        testing::internal::CaptureStdout();
-        helper.CreateTask();
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning: Attempt to recreate OSC task\n");
         testing::internal::CaptureStdout();
         const auto start = std::chrono::steady_clock::now();
         helper.DestroyTask();
