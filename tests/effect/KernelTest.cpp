@@ -1,6 +1,5 @@
-// Channel kernel: cycle analysis, transposed replay, the output filter at full resonance,
-// parameter and input mending and the format check. The presets' sound, sync and block sizes
-// included, is pinned by the golden output hashes.
+// Channel kernel: what the golden output hashes do not reach: periods too long to lock,
+// parameter and input mending, and the format check.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -30,26 +29,6 @@ std::vector<float> Noise(size_t frames, uint32_t seed = 1)
         v = static_cast<float>(seed >> 8) / 16777216.f - 0.5f;
     }
     return s;
-}
-
-TEST(KernelAnalysis, LocksOnA441HzSineAndReportsItsFrequency)
-{
-    EngineRig rig(44100.f);
-    const std::vector<float> in = Sine(100.0, 44100);
-    std::vector<float> out(in.size());
-    DataToGuiAnalysis gui{};
-    const CMarrowfinKernel* kernels[2] = {&rig.kernel, nullptr};
-    for (size_t pos = 0; pos < in.size(); pos += 512) {
-        const UInt32 n = static_cast<UInt32>(std::min<size_t>(512, in.size() - pos));
-        rig.Render(in.data() + pos, out.data() + pos, n, n);
-        UpdateDataToGui(gui, rig.fs, n, kernels);
-    }
-    EXPECT_EQ(rig.kernel.period(), 100u);
-    EXPECT_FALSE(rig.kernel.noLock());
-    EXPECT_NEAR(gui.frequency[0], 441.f, 0.5f);
-    EXPECT_FALSE(gui.noLock[0]);
-    EXPECT_EQ(rig.kernel.cycleEnv(), 1.f);  // peak ~0.5 times 12 dB, clamped
-    EXPECT_NEAR(gui.peak[0], 1.f, 1e-3);
 }
 
 TEST(KernelAnalysis, ThirtyHertzNeverLocksAndSilenceKeepsTheReset)
