@@ -192,8 +192,8 @@ TEST_F(VoskMarrowfinTest, LatencyAndRepeatedTimeStamps) {
 
 TEST_F(VoskMarrowfinTest, MonoFillsOnlyTheFirstHalfOfTheEditorRecord) {
     Start(44100, 1);
-    Channels input = Sine(1, 441, 441, 44100), output;
-    for (int block = 0; block < 20; ++block) ASSERT_EQ(noErr, m_host.Render(441, input, output));
+    Channels input = Sine(1, 500, 441, 44100), output;  // whole periods: the blocks join seamlessly
+    for (int block = 0; block < 18; ++block) ASSERT_EQ(noErr, m_host.Render(500, input, output));
     DataToGui* address = nullptr;  // the editor finds the record through property 64001
     ASSERT_EQ(noErr, m_host.GetProperty(kMarrowfinProperty_DataToGui, address));
     ASSERT_EQ(&Unit().GetDataToGui(), address);

@@ -101,7 +101,9 @@ TEST(RunLoop, TimersPostsAndStopFromAnotherThread) {
     std::vector<std::string> log;
     int repeats = 0;
     loop.AddTimer(0.005, 0.005, [&](TB::RunLoop::TimerID id) {
-        if (++repeats == 3) EXPECT_TRUE(loop.RemoveTimer(id));
+        if (++repeats == 3) {
+            EXPECT_TRUE(loop.RemoveTimer(id));
+        }
     });
     loop.AddTimer(0.05, 0, [&](TB::RunLoop::TimerID) { loop.Stop(); });
     std::thread other([&] { loop.Post([&] { log.push_back("from other"); }); });
