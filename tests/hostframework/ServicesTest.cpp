@@ -1,13 +1,11 @@
-// Task, event and lock services; the run loop; parameter listeners; bundles.
+// Task, event and lock services; the run loop; parameter listeners.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "hostframework/AUParameterServices.h"
-#include "hostframework/Bundle.h"
 #include "hostframework/MPServices.h"
 #include "hostframework/RunLoop.h"
 #include "tests/hostframework/GainTestEffect.h"
@@ -171,25 +169,4 @@ TEST(ParameterServices, ListenersCoalesceSetsAndDeliverOnTheirRunLoop) {
     loop.RunFor(80ms);
     EXPECT_EQ(log.calls.size(), 3u);
     EXPECT_EQ(AUListenerDispose(listener), paramErr);
-}
-
-TEST(CFLite, OwnBundleIsFoundFromTheBinaryAndCanBeOverridden) {
-    // The test binary lives in the build tree, in no ".lv2" folder and with no share/marrowfin
-    // beside it: the build tree's resources folder is the bundle.
-    CFStringRef id = CFStringCreateWithCString(nullptr, kTBOwnBundleIdentifier, kCFStringEncodingUTF8);
-    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(id);
-    ASSERT_NE(bundle, nullptr);
-    const std::string found = TBBundlePath(bundle);
-    EXPECT_EQ(std::filesystem::canonical(found), std::filesystem::canonical(MARROWFIN_SOURCE_DIR "/resources"));
-    CFURLRef url = CFBundleCopyBundleURL(bundle);
-    char path[4096];
-    ASSERT_TRUE(CFURLGetFileSystemRepresentation(url, true, reinterpret_cast<UInt8*>(path), sizeof path));
-    EXPECT_EQ(std::string(path), found);
-    CFRelease(url);
-    EXPECT_EQ(TBBundleResourcePath(bundle, "no-such-resource-here"), "");
-    TBRegisterBundleIdentifier(kTBOwnBundleIdentifier, "");
-    EXPECT_EQ(CFBundleGetBundleWithIdentifier(id), nullptr);
-    TBRegisterBundleIdentifier(kTBOwnBundleIdentifier, found);
-    EXPECT_NE(CFBundleGetBundleWithIdentifier(id), nullptr);
-    CFRelease(id);
 }
