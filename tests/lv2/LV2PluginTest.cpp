@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
+#include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
 #include <lv2/log/log.h>
 #include <lv2/midi/midi.h>
+#include <lv2/options/options.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 #include <plist/plist.h>
@@ -325,6 +327,23 @@ TEST_P(LV2RenderTest, OutputEqualsTheUnitDrivenDirectly) {
 INSTANTIATE_TEST_SUITE_P(BlockSizes, LV2RenderTest,
                          ::testing::Values(BlockCase{1, 1}, BlockCase{2, 32}, BlockCase{2, 10000},
                                            BlockCase{1, 10000, true}));
+
+TEST(LV2PluginTest, HostMaximumBlockLengthSetsTheSlice) {
+    UridMap map;
+    const int32_t maxBlock = 256;
+    const LV2_Options_Option options[] = {
+        {LV2_OPTIONS_INSTANCE, 0, map.Map(LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t), map.Map(LV2_ATOM__Int),
+         &maxBlock},
+        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+    const LV2_Feature optionsFeature = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
+    const LV2_Feature* features[] = {map.Feature(), &optionsFeature, nullptr};
+    const TB::Channels input = Signal(1, 9000, 48000);
+    Instance instance(1, 48000, features);
+    ASSERT_TRUE(instance.Ok());
+    float controls[kNumParams];
+    for (int id = 0; id < kNumParams; ++id) controls[id] = instance.Control(id);
+    EXPECT_EQ(instance.Process(input, 1000), Reference(1, 48000, input, 1000, 256, controls));
+}
 
 TEST(LV2PluginTest, StateSavedByOneInstanceRestoresEveryValueInAnother) {
     UridMap map;
