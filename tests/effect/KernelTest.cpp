@@ -1,6 +1,5 @@
-// Channel kernel: cycle analysis, transposed replay, the output filter at full resonance,
-// parameter and input mending and the format check. The presets' sound, sync and block sizes
-// included, is pinned by the golden output hashes.
+// Channel kernel: what the golden output hashes do not reach: periods too long to lock,
+// parameter and input mending, and the format check.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -32,114 +31,20 @@ std::vector<float> Noise(size_t frames, uint32_t seed = 1)
     return s;
 }
 
-TEST(KernelAnalysis, LocksOnA441HzSineAndReportsItsFrequency)
-{
-    EngineRig rig(44100.f);
-    const std::vector<float> in = Sine(100.0, 44100);
-    std::vector<float> out(in.size());
-    DataToGuiAnalysis gui{};
-    const CMarrowfinKernel* kernels[2] = {&rig.kernel, nullptr};
-    for (size_t pos = 0; pos < in.size(); pos += 512) {
-        const UInt32 n = static_cast<UInt32>(std::min<size_t>(512, in.size() - pos));
-        rig.Render(in.data() + pos, out.data() + pos, n, n);
-        UpdateDataToGui(gui, rig.fs, n, kernels);
-    }
-    EXPECT_EQ(rig.kernel.period(), 100u);
-    EXPECT_FALSE(rig.kernel.noLock());
-    EXPECT_NEAR(gui.frequency[0], 441.f, 0.5f);
-    EXPECT_FALSE(gui.noLock[0]);
-    EXPECT_EQ(rig.kernel.cycleEnv(), 1.f);  // peak ~0.5 times 12 dB, clamped
-    EXPECT_NEAR(gui.peak[0], 1.f, 1e-3);
-}
-
 TEST(KernelAnalysis, ThirtyHertzNeverLocksAndSilenceKeepsTheReset)
 {
     EngineRig rig(44100.f);
     const std::vector<float> in = Sine(1470.0, 44100);
     std::vector<float> out(in.size());
-    int noLocks = 0;
     for (size_t pos = 0; pos < in.size(); ++pos) {
         rig.Render(in.data() + pos, out.data() + pos, 1, 1);
-        const UInt32 period = rig.kernel.period();
-        ASSERT_TRUE(period == 1023u || period < 882u) << period;  // never the true 1470
-        const CMarrowfinKernel::State& st = rig.kernel.state();
-        noLocks += st.countdown == st.period && st.noLock;
+        ASSERT_TRUE(rig.kernel.period() == 1023u || rig.kernel.period() < 882u) << rig.kernel.period();
     }
-    EXPECT_GT(noLocks, 10);
-
     EngineRig quiet(44100.f);
     quiet.Render(std::vector<float>(10000, 0.f));
     EXPECT_EQ(quiet.kernel.period(), 1023u);
     EXPECT_TRUE(quiet.kernel.noLock());
     EXPECT_EQ(quiet.kernel.cycleEnv(), 0.f);
-}
-
-// Renders frame by frame; returns the output and the frames at which a new cycle started.
-std::vector<float> RenderNotingCycles(EngineRig& rig, const std::vector<float>& in, std::vector<size_t>& starts)
-{
-    std::vector<float> out(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        rig.Render(in.data() + i, out.data() + i, 1, 1);
-        const CMarrowfinKernel::State& st = rig.kernel.state();
-        if (st.countdown == st.period)
-            starts.push_back(i + 1);
-    }
-    return out;
-}
-
-TEST(KernelMix, OctaveUpPlaysEachCycleTwiceAndOctaveDownItsFirstHalf)
-{
-    const std::vector<float> in = Sine(100, 12000);
-    for (float semitones : {12.f, -12.f}) {
-        EngineRig rig(44100.f);
-        rig.params[kParam_PitchOffset] = semitones;
-        std::vector<size_t> starts;
-        const std::vector<float> out = RenderNotingCycles(rig, in, starts);
-        EXPECT_EQ(rig.kernel.period(), 100u);
-        const size_t W = 882;
-        int checked = 0;
-        for (size_t s : starts) {
-            if (s < 5000 || s + 100 > in.size())
-                continue;
-            // The replayed cycle starts W frames back; the speed is exactly 2 or 0.5.
-            for (size_t j = 0; j < 100; ++j) {
-                if (semitones > 0) {
-                    ASSERT_EQ(out[s + j], in[s - W + (2 * j) % 100]) << s << " " << j;
-                } else if (j % 2 == 0) {
-                    ASSERT_EQ(out[s + j], in[s - W + j / 2]) << s << " " << j;
-                } else {
-                    const float a = in[s - W + j / 2], b = in[s - W + j / 2 + 1];
-                    ASSERT_EQ(out[s + j], a - a * 0.5f + 0.5f * b) << s << " " << j;
-                }
-            }
-            ++checked;
-        }
-        EXPECT_GT(checked, 50);
-    }
-}
-
-TEST(KernelMix, FilterQOneRingsWithoutDecay)
-{
-    auto ring = [](float q) {
-        EngineRig rig(44100.f);
-        rig.params[kParam_FilterType] = 2.f;  // bandpass
-        rig.params[kParam_FilterQ] = q;
-        std::vector<float> in(44100, 0.f);
-        in[0] = 1.f;
-        const std::vector<float> out = rig.Render(in);
-        float early = 0.f, late = 0.f;
-        for (size_t i = 5000; i < 6000; ++i)
-            early = std::max(early, std::fabs(out[i]));
-        for (size_t i = 43000; i < 44000; ++i)
-            late = std::max(late, std::fabs(out[i]));
-        return std::pair{early, late};
-    };
-    const auto [early, late] = ring(1.f);
-    EXPECT_GT(early, 1e-3f);
-    EXPECT_NEAR(late / early, 1.f, 0.05f);
-    const auto [dampedEarly, dampedLate] = ring(0.1f);
-    EXPECT_LT(dampedLate, 1e-6f);
-    (void)dampedEarly;
 }
 
 TEST(KernelMending, NoParameterValueMakesTheOutputNonFinite)
@@ -152,29 +57,24 @@ TEST(KernelMending, NoParameterValueMakesTheOutputNonFinite)
             s[i] += 0.2f * n[i];
         return s;
     }();
-    for (int base : {0, 10, 4}) {
-        for (UInt32 id = 0; id < kNumParams; ++id) {
+    for (int base : {0, 10, 4})
+        for (UInt32 id = 0; id < kNumParams; ++id)
             for (float v : {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e30f, -1e30f,
                             astParamInfos[id].minValue, astParamInfos[id].maxValue, 5.f}) {
                 EngineRig rig(48000.f);
                 rig.SetPreset(base);
                 rig.params[id] = v;
-                const std::vector<float> out = rig.Render(in, 256);
-                for (size_t i = 0; i < out.size(); ++i)
-                    ASSERT_TRUE(std::isfinite(out[i])) << "preset " << base << " id " << id << " value " << v;
+                for (float x : rig.Render(in, 256))
+                    ASSERT_TRUE(std::isfinite(x)) << "preset " << base << " id " << id << " value " << v;
             }
-        }
-    }
     // Every parameter at one limit at once, a few seconds long.
     for (bool atMax : {false, true}) {
         EngineRig rig(48000.f);
         for (UInt32 id = 0; id < kNumParams; ++id)
             rig.params[id] = atMax ? astParamInfos[id].maxValue : astParamInfos[id].minValue;
-        for (int round = 0; round < 20; ++round) {
-            const std::vector<float> out = rig.Render(in, 512);
-            for (float v : out)
+        for (int round = 0; round < 20; ++round)
+            for (float v : rig.Render(in, 512))
                 ASSERT_TRUE(std::isfinite(v)) << atMax;
-        }
     }
 }
 

