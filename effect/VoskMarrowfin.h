@@ -22,7 +22,7 @@ public:
     public:
         MarfLuaMIDIHelper(VoskMarrowfin* effect, TB::OSCHelper* oscHelper);
         ~MarfLuaMIDIHelper() override;
-        // Callers keep index below 8.
+        // Callers keep index below kNumGUIBools.
         void setGUIBoolValue(int index, int value) override;
         int getGUIBoolValue(int index) const override;
 

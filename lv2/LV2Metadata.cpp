@@ -1,6 +1,8 @@
 // Writes manifest.ttl, marrowfin.ttl and presets.ttl from the parameter and preset table.
 #include "lv2/LV2Metadata.h"
 
+#include "effect/MarrowfinConstants.h"
+
 #include <cctype>
 #include <charconv>
 
@@ -141,7 +143,7 @@ void WritePlugin(std::ostream& out, int channels) {
         << "        lv2:designation lv2:latency ;\n"
         // Older hosts (jalv 1.6) look only for this port property to find the latency port.
         << "        lv2:portProperty lv2:reportsLatency , lv2:integer , pprops:notOnGUI ;\n"
-        << "        lv2:minimum 0 ;\n        lv2:maximum 1023 ;\n"
+        << "        lv2:minimum 0 ;\n        lv2:maximum " << kMarrowfinMaxWindow << " ;\n"
         << "        units:unit units:frame\n"
         << "    ] ,\n";
     out << "    [\n"

@@ -11,6 +11,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "effect/MarrowfinConstants.h"
 #include "effect/MarrowfinParameters.h"
 #include "hostframework/AUBase.h"
 #include "hostframework/AUParameterServices.h"
@@ -71,7 +72,7 @@ bool GetGUIBool(const LuaMIDIHelper* helper, int index) noexcept {
 
 int CheckGUIBoolIndex(lua_State* L, int arg) {
     int index = CheckInt(L, arg);
-    if (static_cast<unsigned>(index) > 7) return luaL_error(L, "indicator id out of range: %d", index);
+    if (static_cast<unsigned>(index) >= unsigned(kNumGUIBools)) return luaL_error(L, "indicator id out of range: %d", index);
     return index;
 }
 

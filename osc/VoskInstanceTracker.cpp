@@ -92,7 +92,7 @@ Float32 VoskInstanceTracker::GetParameterFromAllByOSCIndex(SInt32 oscIndex, SInt
 }
 
 void VoskInstanceTracker::SetGUIBoolValueOnAllByOSCIndex(SInt32 oscIndex, SInt32 index, SInt32 value) {
-    if (index < 0 || index > 7) return;
+    if (index < 0 || index >= kNumGUIBools) return;
     RegistryLock lock(ms_criticalSection);
     const Float32 key = static_cast<Float32>(oscIndex);
     for (AUBase* unit : ms_instances) {
@@ -102,7 +102,7 @@ void VoskInstanceTracker::SetGUIBoolValueOnAllByOSCIndex(SInt32 oscIndex, SInt32
 }
 
 bool VoskInstanceTracker::GetGUIBoolValueFromAllByOSCIndex(SInt32 oscIndex, SInt32 index) {
-    if (index < 0 || index > 7) return false;
+    if (index < 0 || index >= kNumGUIBools) return false;
     RegistryLock lock(ms_criticalSection);
     const Float32 key = static_cast<Float32>(oscIndex);
     for (AUBase* unit : ms_instances) {
