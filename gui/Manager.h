@@ -128,6 +128,21 @@ public:
     AudioUnit GetAudioUnit() const { return m_audioUnit; }
     void* EffectData() const { return m_effectData; }
 
+    // ----- read-out (any thread / render task) -----
+    static constexpr size_t kValueTextSize = 128;
+    static constexpr size_t kReadoutTextSize = 256;
+    // Any thread: the descriptor's current value as text (value string, the unit's string for
+    // the value, On/Off, or 4 significant digits) into `out` (kValueTextSize bytes).
+    static void FormatParamValue(const CAAUParameter& p, char* out);
+    // Render task: name, value and unit tag of parameter `id` with the value at x + 150; the
+    // same text, space separated, into `out` (kReadoutTextSize bytes) when it is given.
+    void DrawParamValue(Font* font, int id, float x, float y, char* out);
+    // The read-out line's current text and the tooltip's state (render task; for tests after
+    // the task stopped).
+    const char* TooltipText() const { return m_tooltipText; }
+    float TooltipAlpha() const { return m_tooltipAlpha; }
+    float TooltipX() const { return m_tooltipX; }
+
     // ----- input (UI thread) -----
     void HandleMouseMove(CGPoint point);
     void HandleMouseNoLoopDown(CGPoint point, UInt32 modifiers);
@@ -158,6 +173,8 @@ public:
     Font* TextFont() const { return m_textFont; }
     ManagerPlatformBridge* Bridge() const { return m_bridge; }
     int Width() const { return m_width; }
+    float BannerY() const { return m_bannerY; }
+    const float* LabelsClearColour() const { return m_labelsClearColour; }
     int Height() const { return m_height; }
     float EyeDistance() const { return m_eyeDistance; }
     float FieldOfView() const { return m_fieldOfView; }
@@ -242,7 +259,9 @@ private:
     UIElement* m_keyboardFocus = nullptr;
     float m_lightTarget[2] = {0.5f, 0.5f};
     float m_tooltipAlpha = 0, m_tooltipX = 0, m_tooltipY = 0, m_tooltipWidth = 0, m_tooltipHeight = 0;
-    char m_tooltipText[256] = {};
+    char m_tooltipText[kReadoutTextSize] = {};
+    char m_readoutText[kReadoutTextSize] = {};  // render task: this frame's read-out text
+    float m_readoutHalfLine = 0;
     std::map<int, std::string> m_helpStrings;
     int m_cachedHelpID = 0;
     const std::string* m_cachedHelpText = nullptr;
