@@ -91,26 +91,22 @@ GLhandleARB Compile(GLenum type, const char* source, std::string* log) {
 
 bool ShadersAvailable() { return GLEW_ARB_vertex_shader && GLEW_ARB_fragment_shader && GLEW_ARB_multitexture; }
 
-ShaderProgram BuildProgram(const char* vertexSource, const char* fragmentSource, std::string* log) {
+ShaderProgram BuildProgram(const char* vertexSource, const char* fragmentSource) {
     ShaderProgram p;
     if (!ShadersAvailable()) return p;
-    if (vertexSource) p.vertex = Compile(GL_VERTEX_SHADER_ARB, vertexSource, log);
-    if (fragmentSource) p.fragment = Compile(GL_FRAGMENT_SHADER_ARB, fragmentSource, log);
+    if (vertexSource) p.vertex = Compile(GL_VERTEX_SHADER_ARB, vertexSource, &p.log);
+    if (fragmentSource) p.fragment = Compile(GL_FRAGMENT_SHADER_ARB, fragmentSource, &p.log);
     p.program = glCreateProgramObjectARB();
     if (p.vertex) glAttachObjectARB(p.program, p.vertex);
     if (p.fragment) glAttachObjectARB(p.program, p.fragment);
     glLinkProgramARB(p.program);
     const std::string info = InfoLog(p.program);
-    if (log) *log += info;
-    if (!ProgramLinked(p)) LogFormat(LogLevel::kError, "shader program did not link: %s\n", info.c_str());
-    return p;
-}
-
-bool ProgramLinked(const ShaderProgram& p) {
-    if (p.program == 0) return false;
+    p.log += info;
     GLint ok = 0;
     glGetObjectParameterivARB(p.program, GL_OBJECT_LINK_STATUS_ARB, &ok);
-    return ok != 0;
+    p.linked = ok != 0;
+    if (!p.linked) LogFormat(LogLevel::kError, "shader program did not link: %s\n", info.c_str());
+    return p;
 }
 
 void DeleteProgram(ShaderProgram& p) {
