@@ -114,6 +114,7 @@ void BM_GuiWidgetsFrame(benchmark::State& state) {
     {
         TB::ALmanager manager(unit, nullptr, kNumParams);
         TB::Manager::ms_enableConstantRedraw = false;
+        TB::Manager::ms_enableEyeCandy = state.range(0) != 0;
         manager.SetWindowSize(600, 400);
         manager.SetBannerY(370);
         const char* font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
@@ -155,8 +156,10 @@ void BM_GuiWidgetsFrame(benchmark::State& state) {
     }
     CloseComponent(unit);
     TB::Manager::ms_enableConstantRedraw = true;
+    TB::Manager::ms_enableEyeCandy = true;
 }
-BENCHMARK(BM_GuiWidgetsFrame)->UseManualTime()->Unit(benchmark::kMicrosecond);
+// /1 lit (eye candy on), /0 plain texturing.
+BENCHMARK(BM_GuiWidgetsFrame)->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_GuiParameterNotification(benchmark::State& state) {
     Editor editor;
