@@ -151,7 +151,9 @@ void BM_GuiWidgetsFrame(benchmark::State& state) {
                 while (manager.FrameCount() == count) std::this_thread::yield();
                 state.SetIterationTime(manager.LastDrawSeconds());
             }
+            const double frames = double(manager.FrameCount());
             manager.DestroyRenderTask();
+            state.counters["litDrawsPerFrame"] = double(manager.LitBackgroundDraws()) / frames;
         }
     }
     CloseComponent(unit);

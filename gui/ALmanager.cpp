@@ -33,7 +33,13 @@ void ALmanager::InitialiseRendering() {
     }
 }
 
-void ALmanager::ShutdownRendering() { DeleteProgram(m_program); }
+void ALmanager::ShutdownRendering() {
+    DeleteProgram(m_program);
+    if (m_litFramebuffer) glDeleteFramebuffersEXT(1, &m_litFramebuffer);
+    if (m_litTexture) glDeleteTextures(1, &m_litTexture);
+    m_litFramebuffer = m_litTexture = 0;
+    m_litValid = false;
+}
 
 // Window pixels, into the labels layer: the background repeats at one texel per pixel, shaded
 // from a slightly red bottom to white below the banner, with alpha 0 (lit by the shader); the
@@ -72,6 +78,59 @@ void ALmanager::DrawBackground() {
         return;
     }
     glDisable(GL_LIGHTING);
+    if (!UpdateLitCache()) {
+        DrawLitQuad();
+        return;
+    }
+    glBindFramebufferEXT(GL_READ_FRAMEBUFFER_EXT, m_litFramebuffer);
+    glBindFramebufferEXT(GL_DRAW_FRAMEBUFFER_EXT, 0);
+    glBlitFramebufferEXT(0, 0, m_litWidth, m_litHeight, 0, 0, m_litWidth, m_litHeight, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+}
+
+bool ALmanager::UpdateLitCache() {
+    if (LabelsFramebuffer() == 0 || !GLEW_EXT_framebuffer_blit) return false;
+    const int w = Width(), h = Height();
+    if (m_litFramebuffer == 0 || w != m_litWidth || h != m_litHeight) {
+        if (m_litTexture == 0) glGenTextures(1, &m_litTexture);
+        if (m_litFramebuffer == 0) glGenFramebuffersEXT(1, &m_litFramebuffer);
+        glBindTexture(GL_TEXTURE_2D, m_litTexture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, m_litFramebuffer);
+        glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, m_litTexture, 0);
+        const bool complete = glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT) == GL_FRAMEBUFFER_COMPLETE_EXT;
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        if (!complete) {
+            glDeleteFramebuffersEXT(1, &m_litFramebuffer);
+            glDeleteTextures(1, &m_litTexture);
+            m_litFramebuffer = m_litTexture = 0;
+            return false;
+        }
+        m_litWidth = w, m_litHeight = h;
+        m_litValid = false;
+    }
+    GLfloat light[4];
+    glGetLightfv(GL_LIGHT1, GL_POSITION, light);
+    const bool same = m_litValid && m_litLabelsGeneration == LabelsGeneration() && light[0] == m_litLight[0] &&
+                      light[1] == m_litLight[1] && light[2] == m_litLight[2] && light[3] == m_litLight[3];
+    if (same) return true;
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, m_litFramebuffer);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT);
+    DrawLitQuad();
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    glDrawBuffer(GL_BACK);
+    for (int i = 0; i < 4; ++i) m_litLight[i] = light[i];
+    m_litLabelsGeneration = LabelsGeneration();
+    m_litValid = true;
+    return true;
+}
+
+// The labels layer through the background program, over the whole window.
+void ALmanager::DrawLitQuad() {
+    ++m_litDraws;
     const bool normalUnit = m_normalMap != nullptr;
     glUseProgramObjectARB(m_program.program);
     glActiveTextureARB(GL_TEXTURE0_ARB);

@@ -189,6 +189,8 @@ public:
     bool GLReady() const { return m_glReady.load(std::memory_order_acquire); }
     unsigned int LabelsTexture() const { return m_labelsTexture; }
     unsigned int LabelsFramebuffer() const { return m_labelsFramebuffer; }
+    // Render task: counts the labels layer's redraws (a cache of a picture made from it compares).
+    uint64_t LabelsGeneration() const { return m_labelsGeneration; }
 
     // Frame clock step (render task): frame time from the nanoseconds since the previous
     // reading, at least 1 us; rate the mean of this and the previous instantaneous rate,
@@ -250,6 +252,7 @@ private:
     std::vector<CAAUParameter> m_parameters;
     unsigned int m_labelsTexture = 0;
     unsigned int m_labelsFramebuffer = 0;
+    uint64_t m_labelsGeneration = 0;
     SInt16 m_controlTop = 0, m_controlLeft = 0, m_controlBottom = 0, m_controlRight = 0;
     std::map<UIElement*, Bounds> m_hoverSet;
     std::atomic<int> m_mouseOverParam{-1};

@@ -365,6 +365,7 @@ void Manager::RedrawLabels() {
         for (UIElement* e : m_elements)
             if (e->IsVisible()) e->DrawLabel(m_labelFont);
 
+    ++m_labelsGeneration;
     if (framebuffer) {
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
         glDrawBuffer(GL_BACK);

@@ -55,10 +55,16 @@ bool TextField::IsValueFormat(const std::string& format) {
         if (format[i] != '%') continue;
         if (++i < format.size() && format[i] == '%') continue;
         while (i < format.size() && std::strchr("-+ #0", format[i])) ++i;
-        while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i]))) ++i;
+        // Width and precision of at most two digits each: the text holds 15 characters anyway.
+        auto digits = [&] {
+            const size_t start = i;
+            while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i]))) ++i;
+            return i - start <= 2;
+        };
+        if (!digits()) return false;
         if (i < format.size() && format[i] == '.') {
             ++i;
-            while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i]))) ++i;
+            if (!digits()) return false;
         }
         if (i >= format.size() || !std::strchr("feEgG", format[i])) return false;
         ++conversions;

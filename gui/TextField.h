@@ -27,8 +27,8 @@ class TextField : public Control {
 public:
     static constexpr int kMaxChars = 15;
 
-    // `format`: a printf format for one double (flags, width, precision, one of f e g E G);
-    // anything else is treated as no format.
+    // `format`: a printf format for one double (flags, width and precision of up to two digits,
+    // one of f e g E G; "%%" allowed); anything else, from a skin, is treated as no format.
     TextField(Manager* manager, int parameterID, float x, float y, float width, float height,
               const std::string& format);
 

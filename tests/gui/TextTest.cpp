@@ -205,6 +205,7 @@ TEST_F(ReadoutTest, TextFieldTypesEditsAndCommitsThroughOneGesture) {
     EXPECT_FALSE(TextField::IsValueFormat("%s"));
     EXPECT_FALSE(TextField::IsValueFormat("%f %f"));
     EXPECT_FALSE(TextField::IsValueFormat("%n"));
+    EXPECT_FALSE(TextField::IsValueFormat("%999999999.1f"));
     EXPECT_EQ("", (new TextField(m_manager.get(), 0, 0, 0, 1, 1, "%s"))->Format());  // the manager owns it
 }
 
