@@ -1,5 +1,7 @@
 #include "gui/ALmanager.h"
 
+#include <algorithm>
+
 #include "gui/GL.h"
 #include "gui/Texture.h"
 
@@ -46,10 +48,9 @@ void ALmanager::ShutdownRendering() {
 // banner strip above gets alpha 0.16 (shown unlit).
 void ALmanager::RenderBackground() {
     if (m_background == nullptr) return;
-    m_background->Load();
-    if (m_background->Id() == 0) return;
+    m_background->Load();  // once; an image that failed leaves the quad untextured
     const float w = float(Width()), h = float(Height());
-    const float tw = float(m_background->Width()), th = float(m_background->Height());
+    const float tw = float(std::max(1, m_background->Width())), th = float(std::max(1, m_background->Height()));
     const float top = BannerY() - 7;
     m_background->Bind();
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);

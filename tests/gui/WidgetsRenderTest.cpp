@@ -56,6 +56,11 @@ protected:
         const char* display = std::getenv("DISPLAY");
         if (display == nullptr || *display == 0) GTEST_SKIP() << "no X display: run the suite under xvfb-run";
         GuiUnitTest::SetUp();
+        Build();
+    }
+    // The panel: a fresh manager with its window, elements and images.
+    void Build() {
+        m.reset();
         const std::string folder = m_folders.Root();
         WriteImage(folder + "/bg.png", 64, 64, [](int x, int y, unsigned char* p) {
             const int v = ((x / 8 + y / 8) % 2) ? 150 : 120;
@@ -115,6 +120,7 @@ protected:
         Manager::ms_enableConstantRedraw = true;
         Manager::ms_enableTooltip = false;
         Manager::ms_enableEyeCandy = true;
+        Manager::ms_allowFramebufferObjects = true;
     }
     void Capture() {
         m->NudgeGUI();
@@ -224,6 +230,27 @@ TEST_F(WidgetsRenderTest, PanelDrawsKnobsLabelsFieldAndReadoutLitAndUnlit) {
         EXPECT_EQ(0, probe->laterAllocations) << "glyph quads of a 60-character line after the first frame";
     }
     EXPECT_TRUE(log.Lines().empty()) << log.Lines()[0];
+}
+
+// Without framebuffer objects the labels are drawn in the bridge's offscreen context: the same
+// captions and background reach the picture.
+TEST_F(WidgetsRenderTest, OffscreenLabelsLayerShowsTheSameCaptionsAndBackground) {
+    Manager::ms_enableEyeCandy = false;
+    m->CreateRenderTask();
+    Capture();
+    const std::vector<unsigned char> framebuffer = pixels;
+    Manager::ms_allowFramebufferObjects = false;
+    Build();
+    Manager::ms_enableEyeCandy = false;  // a new manager reads the switches afresh
+    m->CreateRenderTask();
+    Capture();
+    ASSERT_EQ(0u, m->LabelsFramebuffer());
+    int differing = 0;
+    for (int y = 240; y < 350; ++y)  // knob captions, label box, field caption
+        for (int x = 0; x < kWidth; ++x)
+            for (int c = 0; c < 3; ++c)
+                differing += std::abs(int(At(x, y)[c]) - framebuffer[(size_t(y) * kWidth + x) * 4 + c]) > 8;
+    EXPECT_LT(differing, 400);  // of 198000 values: rounding along glyph edges
 }
 
 TEST_F(WidgetsRenderTest, InfoDisplayAndMetersFollowASineThroughTheUnit) {
