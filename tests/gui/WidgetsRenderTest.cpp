@@ -230,6 +230,23 @@ TEST_F(WidgetsRenderTest, PanelDrawsKnobsLabelsFieldAndReadoutLitAndUnlit) {
         EXPECT_EQ(0, probe->laterAllocations) << "glyph quads of a 60-character line after the first frame";
     }
     EXPECT_TRUE(log.Lines().empty()) << log.Lines()[0];
+
+    // A tooltip wider than the room left of its anchor starts at x = 5; once the mouse leaves it
+    // fades by 0.89 a frame (the restarted task keeps the tooltip's state).
+    m->SetMouseOverParam(kParam_PitchLFOAmountFine, knobs[0]);
+    m->CreateRenderTask();
+    Capture();
+    m->DestroyRenderTask();
+    EXPECT_EQ(5, m->TooltipX());
+    EXPECT_STREQ("Pitch LFO Amount Fine 0.000 Cents", m->TooltipText());
+    const float shown = m->TooltipAlpha();
+    const uint64_t frames = m->FrameCount();
+    m->ClearMouseOverParam();
+    m->CreateRenderTask();
+    Capture();
+    m->DestroyRenderTask();
+    EXPECT_NEAR(shown * std::pow(0.89, double(m->FrameCount() - frames)), m->TooltipAlpha(), 1e-4);
+    EXPECT_STREQ("Pitch LFO Amount Fine 0.000 Cents", m->TooltipText()) << "the last text while fading";
 }
 
 // Without framebuffer objects the labels are drawn in the bridge's offscreen context: the same
