@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -54,7 +55,7 @@ struct Font::Glyph {
 
 struct Font::GlyphSource {
     FT_Face face = nullptr;
-    bool rasterised = false;
+    std::atomic<bool> rasterised{false};  // set once, under the glyph lock
     float lineHeight = 0, descender = 0;  // full-size pixels
     Glyph glyphs[kCharCount];
     std::vector<float> kerning;  // kCharCount x kCharCount, full-size pixels; empty without kerning
@@ -139,11 +140,10 @@ Font::~Font() {
 }
 
 void Font::RasteriseGlyphs() {
-    if (m_glyphSource == nullptr) return;
+    if (m_glyphSource == nullptr || m_glyphSource->rasterised.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> guard(GlyphLock());
     GlyphSource& src = *m_glyphSource;
-    if (src.rasterised) return;
-    src.rasterised = true;
+    if (src.rasterised.load(std::memory_order_relaxed)) return;
     FT_Face face = src.face;
 
     struct Bitmap {
@@ -221,6 +221,7 @@ void Font::RasteriseGlyphs() {
                     src.kerning[size_t(a) * kCharCount + b] = float(k.x) / 64.0f;
             }
     }
+    src.rasterised.store(true, std::memory_order_release);
 }
 
 void Font::Preload() {
@@ -253,7 +254,8 @@ unsigned int Font::TextureId() const { return m_glyphSource ? m_glyphSource->tex
 // The glyph walk: pen from the floored start, each drawn character moves it by half its advance
 // plus half the kerning towards the next character; characters without a glyph are skipped.
 size_t Font::DrawIntoBuffer(FontVertex* out, const char* text, float x, float y) const {
-    if (m_glyphSource == nullptr || text == nullptr || !m_glyphSource->rasterised) return 0;
+    if (m_glyphSource == nullptr || text == nullptr || !m_glyphSource->rasterised.load(std::memory_order_acquire))
+        return 0;
     const GlyphSource& src = *m_glyphSource;
     float penX = std::floor(x), penY = std::floor(y);
     size_t n = 0;

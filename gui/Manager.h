@@ -124,6 +124,10 @@ public:
     void DeliverParameterChange(UIElement* element, const AudioUnitParameter* parameter, float value);
     // The descriptor of an id (one built for the id when it is outside the table).
     CAAUParameter GetParameter(int id) const;
+    // The table's descriptor of an id, null outside the table (no copy: for per-frame use).
+    const CAAUParameter* FindParameter(int id) const {
+        return id >= 0 && id < int(m_parameters.size()) ? &m_parameters[size_t(id)] : nullptr;
+    }
     int ParameterCount() const { return int(m_parameters.size()); }
     AudioUnit GetAudioUnit() const { return m_audioUnit; }
     void* EffectData() const { return m_effectData; }

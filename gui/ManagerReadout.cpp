@@ -68,21 +68,23 @@ void Manager::FormatParamValue(const CAAUParameter& p, char* out) {
 }
 
 void Manager::DrawParamValue(Font* font, int id, float x, float y, char* out) {
-    const CAAUParameter p = GetParameter(id);
+    const CAAUParameter* found = FindParameter(id);
+    const CAAUParameter p = found ? CAAUParameter() : GetParameter(id);  // a copy only outside the table
+    const CAAUParameter& param = found ? *found : p;
     float valueX = x + 150;
-    const char* name = p.GetName();
+    const char* name = param.GetName();
     font->Draw(name, valueX - 10 - font->GetStringWidth(name), y);
     if (out) std::snprintf(out, kReadoutTextSize, "%s", name);
 
     char value[kValueTextSize];
-    FormatParamValue(p, value);
+    FormatParamValue(param, value);
     font->Draw(value, valueX, y);
     if (out) Append(out, kReadoutTextSize, value);
 
     float unitX = valueX + 40;
     ExtendParamValue(font, id, unitX, y, out);
-    const char* tag = p.GetParamTag();
-    if (tag && p.Unit() != kAudioUnitParameterUnit_MIDINoteNumber && p.Unit() != kAudioUnitParameterUnit_Boolean) {
+    const char* tag = param.GetParamTag();
+    if (tag && param.Unit() != kAudioUnitParameterUnit_MIDINoteNumber && param.Unit() != kAudioUnitParameterUnit_Boolean) {
         char shortTag[64];
         CopyShort(shortTag, tag);
         font->Draw(shortTag, unitX, y);
