@@ -95,8 +95,10 @@ protected:
             m->RootGroup()->AddChild(knobs[i]);
         }
         m->RootGroup()->AddChild(new Label(m.get(), "Pitch section", 400, 330, 150, 16));
-        field = new LabelledTextField(m.get(), "Cutoff", kParam_FilterCutoff, 400, 280, 80, 16, "%.0f");
+        field = new LabelledTextField(m.get(), "Cutoff", kParam_FilterCutoff, 400, 280, 80, 16, "%.1f");
         m->RootGroup()->AddChild(field);
+        onOff = new TextField(m.get(), kParam_UseFilteredForDry, 500, 280, 40, 16, "%.1f");
+        m->RootGroup()->AddChild(onOff);
         data = static_cast<const DataToGui*>(m->EffectData());
         info = new InfoDisplay(m.get(), 30, 60, 250, 40, data);
         m->RootGroup()->AddChild(info);
@@ -167,6 +169,7 @@ protected:
     TexturedKnobRenderer* renderer = nullptr;
     RiraKnob* knobs[5] = {};
     LabelledTextField* field = nullptr;
+    TextField* onOff = nullptr;
     InfoDisplay* info = nullptr;
     AllocationProbe* probe = nullptr;
     const DataToGui* data = nullptr;
@@ -223,6 +226,9 @@ TEST_F(WidgetsRenderTest, PanelDrawsKnobsLabelsFieldAndReadoutLitAndUnlit) {
     Capture();
     m->DestroyRenderTask();
     EXPECT_EQ(3, renderer->LastDrawCalls());
+    // A field shows its format applied to the value, unless the value reads as a word.
+    EXPECT_EQ("1000.0", field->Text());
+    EXPECT_EQ("Off", onOff->Text());
     EXPECT_STREQ("Filter Cutoff 1000 Hz", m->TooltipText());
     EXPECT_GT(m->TooltipAlpha(), 0.5f);
     if (AllocationCountingEnabled()) {
