@@ -124,9 +124,28 @@ public:
     void DeliverParameterChange(UIElement* element, const AudioUnitParameter* parameter, float value);
     // The descriptor of an id (one built for the id when it is outside the table).
     CAAUParameter GetParameter(int id) const;
+    // The table's descriptor of an id, null outside the table (no copy: for per-frame use).
+    const CAAUParameter* FindParameter(int id) const {
+        return id >= 0 && id < int(m_parameters.size()) ? &m_parameters[size_t(id)] : nullptr;
+    }
     int ParameterCount() const { return int(m_parameters.size()); }
     AudioUnit GetAudioUnit() const { return m_audioUnit; }
     void* EffectData() const { return m_effectData; }
+
+    // ----- read-out (any thread / render task) -----
+    static constexpr size_t kValueTextSize = 128;
+    static constexpr size_t kReadoutTextSize = 256;
+    // Any thread: the descriptor's current value as text (value string, the unit's string for
+    // the value, On/Off, or 4 significant digits) into `out` (kValueTextSize bytes).
+    static void FormatParamValue(const CAAUParameter& p, char* out);
+    // Render task: name, value and unit tag of parameter `id` with the value at x + 150; the
+    // same text, space separated, into `out` (kReadoutTextSize bytes) when it is given.
+    void DrawParamValue(Font* font, int id, float x, float y, char* out);
+    // The read-out line's current text and the tooltip's state (render task; for tests after
+    // the task stopped).
+    const char* TooltipText() const { return m_tooltipText; }
+    float TooltipAlpha() const { return m_tooltipAlpha; }
+    float TooltipX() const { return m_tooltipX; }
 
     // ----- input (UI thread) -----
     void HandleMouseMove(CGPoint point);
@@ -158,6 +177,8 @@ public:
     Font* TextFont() const { return m_textFont; }
     ManagerPlatformBridge* Bridge() const { return m_bridge; }
     int Width() const { return m_width; }
+    float BannerY() const { return m_bannerY; }
+    const float* LabelsClearColour() const { return m_labelsClearColour; }
     int Height() const { return m_height; }
     float EyeDistance() const { return m_eyeDistance; }
     float FieldOfView() const { return m_fieldOfView; }
@@ -172,6 +193,8 @@ public:
     bool GLReady() const { return m_glReady.load(std::memory_order_acquire); }
     unsigned int LabelsTexture() const { return m_labelsTexture; }
     unsigned int LabelsFramebuffer() const { return m_labelsFramebuffer; }
+    // Render task: counts the labels layer's redraws (a cache of a picture made from it compares).
+    uint64_t LabelsGeneration() const { return m_labelsGeneration; }
 
     // Frame clock step (render task): frame time from the nanoseconds since the previous
     // reading, at least 1 us; rate the mean of this and the previous instantaneous rate,
@@ -233,6 +256,7 @@ private:
     std::vector<CAAUParameter> m_parameters;
     unsigned int m_labelsTexture = 0;
     unsigned int m_labelsFramebuffer = 0;
+    uint64_t m_labelsGeneration = 0;
     SInt16 m_controlTop = 0, m_controlLeft = 0, m_controlBottom = 0, m_controlRight = 0;
     std::map<UIElement*, Bounds> m_hoverSet;
     std::atomic<int> m_mouseOverParam{-1};
@@ -242,7 +266,9 @@ private:
     UIElement* m_keyboardFocus = nullptr;
     float m_lightTarget[2] = {0.5f, 0.5f};
     float m_tooltipAlpha = 0, m_tooltipX = 0, m_tooltipY = 0, m_tooltipWidth = 0, m_tooltipHeight = 0;
-    char m_tooltipText[256] = {};
+    char m_tooltipText[kReadoutTextSize] = {};
+    char m_readoutText[kReadoutTextSize] = {};  // render task: this frame's read-out text
+    float m_readoutHalfLine = 0;
     std::map<int, std::string> m_helpStrings;
     int m_cachedHelpID = 0;
     const std::string* m_cachedHelpText = nullptr;

@@ -327,16 +327,6 @@ void Manager::Draw2d() {
     DrawTooltip();
 }
 
-// The read-out line and the floating tooltip are text in the main font: without one (or while
-// fonts have no glyph source) there is neither.
-void Manager::DrawReadout() {
-    if (m_mainFont == nullptr) return;
-}
-
-void Manager::DrawTooltip() {
-    if (m_mainFont == nullptr || !ms_enableTooltip.load(std::memory_order_relaxed)) return;
-}
-
 void Manager::Render() {
     m_rootGroup->Render();
     glDepthMask(GL_FALSE);
@@ -344,7 +334,6 @@ void Manager::Render() {
     if (m_secondPass) m_rootGroup->RenderPass2();
 }
 
-void Manager::ExtendParamValue(Font*, int, float&, float&, char*&) {}
 
 // ---------------------------------------------------------------------------------------------
 // The labels layer
@@ -376,6 +365,7 @@ void Manager::RedrawLabels() {
         for (UIElement* e : m_elements)
             if (e->IsVisible()) e->DrawLabel(m_labelFont);
 
+    ++m_labelsGeneration;
     if (framebuffer) {
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
         glDrawBuffer(GL_BACK);

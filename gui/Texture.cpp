@@ -30,11 +30,22 @@ void Texture::Load() {
     const std::string folder = m_bundleFolder.empty() ? TBLocateOwnBundleFolder() : m_bundleFolder;
     if (folder.empty() || m_name.empty()) return;
     const std::string path = folder + "/" + m_name;
+    // The header first: a missing or non-image file stops here silently, and nothing is
+    // decoded that breaks the size rules.
     int w = 0, h = 0, channels = 0;
-    unsigned char* rgba = stbi_load(path.c_str(), &w, &h, &channels, 4);
-    if (rgba == nullptr) return;
+    if (!stbi_info(path.c_str(), &w, &h, &channels)) return;
     if (!PowerOfTwo(w) || !PowerOfTwo(h)) {
         LogFormat(LogLevel::kNote, "ERROR: texture %s not power of 2 sized\n", m_name.c_str());
+        return;
+    }
+    if (w > kMaxSide || h > kMaxSide) {
+        LogFormat(LogLevel::kNote, "ERROR: texture %s is %d x %d, larger than %d x %d\n", m_name.c_str(), w, h,
+                  kMaxSide, kMaxSide);
+        return;
+    }
+    unsigned char* rgba = stbi_load(path.c_str(), &w, &h, &channels, 4);
+    if (rgba == nullptr) return;  // a truncated or corrupt body
+    if (!PowerOfTwo(w) || !PowerOfTwo(h) || w > kMaxSide || h > kMaxSide) {
         stbi_image_free(rgba);
         return;
     }

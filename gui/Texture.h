@@ -16,6 +16,10 @@ public:
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
 
+    // Largest side accepted (a 4096 x 4096 image decodes to 64 MiB); larger images are refused
+    // from their header, before decoding.
+    static constexpr int kMaxSide = 4096;
+
     // Render task, GL current. Tries once; a missing or undecodable image stays unloaded (id 0).
     virtual void Load();
     virtual void Unload();

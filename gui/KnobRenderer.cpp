@@ -1,0 +1,127 @@
+#include "gui/KnobRenderer.h"
+
+#include <cmath>
+
+#include "gui/GL.h"
+#include "gui/Manager.h"
+#include "gui/Texture.h"
+
+namespace TB {
+
+TexturedKnobRenderer::TexturedKnobRenderer(Manager* manager, Texture* knobTexture, Texture* normalMap, float imageX,
+                                           float imageY, float imageSize)
+    : Effect(manager), m_texture(knobTexture), m_normalMap(normalMap), m_imageX(imageX), m_imageY(imageY),
+      m_imageSize(imageSize) {}
+
+int TexturedKnobRenderer::Add() {
+    m_knobs.emplace_back();
+    return int(m_knobs.size()) - 1;
+}
+
+void TexturedKnobRenderer::SetPosition(int index, float x, float y, float halfSize) {
+    if (index < 0 || index >= KnobCount()) return;
+    RiraKnobRenderInfo& k = m_knobs[size_t(index)];
+    k.x = x, k.y = y, k.halfSize = halfSize;
+}
+
+void TexturedKnobRenderer::SetVisible(int index, bool visible) {
+    if (index >= 0 && index < KnobCount()) m_knobs[size_t(index)].visible.store(visible, std::memory_order_relaxed);
+}
+
+void TexturedKnobRenderer::SetAngle(int index, float angle) {
+    if (index < 0 || index >= KnobCount()) return;
+    m_knobs[size_t(index)].angle = angle;
+    WriteKnob(index);
+}
+
+// The square turned clockwise by the angle; the normal carries the rotation to the shader.
+void TexturedKnobRenderer::WriteKnob(int index) {
+    if (size_t(index) * 4 + 4 > m_vertices.size()) return;  // added after the buffer was built
+    const RiraKnobRenderInfo& k = m_knobs[size_t(index)];
+    const float c = std::cos(k.angle), s = std::sin(k.angle);
+    for (int corner = 0; corner < 4; ++corner) {
+        const float cx = m_corners[corner][0], cy = m_corners[corner][1];
+        m_vertices[size_t(index) * 4 + corner] = Vertex{m_corners[corner][2], m_corners[corner][3], s, -c, 0,
+                                                        k.x + k.halfSize * (cx * c + cy * s),
+                                                        k.y + k.halfSize * (cy * c - cx * s), 0};
+    }
+}
+
+void TexturedKnobRenderer::InitialiseRendering() {
+    const float tw = m_texture && m_texture->Width() > 0 ? float(m_texture->Width()) : 1.0f;
+    const float th = m_texture && m_texture->Height() > 0 ? float(m_texture->Height()) : 1.0f;
+    for (int k = 0; k < 4; ++k) {
+        const float cx = (k & 2) ? -1.0f : 1.0f, cy = ((k + 1) & 2) ? -1.0f : 1.0f;
+        m_corners[k][0] = cx;
+        m_corners[k][1] = cy;
+        m_corners[k][2] = (cy + 1) * 0.5f * m_imageSize / tw + m_imageX / tw;  // s follows y
+        m_corners[k][3] = (cx + 1) * 0.5f * m_imageSize / th + m_imageY / th;  // t follows x
+    }
+    if (ShadersAvailable() && m_program.program == 0) {
+        m_program = BuildProgram(kKnobVertexShader, kKnobFragmentShader);
+        m_texLocation = glGetUniformLocationARB(m_program.program, "tex");
+        m_normalMapLocation = glGetUniformLocationARB(m_program.program, "normalMap");
+    }
+    m_vertices.assign(m_knobs.size() * 4, Vertex{});
+    for (int i = 0; i < KnobCount(); ++i) WriteKnob(i);
+}
+
+void TexturedKnobRenderer::ShutdownRendering() { DeleteProgram(m_program); }
+
+void TexturedKnobRenderer::Render2d() {
+    m_lastDrawCalls = 0;
+    const int count = int(m_vertices.size() / 4);
+    if (count == 0) return;
+    glEnable(GL_ALPHA_TEST);
+    glAlphaFunc(GL_GREATER, 0);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(1, 1, 1, 1);
+    const bool lit = m_program.program != 0 && Manager::ms_enableEyeCandy.load(std::memory_order_relaxed);
+    const bool normalUnit = lit && m_normalMap != nullptr;
+    if (lit) {
+        glUseProgramObjectARB(m_program.program);
+        glActiveTextureARB(GL_TEXTURE0_ARB);
+        glEnable(GL_TEXTURE_2D);
+        if (m_texture) m_texture->Bind();
+        glUniform1iARB(m_texLocation, 0);
+        if (normalUnit) {
+            glActiveTextureARB(GL_TEXTURE1_ARB);
+            glEnable(GL_TEXTURE_2D);
+            m_normalMap->Bind();
+            glUniform1iARB(m_normalMapLocation, 1);
+            glActiveTextureARB(GL_TEXTURE0_ARB);
+        }
+    } else {
+        glEnable(GL_TEXTURE_2D);
+        if (m_texture) m_texture->Bind();
+    }
+    glInterleavedArrays(GL_T2F_N3F_V3F, 0, m_vertices.data());
+    for (int i = 0; i < count;) {
+        if (!m_knobs[size_t(i)].visible.load(std::memory_order_relaxed)) {
+            ++i;
+            continue;
+        }
+        int end = i + 1;
+        while (end < count && m_knobs[size_t(end)].visible.load(std::memory_order_relaxed)) ++end;
+        glDrawArrays(GL_QUADS, i * 4, (end - i) * 4);
+        ++m_lastDrawCalls;
+        i = end;
+    }
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    if (normalUnit) {
+        glActiveTextureARB(GL_TEXTURE1_ARB);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glDisable(GL_TEXTURE_2D);
+        glActiveTextureARB(GL_TEXTURE0_ARB);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_TEXTURE_2D);
+    if (lit) glUseProgramObjectARB(0);
+    glDisable(GL_BLEND);
+    glDisable(GL_ALPHA_TEST);
+}
+
+}  // namespace TB
