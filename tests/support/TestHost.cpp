@@ -105,6 +105,24 @@ OSStatus TestHost::Render(UInt32 frames, const Channels& input, Channels& output
     return noErr;
 }
 
+OSStatus TestHost::Process(const Channels& input, UInt32 blockFrames, Channels& output) {
+    size_t total = 0;
+    for (const auto& ch : input) total = std::max(total, ch.size());
+    output.clear();
+    for (size_t pos = 0; pos < total; pos += blockFrames) {
+        const UInt32 n = UInt32(std::min<size_t>(blockFrames, total - pos));
+        Channels block(input.size());
+        for (size_t c = 0; c < input.size(); ++c)
+            for (UInt32 i = 0; i < n; ++i) block[c].push_back(pos + i < input[c].size() ? input[c][pos + i] : 0.f);
+        Channels out;
+        OSStatus err = Render(n, block, out);
+        if (err != noErr) return err;
+        if (output.empty()) output.resize(out.size());
+        for (size_t c = 0; c < out.size(); ++c) output[c].insert(output[c].end(), out[c].begin(), out[c].end());
+    }
+    return noErr;
+}
+
 AudioUnitParameterValue TestHost::Parameter(AudioUnitParameterID id) {
     AudioUnitParameterValue v = 0;
     return GetParameter(id, v) == noErr ? v : std::numeric_limits<float>::quiet_NaN();

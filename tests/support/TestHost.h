@@ -54,6 +54,8 @@ public:
     // Renders `frames` frames. input[ch] must hold at least `frames` samples per input channel
     // (missing channels or samples read as 0). output is resized to the output channel count.
     OSStatus Render(UInt32 frames, const Channels& input, Channels& output);
+    // Renders a whole signal in blocks of `blockFrames` and appends every block's output.
+    OSStatus Process(const Channels& input, UInt32 blockFrames, Channels& output);
     // Time stamps: the next render uses the previous render's time stamp again (once).
     void RepeatNextTimeStamp() { m_repeatTimeStamp = true; }
     // When true (the default) the host hands the unit null output buffers, otherwise its own.
