@@ -234,6 +234,11 @@ TEST(OSCHelperFailures, MalformedDatagramsAreReportedAndListeningGoesOn) {
         oversized,                    // an oversized datagram
         std::string("/abc", 4),       // an unterminated address
         std::string("#bundle\0", 8),  // a bundle without its time tag
+        // Each of these once crashed oscpack or made it spin for ever.
+        std::string("/x\0\0,b\0\0\xff\xff\xff\xf8" "abcdefgh", 20),               // negative blob size
+        std::string("/x\0\0,b\0\0\x7f\xff\xff\xff" "abcd", 16),                   // blob far beyond the end
+        std::string("/x\0\0,b\0\0", 8),                                             // blob size field past the end
+        std::string("#bundle\0\0\0\0\0\0\0\0\1\xff\xff\xff\xfc/x\0\0,\0\0\0", 28),  // element size -4
     };
 
     testing::internal::CaptureStdout();
