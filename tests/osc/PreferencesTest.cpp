@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -172,6 +173,27 @@ TEST_F(PreferencesTest, DamagedFilesReadAsNothingStoredAndAreNeverRewrittenByRea
         EXPECT_EQ(skin, "kept");
         EXPECT_EQ(ReadFile(m_path), bytes);
     }
+}
+
+TEST_F(PreferencesTest, AFifoOrADeeplyNestedFileReadsAsTheDefaultsAndIsLeftAlone) {
+    // A FIFO in place of the file: opening it for reading used to wait for a writer for ever.
+    mkdir(m_folder.c_str(), 0700);
+    ASSERT_EQ(mkfifo(m_path.c_str(), 0600), 0);
+    EXPECT_EQ(GetPrefInt("OSC Base Port", 7000), 7000);
+    struct stat info;
+    ASSERT_EQ(stat(m_path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    unlink(m_path.c_str());
+
+    // 200 000 levels: libplist's recursive parser overflowed the stack.
+    std::string deep = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>OSC Base Port</key><integer>7100</integer><key>x</key>";
+    for (int i = 0; i < 200000; ++i) deep += "<array>";
+    WriteFile(deep);
+    EXPECT_EQ(GetPrefInt("OSC Base Port", 7000), 7000);
+    std::string skin = "kept";
+    GetPrefString("Skin", skin);
+    EXPECT_EQ(skin, "kept");
+    EXPECT_EQ(ReadFile(m_path), deep);
 }
 
 TEST_F(PreferencesTest, WritingOverACorruptFileKeepsTheOldOneAside) {
