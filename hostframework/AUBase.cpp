@@ -63,6 +63,9 @@ AUBase::AUBase(AudioComponentInstance inInstance, UInt32 numInputElements, UInt3
     mGlobalScope.Initialize(this, kAudioUnitScope_Global);
     mInputScope.Initialize(this, kAudioUnitScope_Input);
     mOutputScope.Initialize(this, kAudioUnitScope_Output);
+    // The global element exists from construction on: a subclass's constructor may run code
+    // (a MIDI script being loaded) that reads or sets parameters before CreateElements.
+    mGlobalScope.AddElement(std::make_unique<AUElement>(this));
 }
 
 AUBase::~AUBase() {
@@ -73,7 +76,6 @@ void AUBase::PostConstructor() { CreateElements(); }
 
 void AUBase::CreateElements() {
     if (mElementsCreated) return;
-    mGlobalScope.AddElement(std::make_unique<AUElement>(this));
     for (UInt32 i = 0; i < mNumInputElements; ++i) mInputScope.AddElement(std::make_unique<AUInputElement>(this));
     for (UInt32 i = 0; i < mNumOutputElements; ++i) mOutputScope.AddElement(std::make_unique<AUOutputElement>(this));
     mElementsCreated = true;
