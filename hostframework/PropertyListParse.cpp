@@ -42,6 +42,9 @@ size_t MarkupEnd(const char* data, size_t size, size_t at) {
 // XML: the nesting of elements, an upper bound of libplist's container nesting (every element
 // counts, containers or not; comments, CDATA sections and instructions hold none).
 const char* CheckXml(const char* data, size_t size) {
+    // XML has no zero character, and libplist aborts the process when asked for a string
+    // that holds one (it passes through CDATA sections).
+    if (std::memchr(data, 0, size)) return "zero byte in an XML document";
     int depth = 0;
     size_t at = 0;
     for (;;) {
@@ -116,15 +119,24 @@ const char* CheckBinary(const char* text, size_t size) {
         if (offset < 8 || offset >= tableOffset) return "object offset out of range";
         const unsigned marker = data[offset];
         const unsigned type = marker >> 4;
-        if (type != 0xA && type != 0xB && type != 0xC && type != 0xD) continue;
+        const bool isString = type == 0x5 || type == 0x6 || type == 0x7;
+        if (!isString && type != 0xA && type != 0xB && type != 0xC && type != 0xD) continue;
         uint64_t entries = marker & 0xF;
         uint64_t at = offset + 1;
         if (entries == 0xF) {
-            if (at >= tableOffset || (data[at] >> 4) != 0x1 || (data[at] & 0xF) > 3) return "bad container size";
+            if (at >= tableOffset || (data[at] >> 4) != 0x1 || (data[at] & 0xF) > 3) return "bad object size";
             const unsigned bytes = 1u << (data[at] & 0xF);
-            if (tableOffset - at - 1 < bytes) return "bad container size";
+            if (tableOffset - at - 1 < bytes) return "bad object size";
             entries = ReadBigEndian(data + at + 1, bytes);
             at += 1 + bytes;
+        }
+        if (isString) {
+            // libplist aborts the process when asked for a string that holds a zero character.
+            const uint64_t unit = type == 0x6 ? 2 : 1;
+            if (entries > (tableOffset - at) / unit) return "string larger than the document";
+            for (uint64_t c = 0; c < entries; ++c)
+                if (ReadBigEndian(data + at + c * unit, size_t(unit)) == 0) return "string holds a zero character";
+            continue;
         }
         const uint64_t refs = type == 0xD ? entries * 2 : entries;
         if (entries > tableOffset || refs > (tableOffset - at) / refSize) return "container larger than the document";

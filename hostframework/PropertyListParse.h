@@ -4,7 +4,8 @@
 // libplist parses and frees recursively, so a document nested a few hundred thousand levels
 // deep overflows the stack of whatever thread reads it; a binary one may also reference its
 // objects in a cycle, out of range, or share one object so often that the tree it expands to
-// does not fit in memory. The checks below refuse all of these before libplist sees the bytes.
+// does not fit in memory; and libplist aborts the process (an assertion) when asked for a string
+// that holds a zero character. The checks below refuse all of these before libplist sees them.
 // Any thread except the render thread (it allocates).
 #pragma once
 

@@ -85,6 +85,9 @@ TEST(PropertyListParse, XmlNestingIsBoundedBeforeLibplistSeesIt) {
     EXPECT_FALSE(Accepted("</array></array><plist><true/></plist>"));
     EXPECT_FALSE(Accepted("<plist><array><!-- </array>"));
 
+    // libplist aborts when asked for a string holding a zero character; XML has none.
+    EXPECT_FALSE(Accepted(std::string("<plist><string><![CDATA[a\0b]]></string></plist>", 44)));
+
     // A CDATA closer inside each level does not let the count fall behind.
     std::string sneaky = "<plist>";
     for (int i = 0; i <= kMaxPropertyListDepth; ++i) sneaky += "<array><string><![CDATA[</array>]]></string>";
@@ -108,6 +111,11 @@ TEST(PropertyListParse, BinaryReferencesAreCheckedBeforeLibplistSeesThem) {
     EXPECT_FALSE(Accepted(Binary({kString}, 3)));                  // the root out of range
     EXPECT_FALSE(Accepted(Binary({kString}, 0, 1000)));            // more objects than the table holds
     EXPECT_FALSE(Accepted(Binary({std::string("\xAF\x13\x7f\xff\xff\xff\xff\xff\xff\xff", 10)})));  // huge count
+
+    EXPECT_FALSE(Accepted(Binary({std::string("\x53" "a\0b", 4)})));             // ASCII string with a zero
+    EXPECT_FALSE(Accepted(Binary({std::string("\x62\0a\0\0", 5)})));           // UTF-16 string with a zero
+    EXPECT_FALSE(Accepted(Binary({std::string("\x5f\x10\x40" "ab", 5)})));      // string longer than the document
+    EXPECT_TRUE(Accepted(Binary({std::string("\x62\0a\0b", 5)})));
 
     // Forty levels of arrays that hold the next level twice: 2^40 values once expanded.
     std::vector<std::string> doubling;
