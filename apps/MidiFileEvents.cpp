@@ -46,24 +46,37 @@ void AppendVarLen(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(bytes[0]);
 }
 
+// libsmf counts a track's time in pulses in an int (and aborts when the sum turns negative), so
+// a track also ends before the first event that would lie beyond this.
+constexpr uint64_t kMaxTrackPulses = 0x7FFFFFFF;
+
 // Re-encodes one track's events from `begin` to `end` into `out`: every complete, well-formed
 // event with an explicit status byte (no running status), sysex continuation packets (F7)
 // dropped with their time kept, and an end-of-track event at the end. Stops at the first
-// event that is cut off or malformed, so nothing is made up from missing bytes.
+// event that is cut off or malformed, so nothing is made up from missing bytes, or that lies
+// beyond kMaxTrackPulses.
 void CleanTrack(const std::vector<uint8_t>& d, size_t begin, size_t end, std::vector<uint8_t>& out) {
     size_t pos = begin;
     uint8_t running = 0;
-    uint32_t pendingDelta = 0;  // time of dropped events, carried to the next one kept
+    uint64_t pendingDelta = 0;  // time of dropped events, carried to the next one kept
+    uint64_t trackTime = 0;     // pulses up to the last event kept
+    bool full = false;
     auto emit = [&](uint32_t delta, uint8_t status, size_t dataBegin, size_t dataEnd, bool withLength,
                     uint8_t metaType) {
-        AppendVarLen(out, std::min<uint64_t>(uint64_t(pendingDelta) + delta, 0x0FFFFFFF));
+        const uint64_t gap = std::min<uint64_t>(pendingDelta + delta, 0x0FFFFFFF);
+        if (trackTime + gap > kMaxTrackPulses) {
+            full = true;
+            return;
+        }
+        trackTime += gap;
+        AppendVarLen(out, uint32_t(gap));
         pendingDelta = 0;
         out.push_back(status);
         if (status == 0xFF) out.push_back(metaType);
         if (withLength) AppendVarLen(out, uint32_t(dataEnd - dataBegin));
         out.insert(out.end(), d.begin() + dataBegin, d.begin() + dataEnd);
     };
-    while (pos < end) {
+    while (pos < end && !full) {
         uint32_t delta;
         if (!ReadVarLen(d, pos, end, delta) || pos >= end) break;
         uint8_t status = d[pos];

@@ -15,6 +15,7 @@
 #include "apps/UnitHost.h"
 #include "effect/MarrowfinParameters.h"
 #include "hostframework/RunLoop.h"
+#include "osc/OSCHelper.h"
 #include "osc/Preferences.h"
 
 namespace MarrowfinApp {
@@ -127,9 +128,15 @@ void Serve(const ServeOptions& options) {
     // After Initialize, which reads the stored base port: an explicit one replaces it, and
     // setting "OSC Port Offset" through the unit applies the port rule.
     if (options.oscBasePort > 0) SetOSCBasePort(options.oscBasePort);
+    // A stored base port is not checked by the option parser: refuse one that leaves no port.
+    const SInt64 oscPort = SInt64(GetOSCBasePort()) + options.oscOffset;
+    if (options.oscOffset > 0 && !TB::OSCHelper::IsListenablePort(oscPort))
+        throw Failure("the OSC base port " + std::to_string(GetOSCBasePort()) + " (preference \"" + kPrefOSCBasePort +
+                      "\") and offset " + std::to_string(options.oscOffset) + " give UDP port " +
+                      std::to_string(oscPort) + ", outside 1 to 65535");
     host.SetParameter(kParam_OSCPortOffset, Float32(options.oscOffset));
     if (options.oscOffset > 0)
-        std::printf("listening on UDP port %d\n", int(GetOSCBasePort()) + options.oscOffset);
+        std::printf("listening on UDP port %d\n", int(oscPort));
     else
         std::printf("OSC remote control is off (OSC Port Offset 0)\n");
     std::fflush(stdout);

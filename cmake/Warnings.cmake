@@ -20,3 +20,9 @@ if(MARROWFIN_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()
+
+# scripts/fuzz: clang's libFuzzer coverage on everything we build; the fuzz targets link it.
+option(MARROWFIN_FUZZ "Build the fuzz targets for libFuzzer (clang only)" OFF)
+if(MARROWFIN_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

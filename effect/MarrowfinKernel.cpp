@@ -48,8 +48,9 @@ inline float MinF(float a, float b) { return a < b ? a : b; }
 // forms save the register copies that dominate the scalar code; no fused multiply-add is enabled,
 // so every result is bit-identical to the baseline clone.
 // ThreadSanitizer's runtime is not set up yet when the dynamic loader picks a clone, so a
-// ThreadSanitizer build keeps the baseline code only.
-#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer build keeps the baseline code only; so does clang (the fuzzing build), which
+// cannot clone function templates.
+#if defined(__SANITIZE_THREAD__) || defined(__clang__)
 #define MARROWFIN_KERNEL_CLONES
 #else
 #define MARROWFIN_KERNEL_CLONES __attribute__((target_clones("avx2", "default")))

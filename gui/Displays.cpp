@@ -28,7 +28,7 @@ void InfoDisplay::FormatLine(float f, char* out) {
         const char* name = names[((n % 12) + 12) % 12];
         std::snprintf(note, sizeof note, "%c%c%d%+.0f", name[0], name[1], n / 12 - 1, double((value - n) * 100));
     }
-    std::snprintf(out, kTextSize, "%6.1fHz  %s", double(f), note);
+    std::snprintf(out, kTextSize, "%6.1fHz  %.12s", double(f), note);
 }
 
 void InfoDisplay::Render() const {

@@ -63,6 +63,9 @@ AUBase::AUBase(AudioComponentInstance inInstance, UInt32 numInputElements, UInt3
     m_globalScope.Initialize(this, kAudioUnitScope_Global);
     m_inputScope.Initialize(this, kAudioUnitScope_Input);
     m_outputScope.Initialize(this, kAudioUnitScope_Output);
+    // The global element exists from construction on: a subclass's constructor may run code
+    // (a MIDI script being loaded) that reads or sets parameters before CreateElements.
+    m_globalScope.AddElement(std::make_unique<AUElement>(this));
 }
 
 AUBase::~AUBase() {
@@ -73,7 +76,6 @@ void AUBase::PostConstructor() { CreateElements(); }
 
 void AUBase::CreateElements() {
     if (m_elementsCreated) return;
-    m_globalScope.AddElement(std::make_unique<AUElement>(this));
     for (UInt32 i = 0; i < m_numInputElements; ++i) m_inputScope.AddElement(std::make_unique<AUInputElement>(this));
     for (UInt32 i = 0; i < m_numOutputElements; ++i) m_outputScope.AddElement(std::make_unique<AUOutputElement>(this));
     m_elementsCreated = true;

@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+
+#include "hostframework/PropertyListParse.h"
+#include "hostframework/RegularFile.h"
 
 namespace {
 constexpr size_t kMaxClassInfoFileBytes = 16 * 1024 * 1024;
@@ -64,42 +65,19 @@ OSStatus WriteClassInfoFile(plist_t state, const std::string& path, std::string*
 }
 
 plist_t ReadClassInfoFile(const std::string& path, std::string* err) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-        SetError(err, "cannot open " + path + ": " + std::strerror(errno));
+    std::string bytes;
+    std::string why;
+    if (ReadRegularFile(path, kMaxClassInfoFileBytes, bytes, &why) != 0) {
+        SetError(err, why);
         return nullptr;
     }
-    if (!S_ISREG(st.st_mode)) {
-        SetError(err, path + " is not a file");
-        return nullptr;
-    }
-    if (size_t(st.st_size) > kMaxClassInfoFileBytes) {
-        SetError(err, path + " is too large for a saved state");
-        return nullptr;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        SetError(err, "cannot open " + path + ": " + std::strerror(errno));
-        return nullptr;
-    }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) {
-        SetError(err, "cannot read " + path);
-        return nullptr;
-    }
-    const std::string bytes = buffer.str();
     if (bytes.empty()) {
         SetError(err, path + " is empty");
         return nullptr;
     }
-    plist_t root = nullptr;
-    if (bytes.size() >= 8 && bytes.compare(0, 6, "bplist") == 0)
-        plist_from_bin(bytes.data(), uint32_t(bytes.size()), &root);
-    else
-        plist_from_xml(bytes.data(), uint32_t(bytes.size()), &root);
+    plist_t root = ParsePropertyList(bytes.data(), bytes.size(), &why);
     if (root == nullptr) {
-        SetError(err, path + " is not a property list");
+        SetError(err, path + " is not a property list we accept (" + why + ")");
         return nullptr;
     }
     if (plist_get_node_type(root) != PLIST_DICT) {

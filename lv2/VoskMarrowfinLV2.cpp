@@ -20,6 +20,7 @@
 #include "effect/MarrowfinConstants.h"
 #include "effect/VoskMarrowfinEntry.h"
 #include "hostframework/CFLite.h"
+#include "hostframework/PropertyListParse.h"
 #include "lv2/VoskMarrowfinLV2MainLoop.h"
 
 using namespace MarrowfinLV2;
@@ -459,7 +460,7 @@ LV2_State_Status VoskMarrowfinLV2::Restore(LV2_State_Retrieve_Function retrieve,
     uint32_t length = uint32_t(size);
     if (text[length - 1] == '\0') length = uint32_t(std::strlen(text));
     plist_t info = nullptr;
-    if (length > 0) plist_from_xml(text, length, &info);
+    if (length > 0) info = ParsePropertyList(text, length, nullptr);
     if (!info || plist_get_node_type(info) != PLIST_DICT) {
         if (info) plist_free(info);
         TB::LogLine(TB::LogLevel::kError, "marrowfin.lv2 error: the saved unit state is not a property list\n");

@@ -9,12 +9,14 @@
 #include <stdexcept>
 #include <thread>
 
+#include <oscpack/ip/UdpSocket.h>
 #include <oscpack/osc/OscOutboundPacketStream.h>
 
 #include "osc/BonjourPublisher.h"
 #include "MarrowfinFacts.h"
 #include "hostframework/Log.h"
 #include "osc/OSCListeningSocket.h"
+#include "osc/OSCPacketCheck.h"
 
 namespace TB {
 
@@ -187,7 +189,7 @@ OSStatus OSCHelper::TaskMain(TaskSync* sync) {
 void OSCHelper::ListenOn(SInt32 port, UInt32 generation) {
     std::unique_ptr<OSCListeningSocket> socket;
     try {
-        if (port < 1 || port > 65535) throw std::runtime_error("udp port " + std::to_string(port) + " out of range");
+        if (!IsListenablePort(port)) throw std::runtime_error("udp port " + std::to_string(port) + " out of range");
         socket = std::make_unique<OSCListeningSocket>(IpEndpointName(IpEndpointName::ANY_ADDRESS, port),
                                                       static_cast<osc::OscPacketListener*>(this),
                                                       m_breakGeneration, generation);
@@ -278,7 +280,12 @@ void OSCHelper::HandlePacket(const char* data, int size, const IpEndpointName& r
 
 void OSCHelper::ProcessPacket(const char* data, int size, const IpEndpointName& remoteEndpoint) {
     // One bad datagram, or one reply that cannot be sent, must not end remote control: report
-    // it the way the receive loop reports its failures and go on listening.
+    // it the way the receive loop reports its failures and go on listening. oscpack trusts the
+    // sizes it reads, so it sees only datagrams whose whole structure has been checked.
+    if (const char* reason = CheckOSCPacket(data, size < 0 ? 0 : size_t(size))) {
+        PrintLine("osc::Exception in TaskMain(): ", reason);
+        return;
+    }
     try {
         osc::OscPacketListener::ProcessPacket(data, size, remoteEndpoint);
     } catch (...) {

@@ -103,6 +103,8 @@ public:
     // (0.0.0.0) when the host cannot be resolved. May block on a name lookup: never call it on
     // the render thread.
     static IpEndpointName ResolveTarget(const char* text);
+    // Whether a port number (base port + offset, before any narrowing) can be listened on.
+    static bool IsListenablePort(SInt64 port) { return port >= 1 && port <= 65535; }
     // Whether anything can be delivered to an endpoint: a resolved address and a port 1..65535.
     static bool IsDeliverable(const IpEndpointName& endpoint);
 

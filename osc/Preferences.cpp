@@ -17,6 +17,8 @@
 
 #include "MarrowfinFacts.h"
 #include "hostframework/Log.h"
+#include "hostframework/PropertyListParse.h"
+#include "hostframework/RegularFile.h"
 
 std::atomic<SInt32> g_OSCBasePort{kDefaultOSCBasePort};
 
@@ -52,36 +54,14 @@ struct PlistHolder {
 
 enum class ReadResult { kMissing, kCorrupt, kRead };
 
-// Reads and parses the whole file (XML or binary). A root that is not a dictionary is corrupt.
+// Reads and parses the whole file (XML or binary). A root that is not a dictionary is corrupt,
+// and so is anything but a regular file (a FIFO in its place never blocks the reader).
 ReadResult ReadPrefs(const std::string& path, PlistHolder& out) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kCorrupt;
     std::string data;
-    struct stat info;
-    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && size_t(info.st_size) <= kMaxPrefsFileBytes;
-    if (ok) {
-        char buffer[16384];
-        for (;;) {
-            const ssize_t got = read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                ok = false;
-                break;
-            }
-            if (got == 0) break;
-            data.append(buffer, size_t(got));
-            if (data.size() > kMaxPrefsFileBytes) {
-                ok = false;
-                break;
-            }
-        }
-    }
-    close(fd);
-    if (!ok) return ReadResult::kCorrupt;
-    if (data.empty()) return ReadResult::kCorrupt;
-    const uint32_t length = uint32_t(data.size());
-    if (plist_is_binary(data.data(), length)) plist_from_bin(data.data(), length, &out.node);
-    else plist_from_xml(data.data(), length, &out.node);
+    const int status = ReadRegularFile(path, kMaxPrefsFileBytes, data, nullptr);
+    if (status == ENOENT) return ReadResult::kMissing;
+    if (status != 0 || data.empty()) return ReadResult::kCorrupt;
+    out.node = ParsePropertyList(data.data(), data.size(), nullptr);
     if (!out.node || plist_get_node_type(out.node) != PLIST_DICT) return ReadResult::kCorrupt;
     return ReadResult::kRead;
 }

@@ -5,6 +5,9 @@
 
 #include <plist/plist.h>
 
+#include <fstream>
+#include <sys/stat.h>
+
 #include "tests/apps/AppTestSupport.h"
 
 using namespace apptest;
@@ -42,6 +45,11 @@ TEST(BadInput, FailsCleanlyWithTheRightStatusAndNoOutput) {
            "<key>subtype</key><integer>1111111111</integer><key>manufacturer</key><integer>1987011435</integer>"
            "<key>data</key><data></data><key>name</key><string>Other</string></dict></plist>";
     std::ofstream(dir / "bad.mid") << "MThd garbage";
+    // Nested 200 000 levels deep (overflowed libplist's recursive parser), and a FIFO (hung the reader).
+    std::string deep = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < 200000; ++i) deep += "<array>";
+    std::ofstream(dir / "deep.aupreset") << deep;
+    ASSERT_EQ(mkfifo((dir / "fifo.aupreset").c_str(), 0600), 0);
     fs::create_directory(dir / "locked");
     fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
     const bool isRoot = geteuid() == 0;
@@ -60,6 +68,8 @@ TEST(BadInput, FailsCleanlyWithTheRightStatusAndNoOutput) {
         {"trailing junk", {"render", "{IN}", "{OUT}", "--set", "Wet Level=0.5x"}, 2, "0.5x"},
         {"corrupt state file", {"render", "{IN}", "{OUT}", "--state", "{DIR}/garbage.aupreset"}, 1, "garbage.aupreset"},
         {"foreign state", {"render", "{IN}", "{OUT}", "--state", "{DIR}/foreign.aupreset"}, 1, "foreign.aupreset"},
+        {"state nested too deeply", {"render", "{IN}", "{OUT}", "--state", "{DIR}/deep.aupreset"}, 1, "deep.aupreset"},
+        {"state that is a FIFO", {"render", "{IN}", "{OUT}", "--state", "{DIR}/fifo.aupreset"}, 1, "fifo.aupreset"},
         {"corrupt MIDI file", {"render", "{IN}", "{OUT}", "--midi", "{DIR}/bad.mid"}, 1, "bad.mid"},
         {"unsupported output format", {"render", "{IN}", "{DIR}/out.mp3"}, 2, "out.mp3"},
         {"float into FLAC", {"render", "{IN}", "{DIR}/out.flac", "--sample-format", "float"}, 2, "out.flac"},

@@ -112,6 +112,16 @@ TEST(MidiFile, GarbageIsRefusedOrReadSafely) {
     }
 }
 
+TEST(MidiFile, ATrackEndsBeforeTimesLibsmfCannotCount) {
+    // Ten notes 0x0FFFFFFF pulses apart: the ninth would lie beyond 2^31 - 1 pulses, where
+    // libsmf's count turned negative and it aborted the process.
+    std::vector<uint8_t> track;
+    for (int i = 0; i < 10; ++i) track.insert(track.end(), {0xFF, 0xFF, 0xFF, 0x7F, 0x90, 60, 100});
+    const auto events = MarrowfinApp::ParseMidiFile(MidiFile(0, 96, {track}), "long.mid", 44100.0);
+    ASSERT_EQ(events.size(), 8u);
+    EXPECT_GT(events.back().frame, events.front().frame);
+}
+
 TEST(MidiFile, RenderPlaysEventsIntoTheUsersScript) {
     ScopedTestFolders dir("marrowfin-apptest");
     ScopedTestFolders::WriteFile(ScopedTestFolders::ScriptsIn(dir.UserData()) + "/printer.lua",

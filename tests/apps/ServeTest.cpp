@@ -1,5 +1,9 @@
 // `marrowfin serve`: real-time rendering that ends cleanly on its time limit or on a signal,
 // prints the port it listens on, and writes its output only when it finished cleanly.
+#include <sys/stat.h>
+
+#include <fstream>
+
 #include "tests/apps/AppTestSupport.h"
 
 using namespace apptest;
@@ -47,4 +51,23 @@ TEST(Serve, BadArgumentsAreUsageErrors) {
     RunResult missing = RunApp({"serve", "--input", dir / "x.wav", "--seconds", "1"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("x.wav"), std::string::npos);
+}
+
+TEST(Serve, StoredPreferencesThatLeaveNoPortOrAreNoFileNeitherMisleadNorHang) {
+    ScopedTestFolders dir("marrowfin-apptest");
+    fs::create_directories(dir.Config());
+    const std::string prefs = dir.Config() + "/com.tallowbright.Marrowfin.plist";
+    std::ofstream(prefs) << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>OSC Base Port</key>"
+                            "<integer>-3</integer></dict></plist>";
+    RunResult r = RunApp({"serve", "--demo", "--seconds", "0.2", "--osc-offset", "1"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out.find("listening"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("UDP port -2"), std::string::npos) << r.err;
+
+    // A FIFO in place of the preferences file: opening it used to wait for a writer for ever.
+    fs::remove(prefs);
+    ASSERT_EQ(mkfifo(prefs.c_str(), 0600), 0);
+    r = RunApp({"serve", "--demo", "--seconds", "0.2", "--osc-base-port", "17500", "--osc-offset", "2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("listening on UDP port 17502\n"), std::string::npos) << r.out;
 }

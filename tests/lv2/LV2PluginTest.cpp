@@ -436,8 +436,11 @@ TEST(LV2PluginTest, BadSavedStatesAreRefusedAndChangeNothing) {
     const size_t number = wrongSubtype.find("<integer>", pos) + 9;
     wrongSubtype.replace(number, wrongSubtype.find('<', number) - number, "1");
 
+    std::string deep = "<?xml version=\"1.0\"?><plist>";  // 200 000 levels overflowed libplist's parser
+    for (int i = 0; i < 200000; ++i) deep += "<dict><key>k</key>";
     const std::vector<std::pair<std::string, uint32_t>> bad = {
         {"", text},
+        {deep, text},
         {"not a property list", text},
         {good.at(key).value.substr(0, good.at(key).value.size() / 2), text},
         {good.at(key).value, map.Map(LV2_ATOM__Int)},

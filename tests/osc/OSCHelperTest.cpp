@@ -151,8 +151,14 @@ TEST(OSCHelperFailures, MalformedDatagramsAreReportedAndListeningGoesOn) {
     truncatedBundle.resize(truncatedBundle.size() - 6);
     std::string oversized = Message("/big");
     oversized.resize(9001, 'x');  // beyond the receive buffer: arrives cut short
-    const std::vector<std::string> garbage = {"abc", noise, truncatedBundle, oversized, std::string("/abc", 4),
-                                              std::string("#bundle\0", 8)};
+    const std::vector<std::string> garbage = {
+        "abc", noise, truncatedBundle, oversized, std::string("/abc", 4), std::string("#bundle\0", 8),
+        // Each of these once crashed oscpack or made it spin for ever.
+        std::string("/x\0\0,b\0\0\xff\xff\xff\xf8" "abcdefgh", 20),               // negative blob size
+        std::string("/x\0\0,b\0\0\x7f\xff\xff\xff" "abcd", 16),                   // blob far beyond the end
+        std::string("/x\0\0,b\0\0", 8),                                             // blob size field past the end
+        std::string("#bundle\0\0\0\0\0\0\0\0\1\xff\xff\xff\xfc/x\0\0,\0\0\0", 28),  // element size -4
+    };
     testing::internal::CaptureStdout();
     for (size_t i = 0; i < garbage.size(); ++i) {
         SendTo(port, garbage[i]);

@@ -2,6 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -118,4 +124,23 @@ TEST_F(PreferencesTest, ConcurrentWritersLoseNoKey) {
     for (auto& w : writers) w.join();
     for (int t = 0; t < 4; ++t)
         for (int i = 0; i < 10; ++i) EXPECT_EQ(GetPrefInt(key(t, i).c_str(), -1), t * 100 + i);
+}
+
+TEST_F(PreferencesTest, AFifoOrADeeplyNestedFileReadsAsTheDefaultsAndIsLeftAlone) {
+    // A FIFO in place of the file: opening it for reading used to wait for a writer for ever.
+    std::filesystem::create_directories(m_folders.Config());
+    ASSERT_EQ(mkfifo(m_path.c_str(), 0600), 0);
+    EXPECT_EQ(GetPrefInt("OSC Base Port", 7000), 7000);
+    struct stat info;
+    ASSERT_EQ(stat(m_path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    unlink(m_path.c_str());
+
+    // 200 000 levels: libplist's recursive parser overflowed the stack.
+    std::string deep = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>OSC Base Port</key><integer>7100</integer><key>x</key>";
+    for (int i = 0; i < 200000; ++i) deep += "<array>";
+    WriteFile(deep);
+    EXPECT_EQ(GetPrefInt("OSC Base Port", 7000), 7000);
+    EXPECT_EQ(Skin("kept"), "kept");
+    EXPECT_EQ(TB::ReadTextFile(m_path), deep);
 }

@@ -1,0 +1,10 @@
+
+local lo, hi = getParameterMinMax(7)
+print(getParameterName(7), getParameterUnit(7), getNumParameters(), isParameterUsed(3), lo, hi)
+setParameter(5, getParameter(5) + 1)
+local t = requestPeriodicCallback(0.5, function() end)
+cancelTimer(t)
+requestTimedCallback(1.0, function() end)
+registerOSCPathForParameter("/p", {1, 2, 3})
+sendOSC("127.0.0.1:9000", "/x", "ifs", 1, 2.5, "three")
+print(time(), getGUIBoolValue(2))

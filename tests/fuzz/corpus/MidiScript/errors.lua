@@ -1,0 +1,1 @@
+setParameter(99, 1)

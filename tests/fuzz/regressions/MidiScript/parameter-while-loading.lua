@@ -1,0 +1,2 @@
+setParameter(5, getParameter(5) + 1)
+print(getParameter("Wet Level"))
