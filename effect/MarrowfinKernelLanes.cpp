@@ -1,0 +1,341 @@
+// Channels side by side: the generator of up to eight channel kernels in the lanes of one
+// vector. Each lane performs the scalar generator's operations in the scalar order, float versus
+// double included (built with -ffp-contract=off, no fused multiply-add), so every channel's
+// output is bit-identical to its kernel processed alone. Render thread; no allocation, no lock.
+//
+// Channels reach their cycle analyses at different samples: the lanes run in step up to the
+// nearest analysis of any lane, that lane is analysed in scalar code (the kernel's own
+// AnalyseCycle), and the lanes go on. The per-call and per-analysis setup is small, so this loop
+// also serves short calls (hosts splitting blocks at automation points) of a single channel.
+#include <algorithm>
+#include <cstdint>
+#include <type_traits>
+
+#include "effect/MarrowfinKernel.h"
+
+// The lane helpers below take and return vectors; they are always inlined into the generator,
+// so the calling convention for vector arguments never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace {
+
+using State = CMarrowfinKernel::State;
+using OscState = CMarrowfinKernel::OscState;
+using BandState = CMarrowfinKernel::BandState;
+
+// Plain scalars for one lane, GCC vectors for more.
+template <int N>
+struct LaneTypes {
+    typedef float F __attribute__((vector_size(sizeof(float) * N)));
+    typedef double D __attribute__((vector_size(sizeof(double) * N)));
+    typedef int32_t I __attribute__((vector_size(sizeof(int32_t) * N)));
+};
+template <>
+struct LaneTypes<1> {
+    using F = float;
+    using D = double;
+    using I = int32_t;
+};
+
+template <class V>
+[[gnu::always_inline]] inline auto Get(const V& v, int l)
+{
+    if constexpr (std::is_arithmetic_v<V>)
+        return v;
+    else
+        return v[l];
+}
+template <class V, class S>
+[[gnu::always_inline]] inline void Set(V& v, int l, S x)
+{
+    if constexpr (std::is_arithmetic_v<V>)
+        v = x;
+    else
+        v[l] = x;
+}
+// Every lane set to s (no arithmetic, so -0 stays -0).
+template <class V, class S>
+[[gnu::always_inline]] inline V Splat(S s)
+{
+    if constexpr (std::is_arithmetic_v<V>) {
+        return s;
+    } else {
+        V v{};
+        for (unsigned l = 0; l < sizeof(V) / sizeof(S); ++l)
+            v[l] = s;
+        return v;
+    }
+}
+// Lane-wise conversion with the scalar cast's rounding (truncation toward zero to integers).
+template <class To, class From>
+[[gnu::always_inline]] inline To Conv(const From& x)
+{
+    if constexpr (std::is_arithmetic_v<From>)
+        return static_cast<To>(x);
+    else
+        return __builtin_convertvector(x, To);
+}
+
+// One lane's kernel: where its state lives and how to analyse it.
+struct LaneKernel {
+    State* state;
+    OscState* osc;
+    BandState* band;
+    float* ring;
+    UInt32* writeIndex;
+    void (*analyse)(void* kernel, const PreCompNoInterp& pc);
+    void* kernel;
+    const float* in;
+    float* out;
+};
+
+// Processors with AVX2 run a clone compiled for it (no fused multiply-add enabled, so the results
+// are those of the baseline clone). ThreadSanitizer's runtime is not set up yet when the dynamic
+// loader picks a clone, so a ThreadSanitizer build keeps the baseline code only.
+#if defined(__SANITIZE_THREAD__)
+#define MARROWFIN_LANE_CLONES
+#else
+#define MARROWFIN_LANE_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+template <int N, bool kTrackPitch>
+MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, const PreComp& g)
+{
+    using F = typename LaneTypes<N>::F;
+    using D = typename LaneTypes<N>::D;
+    using I = typename LaneTypes<N>::I;
+
+    const F lpCoef = Splat<F>(pc.lpCoef), lpDamp = Splat<F>(pc.lpDamp);
+    const F hpCoef = Splat<F>(pc.hpCoef), hpDamp = Splat<F>(pc.hpDamp);
+    const UInt32 dryCol = pc.filteredDry ? 1 : 0;
+    const UInt32 wetCol = pc.filteredWet ? 1 : 0;
+    const D ratio = Splat<D>(static_cast<double>(pc.ratio));
+    const D ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
+    const F triggerLevel = Splat<F>(g.triggerLevel);
+    const F oscInc = Splat<F>(pc.oscInc), oscIncEnv = Splat<F>(pc.oscIncEnv);
+    const F pulseWidth = Splat<F>(pc.pulseWidth), pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
+    const F triGain = Splat<F>(g.triGain), sawGain = Splat<F>(g.sawGain);
+    const F squareHigh = Splat<F>(g.squareGain), squareLow = Splat<F>(-g.squareGain);
+    const F envFollow = Splat<F>(g.envFollow), fixedLevel = Splat<F>(1.f - g.envFollow);
+    const F oscGain = Splat<F>(g.oscGain);
+    const F dryGain = Splat<F>(g.dryGain), wetGain = Splat<F>(g.wetGain);
+    const F dryRingGain = Splat<F>(g.dryRingGain), wetRingGain = Splat<F>(g.wetRingGain);
+    const F filterCoef = Splat<F>(pc.filterCoef), filterCoefEnv = Splat<F>(pc.filterCoefEnv);
+    const F filterDamp = Splat<F>(pc.filterDamp);
+    const F thruMix = Splat<F>(pc.thruMix), lowMix = Splat<F>(pc.lowMix);
+    const F bandMix = Splat<F>(pc.bandMix), highMix = Splat<F>(pc.highMix);
+    const F zeroF = Splat<F>(0.f), oneF = Splat<F>(1.f);
+    const D zeroD = Splat<D>(0.0);
+
+    // Running state, one lane per channel, kept in registers for the whole call.
+    F lpLow{}, lpBand{}, hpLow{}, hpBand{}, followEnv{}, oscPhase{}, filterLow{}, filterBand{};
+    // Results of each lane's last analysis.
+    F target{}, followCoef{};
+    D readPhase{}, P{}, S{}, invP{};
+    UInt32 w[N], d[N], countdown[N];
+
+    for (int l = 0; l < N; ++l) {
+        const BandState& bs = *lk[l].band;
+        const OscState& os = *lk[l].osc;
+        Set(lpLow, l, bs.lpLow);
+        Set(lpBand, l, bs.lpBand);
+        Set(hpLow, l, bs.hpLow);
+        Set(hpBand, l, bs.hpBand);
+        Set(followEnv, l, os.followEnv);
+        Set(filterLow, l, os.filterLow);
+        Set(filterBand, l, os.filterBand);
+        w[l] = *lk[l].writeIndex;
+        d[l] = (w[l] - static_cast<UInt32>(pc.window)) & kMarrowfinRingMask;
+    }
+    // The values an analysis sets; the follower's direction is chosen at the start of every
+    // stretch, as the scalar generator does (the follower never crosses its target, so the choice
+    // cannot change within a stretch).
+    auto loadAnalysis = [&](int l) {
+        const State& st = *lk[l].state;
+        const OscState& os = *lk[l].osc;
+        Set(readPhase, l, os.readPhase);
+        Set(oscPhase, l, os.oscPhase);
+        Set(P, l, static_cast<double>(st.period));
+        Set(S, l, static_cast<double>(st.readStart));
+        Set(invP, l, 1.0 / static_cast<double>(st.period));
+        Set(target, l, st.gatedEnv);
+        Set(followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
+        countdown[l] = st.countdown;
+    };
+    auto store = [&](int l) {
+        BandState& bs = *lk[l].band;
+        OscState& os = *lk[l].osc;
+        bs.lpLow = Get(lpLow, l);
+        bs.lpBand = Get(lpBand, l);
+        bs.hpLow = Get(hpLow, l);
+        bs.hpBand = Get(hpBand, l);
+        os.readPhase = Get(readPhase, l);
+        os.oscPhase = Get(oscPhase, l);
+        os.followEnv = Get(followEnv, l);
+        os.filterLow = Get(filterLow, l);
+        os.filterBand = Get(filterBand, l);
+        lk[l].state->countdown = countdown[l];
+        *lk[l].writeIndex = w[l];
+    };
+    for (int l = 0; l < N; ++l)
+        loadAnalysis(l);
+
+    UInt32 pos = 0;
+    for (;;) {
+        for (int l = 0; l < N; ++l) {
+            if (countdown[l] == 0) {
+                store(l);
+                lk[l].analyse(lk[l].kernel, pc);
+                loadAnalysis(l);
+            }
+        }
+        if (pos == frames)
+            break;
+        UInt32 s = frames - pos;
+        for (int l = 0; l < N; ++l)
+            s = std::min(s, countdown[l]);
+
+        for (const UInt32 end = pos + s; pos < end; ++pos) {
+            F x;
+            for (int l = 0; l < N; ++l)
+                Set(x, l, lk[l].in[pos]);
+
+            // Analysis band: lowpass, then highpass of the lowpass output.
+            lpLow = lpLow + lpBand * lpCoef;
+            lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
+            hpLow = hpLow + hpBand * hpCoef;
+            const F h = lpLow - hpLow - hpBand * hpDamp;
+            hpBand = hpBand + h * hpCoef;
+
+            followEnv = (followEnv - target) * followCoef + target;
+            F e = followEnv - triggerLevel;
+            e = e > zeroF ? e : zeroF;
+
+            // Cycle replay at speed r, linearly interpolated.
+            const D r = Conv<D>(e) * ratioEnv + ratio;
+            const D q = S + readPhase;
+            // q lies in [0, 2^31), where the 32-bit truncation equals the 64-bit one.
+            const I qi = Conv<I>(q);
+            const F f = Conv<F>(q - Conv<D>(qi));
+            readPhase += r;
+            readPhase = readPhase - P >= zeroD ? readPhase - P : readPhase;
+
+            // Ring reads of every lane before its writes.
+            F dry, a, b;
+            for (int l = 0; l < N; ++l) {
+                const float* ring = lk[l].ring;
+                const UInt32 k = static_cast<UInt32>(Get(qi, l)) & kMarrowfinRingMask;
+                Set(dry, l, ring[2 * d[l] + dryCol]);
+                Set(a, l, ring[2 * k + wetCol]);
+                Set(b, l, ring[2 * ((k + 1) & kMarrowfinRingMask) + wetCol]);
+            }
+            const F wet = a - a * f + f * b;
+            for (int l = 0; l < N; ++l) {
+                float* ring = lk[l].ring;
+                ring[2 * w[l]] = Get(x, l);
+                ring[2 * w[l] + 1] = Get(h, l);
+                w[l] = (w[l] + 1) & kMarrowfinRingMask;
+                d[l] = (d[l] + 1) & kMarrowfinRingMask;
+            }
+
+            if constexpr (kTrackPitch)
+                oscPhase += Conv<F>(r * invP);
+            else
+                oscPhase += oscIncEnv * e + oscInc;
+            oscPhase = oscPhase - oneF >= zeroF ? oscPhase - oneF : oscPhase;
+            const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
+            const F tri = triUp < triDown ? triUp : triDown;
+            const F saw = 2.f * oscPhase - 1.f;
+            const F square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareHigh : squareLow;
+            const F osc = triGain * tri + sawGain * saw + square;
+
+            const F level = (envFollow * followEnv + fixedLevel) * oscGain;
+            const F mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
+
+            // Output filter, cutoff following the envelope; the dry signal bypasses it.
+            const F gf = filterCoefEnv * e + filterCoef;
+            filterLow = filterLow + filterBand * gf;
+            const F high = mix - filterLow - filterDamp * filterBand;
+            filterBand = filterBand + gf * high;
+
+            const F o = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
+            for (int l = 0; l < N; ++l)
+                lk[l].out[pos] = Get(o, l);
+        }
+        for (int l = 0; l < N; ++l)
+            countdown[l] -= s;
+    }
+    for (int l = 0; l < N; ++l)
+        store(l);
+}
+
+template <int N>
+void RunGroup(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, const PreComp& g)
+{
+    if (pc.trackPitch)
+        RunLanes<N, true>(lk, frames, pc, g);
+    else
+        RunLanes<N, false>(lk, frames, pc, g);
+}
+
+// Widest group the processor runs well: eight lanes with AVX2, two with SSE. Set at load time.
+UInt32 DefaultLaneWidth()
+{
+#if defined(__SANITIZE_THREAD__)
+    return 2;
+#else
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? 8 : 2;
+#endif
+}
+
+}  // namespace
+
+UInt32 CMarrowfinKernel::ms_laneWidth = DefaultLaneWidth();
+
+void CMarrowfinKernel::ProcessGroup(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,
+                                    UInt32 count, UInt32 frames)
+{
+    LaneKernel lk[8];
+    for (UInt32 c = 0; c < count; ++c) {
+        CMarrowfinKernel* k = kernels[c];
+        lk[c] = LaneKernel{&k->m_state, &k->m_osc, &k->m_band, k->m_ring, &k->m_writeIndex,
+                           [](void* self, const PreCompNoInterp& pc) {
+                               static_cast<CMarrowfinKernel*>(self)->AnalyseCycle(pc);
+                           },
+                           k, in[c], out[c]};
+    }
+    const MarrowfinBlock& block = *kernels[0]->m_block;
+    const PreCompNoInterp& pc = block.preCompNoInterp;
+    switch (count) {
+    case 1: RunGroup<1>(lk, frames, pc, block.preComp); break;
+    case 2: RunGroup<2>(lk, frames, pc, block.preComp); break;
+    case 4: RunGroup<4>(lk, frames, pc, block.preComp); break;
+    case 8: RunGroup<8>(lk, frames, pc, block.preComp); break;
+    default: break;
+    }
+}
+
+OSStatus CMarrowfinKernel::ProcessChannels(CMarrowfinKernel* const* kernels, const Float32* const* in,
+                                           Float32* const* out, UInt32 count, UInt32 frames)
+{
+    for (UInt32 c = 0; c < count; ++c)
+        if (frames > kernels[c]->m_block->scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
+    // Groups of 8, 4, 2 lanes as wide as allowed, a last odd channel alone.
+    const UInt32 width = ms_laneWidth;
+    UInt32 c = 0;
+    while (c < count) {
+        const UInt32 left = count - c;
+        UInt32 n = 1;
+        while (n * 2 <= left && n * 2 <= width)
+            n *= 2;
+        if (n == 1) {
+            bool silence = false;
+            kernels[c]->Process(in[c], out[c], frames, 1, silence);
+        } else {
+            ProcessGroup(kernels + c, in + c, out + c, n, frames);
+        }
+        c += n;
+    }
+    return noErr;
+}
