@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 #include "effect/MarrowfinKernel.h"
 
@@ -65,6 +66,21 @@ template <class V, class S>
             v[l] = s;
         return v;
     }
+}
+// A vector built from fn(0) ... fn(N - 1), in registers (setting lanes one by one would go
+// through memory and stall the wide load that follows).
+template <class V, class Fn, size_t... Is>
+[[gnu::always_inline]] inline V MakeLanes(const Fn& fn, std::index_sequence<Is...>)
+{
+    if constexpr (std::is_arithmetic_v<V>)
+        return fn(0);
+    else
+        return V{fn(static_cast<int>(Is))...};
+}
+template <class V, int N, class Fn>
+[[gnu::always_inline]] inline V Gather(const Fn& fn)
+{
+    return MakeLanes<V>(fn, std::make_index_sequence<N>{});
 }
 // Lane-wise conversion with the scalar cast's rounding (truncation toward zero to integers).
 template <class To, class From>
@@ -132,7 +148,11 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // Results of each lane's last analysis.
     F target{}, followCoef{};
     D readPhase{}, P{}, S{}, invP{};
-    UInt32 w[N], d[N], countdown[N];
+    UInt32 countdown[N];
+    // The kernels of a group write their rings in step (the caller checks).
+    UInt32 w = *lk[0].writeIndex;
+    UInt32 d = (w - static_cast<UInt32>(pc.window)) & kMarrowfinRingMask;
+    float* ring[N];
 
     for (int l = 0; l < N; ++l) {
         const BandState& bs = *lk[l].band;
@@ -144,8 +164,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         Set(followEnv, l, os.followEnv);
         Set(filterLow, l, os.filterLow);
         Set(filterBand, l, os.filterBand);
-        w[l] = *lk[l].writeIndex;
-        d[l] = (w[l] - static_cast<UInt32>(pc.window)) & kMarrowfinRingMask;
+        ring[l] = lk[l].ring;
     }
     // The values an analysis sets; the follower's direction is chosen at the start of every
     // stretch, as the scalar generator does (the follower never crosses its target, so the choice
@@ -175,10 +194,95 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         os.filterLow = Get(filterLow, l);
         os.filterBand = Get(filterBand, l);
         lk[l].state->countdown = countdown[l];
-        *lk[l].writeIndex = w[l];
+        *lk[l].writeIndex = w;
     };
     for (int l = 0; l < N; ++l)
         loadAnalysis(l);
+
+    // As in the scalar generator, the samples run in chunks on two sides that share no state:
+    // the ring side (band filters, ring, dry tap, follower, replay) and the synthesis side
+    // (oscillator, mix, output filter), handing five values per sample through local arrays, and
+    // one loop runs the synthesis of a chunk with the ring side of the next, so the processor
+    // overlaps the loop-carried chains of both sides.
+    constexpr UInt32 kChunk = N >= 4 ? 32 : 64;
+    F envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
+
+    auto ringSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
+        const F x = Gather<F, N>([&](int l) __attribute__((always_inline)) { return lk[l].in[i]; });
+
+        // Analysis band: lowpass, then highpass of the lowpass output.
+        lpLow = lpLow + lpBand * lpCoef;
+        lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
+        hpLow = hpLow + hpBand * hpCoef;
+        const F h = lpLow - hpLow - hpBand * hpDamp;
+        hpBand = hpBand + h * hpCoef;
+
+        followEnv = (followEnv - target) * followCoef + target;
+        F e = followEnv - triggerLevel;
+        e = e > zeroF ? e : zeroF;
+
+        // Cycle replay at speed r, linearly interpolated.
+        const D r = Conv<D>(e) * ratioEnv + ratio;
+        const D q = S + readPhase;
+        // q lies in [0, 2^31), where the 32-bit truncation equals the 64-bit one.
+        const I qi = Conv<I>(q);
+        const F f = Conv<F>(q - Conv<D>(qi));
+        readPhase += r;
+        readPhase = readPhase - P >= zeroD ? readPhase - P : readPhase;
+
+        // Ring reads of every lane before its writes.
+        const UInt32 dryAt = 2 * d + dryCol;
+        const F dry = Gather<F, N>([&](int l) __attribute__((always_inline)) { return ring[l][dryAt]; });
+        const F a = Gather<F, N>([&](int l) __attribute__((always_inline)) {
+            return ring[l][2 * (static_cast<UInt32>(Get(qi, l)) & kMarrowfinRingMask) + wetCol];
+        });
+        const F b = Gather<F, N>([&](int l) __attribute__((always_inline)) {
+            return ring[l][2 * ((static_cast<UInt32>(Get(qi, l)) + 1) & kMarrowfinRingMask) + wetCol];
+        });
+        const F wet = a - a * f + f * b;
+        for (int l = 0; l < N; ++l) {
+            ring[l][2 * w] = Get(x, l);
+            ring[l][2 * w + 1] = Get(h, l);
+        }
+        w = (w + 1) & kMarrowfinRingMask;
+        d = (d + 1) & kMarrowfinRingMask;
+
+        envArr[j] = e;
+        followArr[j] = followEnv;
+        dryArr[j] = dry;
+        wetArr[j] = wet;
+        if constexpr (kTrackPitch)
+            incArr[j] = Conv<F>(r * invP);
+        else
+            incArr[j] = oscIncEnv * e + oscInc;
+    };
+
+    auto synthesisSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
+        const F e = envArr[j];
+        const F dry = dryArr[j];
+        const F wet = wetArr[j];
+
+        oscPhase += incArr[j];
+        oscPhase = oscPhase - oneF >= zeroF ? oscPhase - oneF : oscPhase;
+        const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
+        const F tri = triUp < triDown ? triUp : triDown;
+        const F saw = 2.f * oscPhase - 1.f;
+        const F square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareHigh : squareLow;
+        const F osc = triGain * tri + sawGain * saw + square;
+
+        const F level = (envFollow * followArr[j] + fixedLevel) * oscGain;
+        const F mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
+
+        // Output filter, cutoff following the envelope; the dry signal bypasses it.
+        const F gf = filterCoefEnv * e + filterCoef;
+        filterLow = filterLow + filterBand * gf;
+        const F high = mix - filterLow - filterDamp * filterBand;
+        filterBand = filterBand + gf * high;
+
+        const F o = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
+        for (int l = 0; l < N; ++l)
+            lk[l].out[i] = Get(o, l);
+    };
 
     UInt32 pos = 0;
     for (;;) {
@@ -194,74 +298,30 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         UInt32 s = frames - pos;
         for (int l = 0; l < N; ++l)
             s = std::min(s, countdown[l]);
+        const UInt32 end = pos + s;
 
-        for (const UInt32 end = pos + s; pos < end; ++pos) {
-            F x;
-            for (int l = 0; l < N; ++l)
-                Set(x, l, lk[l].in[pos]);
-
-            // Analysis band: lowpass, then highpass of the lowpass output.
-            lpLow = lpLow + lpBand * lpCoef;
-            lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
-            hpLow = hpLow + hpBand * hpCoef;
-            const F h = lpLow - hpLow - hpBand * hpDamp;
-            hpBand = hpBand + h * hpCoef;
-
-            followEnv = (followEnv - target) * followCoef + target;
-            F e = followEnv - triggerLevel;
-            e = e > zeroF ? e : zeroF;
-
-            // Cycle replay at speed r, linearly interpolated.
-            const D r = Conv<D>(e) * ratioEnv + ratio;
-            const D q = S + readPhase;
-            // q lies in [0, 2^31), where the 32-bit truncation equals the 64-bit one.
-            const I qi = Conv<I>(q);
-            const F f = Conv<F>(q - Conv<D>(qi));
-            readPhase += r;
-            readPhase = readPhase - P >= zeroD ? readPhase - P : readPhase;
-
-            // Ring reads of every lane before its writes.
-            F dry, a, b;
-            for (int l = 0; l < N; ++l) {
-                const float* ring = lk[l].ring;
-                const UInt32 k = static_cast<UInt32>(Get(qi, l)) & kMarrowfinRingMask;
-                Set(dry, l, ring[2 * d[l] + dryCol]);
-                Set(a, l, ring[2 * k + wetCol]);
-                Set(b, l, ring[2 * ((k + 1) & kMarrowfinRingMask) + wetCol]);
+        // Ring side of the first chunk alone, then each chunk's synthesis with the next chunk's
+        // ring side (the synthesis reads slot j before the ring side overwrites it; in place,
+        // the ring side has read every input the synthesis overwrites), then the last synthesis.
+        UInt32 m = std::min(kChunk, s);
+        for (UInt32 j = 0; j < m; ++j)
+            ringSide(pos + j, j);
+        UInt32 chunkStart = pos;
+        for (UInt32 next = pos + kChunk; next < end; next += kChunk) {
+            m = std::min(kChunk, end - next);
+            UInt32 j = 0;
+            for (; j < m; ++j) {
+                synthesisSide(chunkStart + j, j);
+                ringSide(next + j, j);
             }
-            const F wet = a - a * f + f * b;
-            for (int l = 0; l < N; ++l) {
-                float* ring = lk[l].ring;
-                ring[2 * w[l]] = Get(x, l);
-                ring[2 * w[l] + 1] = Get(h, l);
-                w[l] = (w[l] + 1) & kMarrowfinRingMask;
-                d[l] = (d[l] + 1) & kMarrowfinRingMask;
-            }
-
-            if constexpr (kTrackPitch)
-                oscPhase += Conv<F>(r * invP);
-            else
-                oscPhase += oscIncEnv * e + oscInc;
-            oscPhase = oscPhase - oneF >= zeroF ? oscPhase - oneF : oscPhase;
-            const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
-            const F tri = triUp < triDown ? triUp : triDown;
-            const F saw = 2.f * oscPhase - 1.f;
-            const F square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareHigh : squareLow;
-            const F osc = triGain * tri + sawGain * saw + square;
-
-            const F level = (envFollow * followEnv + fixedLevel) * oscGain;
-            const F mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
-
-            // Output filter, cutoff following the envelope; the dry signal bypasses it.
-            const F gf = filterCoefEnv * e + filterCoef;
-            filterLow = filterLow + filterBand * gf;
-            const F high = mix - filterLow - filterDamp * filterBand;
-            filterBand = filterBand + gf * high;
-
-            const F o = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
-            for (int l = 0; l < N; ++l)
-                lk[l].out[pos] = Get(o, l);
+            for (; j < kChunk; ++j)
+                synthesisSide(chunkStart + j, j);
+            chunkStart = next;
         }
+        for (UInt32 j = 0; j < m; ++j)
+            synthesisSide(chunkStart + j, j);
+
+        pos = end;
         for (int l = 0; l < N; ++l)
             countdown[l] -= s;
     }
@@ -329,9 +389,16 @@ OSStatus CMarrowfinKernel::ProcessChannels(CMarrowfinKernel* const* kernels, con
         UInt32 n = 1;
         while (n * 2 <= left && n * 2 <= width)
             n *= 2;
-        if (n == 1) {
-            bool silence = false;
-            kernels[c]->Process(in[c], out[c], frames, 1, silence);
+        // Lanes of a group share the ring position (always so in a unit, whose kernels are
+        // reset together); a group that does not runs channel by channel.
+        bool inStep = true;
+        for (UInt32 j = 1; j < n; ++j)
+            inStep = inStep && kernels[c + j]->m_writeIndex == kernels[c]->m_writeIndex;
+        if (n == 1 || !inStep) {
+            for (UInt32 j = 0; j < n; ++j) {
+                bool silence = false;
+                kernels[c + j]->Process(in[c + j], out[c + j], frames, 1, silence);
+            }
         } else {
             ProcessGroup(kernels + c, in + c, out + c, n, frames);
         }
