@@ -70,7 +70,10 @@ void RunKernel(benchmark::State& state, int preset)
     for (auto _ : state) {
         if (pos + blockFrames > span)
             pos = 0;
-        block = records[record];
+        const MarrowfinBlock& r = records[record];
+        block.preComp = r.preComp;
+        block.preCompNoInterp = r.preCompNoInterp;
+        block.lfo = r.lfo;
         record = (record + 1) % kRecords;
         for (UInt32 c = 0; c < channels; ++c) {
             inPtrs[c] = in.data() + pos + 37 * c;

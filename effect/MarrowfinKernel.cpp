@@ -226,8 +226,6 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
 
 }  // namespace
 
-UInt32 CMarrowfinKernel::ms_shortCallFrames = 16;
-
 CMarrowfinKernel::CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex)
     : AUKernelBase(unit), m_block(block), m_channelIndex(channelIndex)
 {
@@ -303,13 +301,6 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
     const MarrowfinBlock& block = *m_block;
     if (frames > block.scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
     ioSilence = false;
-
-    // Short calls (hosts split blocks at automation points) skip the chunked loop's setup.
-    if (frames <= ms_shortCallFrames) {
-        CMarrowfinKernel* self = this;
-        ProcessGroup(&self, &in, &out, 1, frames);
-        return noErr;
-    }
 
     const PreCompNoInterp& pc = block.preCompNoInterp;
     float* const band = block.scratch;

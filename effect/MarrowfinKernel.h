@@ -65,11 +65,8 @@ public:
     static OSStatus ProcessChannels(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,
                                     UInt32 count, UInt32 frames);
     // Widest lane group ProcessChannels forms (1, 2, 4 or 8): 8 on processors with AVX2,
-    // otherwise 2. Process runs calls of up to ms_shortCallFrames frames (16) through the lane
-    // generator's plain loop, longer ones through the chunked one. Tests change both to compare
-    // the paths; set them only while nothing renders.
+    // otherwise 2. Tests change it to compare group shapes; set it only while nothing renders.
     static UInt32 ms_laneWidth;
-    static UInt32 ms_shortCallFrames;
 
     // Read by PostRender and by tests.
     UInt32 period() const { return m_state.period; }

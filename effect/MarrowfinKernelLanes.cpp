@@ -5,8 +5,7 @@
 //
 // Channels reach their cycle analyses at different samples: the lanes run in step up to the
 // nearest analysis of any lane, that lane is analysed in scalar code (the kernel's own
-// AnalyseCycle), and the lanes go on. The per-call and per-analysis setup is small, so this loop
-// also serves short calls (hosts splitting blocks at automation points) of a single channel.
+// AnalyseCycle), and the lanes go on.
 #include <algorithm>
 #include <cstdint>
 #include <type_traits>
@@ -368,7 +367,6 @@ void CMarrowfinKernel::ProcessGroup(CMarrowfinKernel* const* kernels, const Floa
     const MarrowfinBlock& block = *kernels[0]->m_block;
     const PreCompNoInterp& pc = block.preCompNoInterp;
     switch (count) {
-    case 1: RunGroup<1>(lk, frames, pc, block.preComp); break;
     case 2: RunGroup<2>(lk, frames, pc, block.preComp); break;
     case 4: RunGroup<4>(lk, frames, pc, block.preComp); break;
     case 8: RunGroup<8>(lk, frames, pc, block.preComp); break;
