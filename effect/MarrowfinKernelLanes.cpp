@@ -8,7 +8,6 @@
 // AnalyseCycle), and the lanes go on.
 #include <algorithm>
 #include <cstdint>
-#include <type_traits>
 #include <utility>
 
 #include "effect/MarrowfinKernel.h"
@@ -23,72 +22,68 @@ using State = CMarrowfinKernel::State;
 using OscState = CMarrowfinKernel::OscState;
 using BandState = CMarrowfinKernel::BandState;
 
-// Plain scalars for one lane, GCC vectors for more.
+// Vectors of N lanes. Float vectors are at least four wide (a whole SSE register, so constants
+// stay memory operands instead of being reloaded); lanes from N on are padding, computed but
+// never read.
 template <int N>
 struct LaneTypes {
-    typedef float F __attribute__((vector_size(sizeof(float) * N)));
+    static constexpr int kFloatLanes = N < 4 ? 4 : N;
+    typedef float F __attribute__((vector_size(sizeof(float) * kFloatLanes)));
     typedef double D __attribute__((vector_size(sizeof(double) * N)));
     typedef int32_t I __attribute__((vector_size(sizeof(int32_t) * N)));
-};
-template <>
-struct LaneTypes<1> {
-    using F = float;
-    using D = double;
-    using I = int32_t;
 };
 
 template <class V>
 [[gnu::always_inline]] inline auto Get(const V& v, int l)
 {
-    if constexpr (std::is_arithmetic_v<V>)
-        return v;
-    else
-        return v[l];
+    return v[l];
 }
 template <class V, class S>
 [[gnu::always_inline]] inline void Set(V& v, int l, S x)
 {
-    if constexpr (std::is_arithmetic_v<V>)
-        v = x;
-    else
-        v[l] = x;
+    v[l] = x;
 }
 // Every lane set to s (no arithmetic, so -0 stays -0).
 template <class V, class S>
 [[gnu::always_inline]] inline V Splat(S s)
 {
-    if constexpr (std::is_arithmetic_v<V>) {
-        return s;
+    V v{};
+    for (unsigned l = 0; l < sizeof(V) / sizeof(S); ++l)
+        v[l] = s;
+    return v;
+}
+// Float lanes to double lanes and back; float vectors wider than the double ones carry the
+// values in their first lanes.
+typedef float Float2 __attribute__((vector_size(2 * sizeof(float))));
+template <class D, class F>
+[[gnu::always_inline]] inline D ToD(const F& x)
+{
+    if constexpr (sizeof(F) / sizeof(float) == sizeof(D) / sizeof(double))
+        return __builtin_convertvector(x, D);
+    else
+        return __builtin_convertvector(__builtin_shufflevector(x, x, 0, 1), D);
+}
+template <class F, class D>
+[[gnu::always_inline]] inline F ToF(const D& x)
+{
+    if constexpr (sizeof(F) / sizeof(float) == sizeof(D) / sizeof(double)) {
+        return __builtin_convertvector(x, F);
     } else {
-        V v{};
-        for (unsigned l = 0; l < sizeof(V) / sizeof(S); ++l)
-            v[l] = s;
-        return v;
+        const Float2 y = __builtin_convertvector(x, Float2);
+        return __builtin_shufflevector(y, y, 0, 1, 0, 1);
     }
 }
-// A vector built from fn(0) ... fn(N - 1), in registers (setting lanes one by one would go
-// through memory and stall the wide load that follows).
+// A vector built from fn(0) ... fn(N - 1) (padding lanes 0), in registers: setting lanes one by
+// one would go through memory and stall the wide load that follows.
 template <class V, class Fn, size_t... Is>
 [[gnu::always_inline]] inline V MakeLanes(const Fn& fn, std::index_sequence<Is...>)
 {
-    if constexpr (std::is_arithmetic_v<V>)
-        return fn(0);
-    else
-        return V{fn(static_cast<int>(Is))...};
+    return V{fn(static_cast<int>(Is))...};
 }
 template <class V, int N, class Fn>
 [[gnu::always_inline]] inline V Gather(const Fn& fn)
 {
     return MakeLanes<V>(fn, std::make_index_sequence<N>{});
-}
-// Lane-wise conversion with the scalar cast's rounding (truncation toward zero to integers).
-template <class To, class From>
-[[gnu::always_inline]] inline To Conv(const From& x)
-{
-    if constexpr (std::is_arithmetic_v<From>)
-        return static_cast<To>(x);
-    else
-        return __builtin_convertvector(x, To);
 }
 
 // One lane's kernel: where its state lives and how to analyse it.
@@ -221,11 +216,11 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         e = e > zeroF ? e : zeroF;
 
         // Cycle replay at speed r, linearly interpolated.
-        const D r = Conv<D>(e) * ratioEnv + ratio;
+        const D r = ToD<D>(e) * ratioEnv + ratio;
         const D q = S + readPhase;
         // q lies in [0, 2^31), where the 32-bit truncation equals the 64-bit one.
-        const I qi = Conv<I>(q);
-        const F f = Conv<F>(q - Conv<D>(qi));
+        const I qi = __builtin_convertvector(q, I);
+        const F f = ToF<F>(q - __builtin_convertvector(qi, D));
         readPhase += r;
         readPhase = readPhase - P >= zeroD ? readPhase - P : readPhase;
 
@@ -251,7 +246,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         dryArr[j] = dry;
         wetArr[j] = wet;
         if constexpr (kTrackPitch)
-            incArr[j] = Conv<F>(r * invP);
+            incArr[j] = ToF<F>(r * invP);
         else
             incArr[j] = oscIncEnv * e + oscInc;
     };
