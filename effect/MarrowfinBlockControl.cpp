@@ -35,8 +35,9 @@ void BandFilterCoefs(float cutoff, float fs, float& coef, float& damp)
     damp = static_cast<float>(MinD(MinD(2.0 / dc - dc / 2.0, 2.0), maxDamp));
 }
 
-// Output filter coefficients for a cutoff of y octaves (of cutoff + 62.5 Hz).
-void OutputFilterCoefs(float y, float envDepth, float q, float fs, MarrowfinBlockCache& out)
+// Output filter coefficients for a cutoff of y octaves (of cutoff + 62.5 Hz); qDamp is the
+// damping "Filter Q" asks for.
+void OutputFilterCoefs(float y, float envDepth, double qDamp, float fs, MarrowfinBlockCache& out)
 {
     float c = static_cast<float>((std::exp2(static_cast<double>(y)) - 1.0) * 62.5);
     if (c < 0.f)
@@ -46,7 +47,6 @@ void OutputFilterCoefs(float y, float envDepth, float q, float fs, MarrowfinBloc
     const float w1 = static_cast<float>(static_cast<double>(::exp2f(envDepth)) * static_cast<double>(w0));
     const float f1 = 2.f * ::sinf(MinF(w1, kQuarterPiF));
     const double df0 = static_cast<double>(f0);
-    const double qDamp = 2.0 * (1.0 - std::pow(static_cast<double>(q), 0.25));
     float d = static_cast<float>(MinD(MinD(2.0 / df0 - df0 / 2.0, 2.0), qDamp));
     d = MinF(2.f / f1 - f1 / 2.f, d);
     out.filterCoef = f0;
@@ -134,8 +134,10 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
             static_cast<float>(std::log2(1.0 + static_cast<double>(p[kParam_FilterCutoff]) * 0.016));
     const float x = cache.cutoffOctaves;
     const float y = LFO(lfo.filterLfoPhase, p[kParam_FilterLFOShape]) * p[kParam_FilterLFOAmount] + x;
+    if (cache.q.Changed({p[kParam_FilterQ]}))
+        cache.qDamp = 2.0 * (1.0 - std::pow(static_cast<double>(p[kParam_FilterQ]), 0.25));
     if (cache.filter.Changed({y, p[kParam_FilterEnvDepth], p[kParam_FilterQ], fs}))
-        OutputFilterCoefs(y, p[kParam_FilterEnvDepth], p[kParam_FilterQ], fs, cache);
+        OutputFilterCoefs(y, p[kParam_FilterEnvDepth], cache.qDamp, fs, cache);
     pc.filterCoef = cache.filterCoef;
     pc.filterCoefEnv = cache.filterCoefEnv;
     pc.filterDamp = cache.filterDamp;

@@ -99,6 +99,8 @@ struct MarrowfinBlockCache {
     float lpCoef, lpDamp, hpCoef, hpDamp;
     MarrowfinInputBits<1> cutoff;  // "Filter Cutoff"
     float cutoffOctaves;
+    MarrowfinInputBits<1> q;       // "Filter Q"
+    double qDamp;
     MarrowfinInputBits<4> filter;  // cutoff in octaves after the LFO, env depth, Q, fs
     float filterCoef, filterCoefEnv, filterDamp;
     MarrowfinInputBits<2> pitch;   // envelope depth and offset in octaves

@@ -138,30 +138,31 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     const D zeroD = Splat<D>(0.0);
 
     // Running state, one lane per channel, kept in registers for the whole call.
-    F lpLow{}, lpBand{}, hpLow{}, hpBand{}, followEnv{}, oscPhase{}, filterLow{}, filterBand{};
+#define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
+    F lpLow = MARROWFIN_LANES(F, lk[l].band->lpLow), lpBand = MARROWFIN_LANES(F, lk[l].band->lpBand);
+    F hpLow = MARROWFIN_LANES(F, lk[l].band->hpLow), hpBand = MARROWFIN_LANES(F, lk[l].band->hpBand);
+    F followEnv = MARROWFIN_LANES(F, lk[l].osc->followEnv), oscPhase = MARROWFIN_LANES(F, lk[l].osc->oscPhase);
+    F filterLow = MARROWFIN_LANES(F, lk[l].osc->filterLow), filterBand = MARROWFIN_LANES(F, lk[l].osc->filterBand);
     // Results of each lane's last analysis.
-    F target{}, followCoef{};
-    D readPhase{}, P{}, S{}, invP{};
+    F target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
+    F followCoef = MARROWFIN_LANES(
+        F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
+    D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
+    D P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
+    D S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
+    D invP = 1.0 / P;
+#undef MARROWFIN_LANES
     UInt32 countdown[N];
     // The kernels of a group write their rings in step (the caller checks).
     UInt32 w = *lk[0].writeIndex;
     UInt32 d = (w - static_cast<UInt32>(pc.window)) & kMarrowfinRingMask;
     float* ring[N];
-
     for (int l = 0; l < N; ++l) {
-        const BandState& bs = *lk[l].band;
-        const OscState& os = *lk[l].osc;
-        Set(lpLow, l, bs.lpLow);
-        Set(lpBand, l, bs.lpBand);
-        Set(hpLow, l, bs.hpLow);
-        Set(hpBand, l, bs.hpBand);
-        Set(followEnv, l, os.followEnv);
-        Set(filterLow, l, os.filterLow);
-        Set(filterBand, l, os.filterBand);
         ring[l] = lk[l].ring;
+        countdown[l] = lk[l].state->countdown;
     }
-    // The values an analysis sets; the follower's direction is chosen at the start of every
-    // stretch, as the scalar generator does (the follower never crosses its target, so the choice
+    // The values an analysis sets, for one lane (above for all); the follower's direction is
+    // chosen at the start of every stretch, as the scalar generator does (the follower never crosses its target, so the choice
     // cannot change within a stretch).
     auto loadAnalysis = [&](int l) {
         const State& st = *lk[l].state;
@@ -190,8 +191,6 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         lk[l].state->countdown = countdown[l];
         *lk[l].writeIndex = w;
     };
-    for (int l = 0; l < N; ++l)
-        loadAnalysis(l);
 
     // As in the scalar generator, the samples run in chunks on two sides that share no state:
     // the ring side (band filters, ring, dry tap, follower, replay) and the synthesis side
