@@ -104,15 +104,20 @@ void SanitizeParams(const Float32 raw[kNumParams], Float32 out[kNumParams])
 
 void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32 frames, MarrowfinBlock& block)
 {
-    Float32 p[kNumParams];
-    SanitizeParams(rawParams, p);
+    // Every step with a transcendental function reuses its last results while its inputs are
+    // unchanged (cached in the block), so a block of steady parameters costs little; so does
+    // the mending of unchanged raw values.
+    MarrowfinBlockCache& cache = block.cache;
+    Float32 raw[kNumParams];
+    for (UInt32 i = 0; i < kNumParams; ++i)
+        raw[i] = rawParams[i];  // each value read once
+    if (cache.raw.Changed(raw))
+        SanitizeParams(raw, cache.params);
+    const Float32* const p = cache.params;
     PreCompNoInterp& pc = block.preCompNoInterp;
     LFOPhases& lfo = block.lfo;
 
     // Analysis band.
-    // Every step with a transcendental function reuses its last results while its inputs are
-    // unchanged (cached in the block), so a block of steady parameters costs little.
-    MarrowfinBlockCache& cache = block.cache;
     if (cache.band.Changed({p[kParam_LowpassCutoff], p[kParam_HighpassCutoff], fs})) {
         BandFilterCoefs(p[kParam_LowpassCutoff], fs, cache.lpCoef, cache.lpDamp);
         BandFilterCoefs(p[kParam_HighpassCutoff], fs, cache.hpCoef, cache.hpDamp);

@@ -95,6 +95,8 @@ struct MarrowfinInputBits {
 // Results of the block control's transcendental steps with the inputs they came from; a block
 // whose inputs match reuses them. Zero-initialised means empty.
 struct MarrowfinBlockCache {
+    MarrowfinInputBits<kNumParams> raw;  // the parameter values as read
+    Float32 params[kNumParams];          // ... and mended
     MarrowfinInputBits<3> band;    // lowpass cutoff, highpass cutoff, fs
     float lpCoef, lpDamp, hpCoef, hpDamp;
     MarrowfinInputBits<1> cutoff;  // "Filter Cutoff"

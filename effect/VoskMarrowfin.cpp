@@ -171,8 +171,7 @@ OSStatus VoskMarrowfin::RenderBus(AudioUnitRenderActionFlags& ioActionFlags, con
 bool VoskMarrowfin::PreRender(UInt32 inFrames) {
     // Each value is read once; the block control mends values it cannot use.
     Float32 params[kNumParams];
-    AUElement* globals = Globals();
-    for (UInt32 id = 0; id < kNumParams; ++id) params[id] = globals->GetParameter(id);
+    Globals()->GetParameters(kNumParams, params);
     ComputeBlockControl(params, Float32(GetSampleRate()), inFrames, m_block);
     return true;
 }
