@@ -58,8 +58,8 @@ public:
     OSStatus Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels, bool& ioSilence) override;
 
     // Renders `count` channels of one slice, kernels[c] from in[c] into out[c] (non-interleaved,
-    // in place allowed per channel), with the output of `count` separate Process calls bit for
-    // bit. Up to eight channels (two without AVX2) run in the lanes of one vector; each lane
+    // in place allowed per channel; the kernels of one unit, reading one block record), with the
+    // output of `count` separate Process calls bit for bit. Up to eight channels (two without AVX2) run in the lanes of one vector; each lane
     // does exactly the scalar operations. Same errors as Process, before touching any state.
     // Render thread.
     static OSStatus ProcessChannels(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,

@@ -162,8 +162,8 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         countdown[l] = lk[l].state->countdown;
     }
     // The values an analysis sets, for one lane (above for all); the follower's direction is
-    // chosen at the start of every stretch, as the scalar generator does (the follower never crosses its target, so the choice
-    // cannot change within a stretch).
+    // chosen at the start of every stretch, as the scalar generator does (the follower never
+    // crosses its target, so the choice cannot change within a stretch).
     auto loadAnalysis = [&](int l) {
         const State& st = *lk[l].state;
         const OscState& os = *lk[l].osc;
