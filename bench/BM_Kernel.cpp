@@ -1,9 +1,11 @@
-// Throughput of one channel kernel (band filters + cycle analysis + generation), reported as
-// time per sample, at 48 kHz for the default parameters and for the "Madness" preset.
+// Throughput of the channel kernels (band filters + cycle analysis + generation) of a unit with
+// 1, 2 or 8 channels rendered side by side, reported as time per sample per channel, at 48 kHz
+// for the default parameters and for the "Madness" preset, in blocks of 512, 32 and 1 frames.
 #include <benchmark/benchmark.h>
 #include <xmmintrin.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "effect/MarrowfinKernel.h"
@@ -32,6 +34,7 @@ void RunKernel(benchmark::State& state, int preset)
 {
     _mm_setcsr(_mm_getcsr() | 0x8040);
     const UInt32 blockFrames = static_cast<UInt32>(state.range(0));
+    const UInt32 channels = static_cast<UInt32>(state.range(1));
     Float32 params[kNumParams];
     FillPresetDefaults();
     for (UInt32 i = 0; i < kNumParams; ++i)
@@ -40,12 +43,17 @@ void RunKernel(benchmark::State& state, int preset)
     MarrowfinBlock block{};
     block.scratch = scratch.data();
     block.scratchFrames = kMaxFrames;
-    CMarrowfinKernel kernel(nullptr, &block, 0);
+    std::vector<std::unique_ptr<CMarrowfinKernel>> kernels;
+    std::vector<CMarrowfinKernel*> kernelPtrs;
+    for (UInt32 c = 0; c < channels; ++c) {
+        kernels.push_back(std::make_unique<CMarrowfinKernel>(nullptr, &block, SInt32(c)));
+        kernelPtrs.push_back(kernels.back().get());
+    }
     const std::vector<float> in = TestSignal();
-    std::vector<float> out(in.size());
+    std::vector<float> out(in.size() * channels);
 
     // The block records of consecutive blocks are computed up front, so the LFOs move as when
-    // rendering but only the kernel is timed (BM_BlockControl times the records).
+    // rendering but only the kernels are timed (BM_BlockControl times the records).
     constexpr size_t kRecords = 256;
     std::vector<MarrowfinBlock> records(kRecords);
     for (MarrowfinBlock& r : records) {
@@ -53,27 +61,46 @@ void RunKernel(benchmark::State& state, int preset)
         r = block;
     }
 
+    // Channel c reads the signal c * 37 frames later, so the channels' cycles start apart.
+    std::vector<const Float32*> inPtrs(channels);
+    std::vector<Float32*> outPtrs(channels);
+    const size_t span = in.size() - 37 * channels;
     size_t pos = 0;
     size_t record = 0;
     for (auto _ : state) {
-        if (pos + blockFrames > in.size())
+        if (pos + blockFrames > span)
             pos = 0;
-        block = records[record];
+        const MarrowfinBlock& r = records[record];
+        block.preComp = r.preComp;
+        block.preCompNoInterp = r.preCompNoInterp;
+        block.lfo = r.lfo;
         record = (record + 1) % kRecords;
-        bool silence = false;
-        kernel.Process(in.data() + pos, out.data() + pos, blockFrames, 1, silence);
+        for (UInt32 c = 0; c < channels; ++c) {
+            inPtrs[c] = in.data() + pos + 37 * c;
+            outPtrs[c] = out.data() + in.size() * c + pos;
+        }
+        CMarrowfinKernel::ProcessChannels(kernelPtrs.data(), inPtrs.data(), outPtrs.data(), channels, blockFrames);
         benchmark::DoNotOptimize(out[pos]);
         pos += blockFrames;
     }
     // Per-sample cost of one channel, in seconds (shown with an SI prefix, e.g. "12.3n").
-    state.counters["per_sample"] = benchmark::Counter(static_cast<double>(state.iterations()) * blockFrames,
-                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * blockFrames * channels,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_KernelDefaults(benchmark::State& state) { RunKernel(state, 0); }
 void BM_KernelMadness(benchmark::State& state) { RunKernel(state, 10); }
 
+// {block frames, channels}
+void KernelArgs(benchmark::internal::Benchmark* b)
+{
+    for (int frames : {512, 32, 1})
+        for (int channels : {1, 2, 8})
+            b->Args({frames, channels});
+}
+
 }  // namespace
 
-BENCHMARK(BM_KernelDefaults)->Arg(512)->Arg(1);
-BENCHMARK(BM_KernelMadness)->Arg(512)->Arg(1);
+BENCHMARK(BM_KernelDefaults)->Apply(KernelArgs);
+BENCHMARK(BM_KernelMadness)->Apply(KernelArgs);

@@ -35,6 +35,25 @@ void BandFilterCoefs(float cutoff, float fs, float& coef, float& damp)
     damp = static_cast<float>(MinD(MinD(2.0 / dc - dc / 2.0, 2.0), maxDamp));
 }
 
+// Output filter coefficients for a cutoff of y octaves (of cutoff + 62.5 Hz); qDamp is the
+// damping "Filter Q" asks for.
+void OutputFilterCoefs(float y, float envDepth, double qDamp, float fs, MarrowfinBlockCache& out)
+{
+    float c = static_cast<float>((std::exp2(static_cast<double>(y)) - 1.0) * 62.5);
+    if (c < 0.f)
+        c = 0.f;
+    const float w0 = static_cast<float>(static_cast<double>(c) * (kPi * (1.0 / static_cast<double>(fs))));
+    const float f0 = static_cast<float>(2.0 * std::sin(MinD(static_cast<double>(w0), kQuarterPi)));
+    const float w1 = static_cast<float>(static_cast<double>(::exp2f(envDepth)) * static_cast<double>(w0));
+    const float f1 = 2.f * ::sinf(MinF(w1, kQuarterPiF));
+    const double df0 = static_cast<double>(f0);
+    float d = static_cast<float>(MinD(MinD(2.0 / df0 - df0 / 2.0, 2.0), qDamp));
+    d = MinF(2.f / f1 - f1 / 2.f, d);
+    out.filterCoef = f0;
+    out.filterCoefEnv = f1 - f0;
+    out.filterDamp = d;
+}
+
 inline float AdvancePhase(float phase, float dt, float rate)
 {
     phase = phase + dt * rate;
@@ -85,14 +104,28 @@ void SanitizeParams(const Float32 raw[kNumParams], Float32 out[kNumParams])
 
 void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32 frames, MarrowfinBlock& block)
 {
-    Float32 p[kNumParams];
-    SanitizeParams(rawParams, p);
+    // Every step with a transcendental function reuses its last results while its inputs are
+    // unchanged (cached in the block), so a block of steady parameters costs little; so does
+    // the mending of unchanged raw values.
+    MarrowfinBlockCache& cache = block.cache;
+    Float32 raw[kNumParams];
+    for (UInt32 i = 0; i < kNumParams; ++i)
+        raw[i] = rawParams[i];  // each value read once
+    if (cache.raw.Changed(raw))
+        SanitizeParams(raw, cache.params);
+    const Float32* const p = cache.params;
     PreCompNoInterp& pc = block.preCompNoInterp;
     LFOPhases& lfo = block.lfo;
 
     // Analysis band.
-    BandFilterCoefs(p[kParam_LowpassCutoff], fs, pc.lpCoef, pc.lpDamp);
-    BandFilterCoefs(p[kParam_HighpassCutoff], fs, pc.hpCoef, pc.hpDamp);
+    if (cache.band.Changed({p[kParam_LowpassCutoff], p[kParam_HighpassCutoff], fs})) {
+        BandFilterCoefs(p[kParam_LowpassCutoff], fs, cache.lpCoef, cache.lpDamp);
+        BandFilterCoefs(p[kParam_HighpassCutoff], fs, cache.hpCoef, cache.hpDamp);
+    }
+    pc.lpCoef = cache.lpCoef;
+    pc.lpDamp = cache.lpDamp;
+    pc.hpCoef = cache.hpCoef;
+    pc.hpDamp = cache.hpDamp;
 
     // LFO phases advance by the length of the coming block.
     const float dt = static_cast<float>(frames) / fs;
@@ -101,23 +134,19 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     lfo.pwmLfoPhase = AdvancePhase(lfo.pwmLfoPhase, dt, p[kParam_PWMLFOSpeed]);
 
     // Output filter: the LFO moves the cutoff in octaves of (cutoff + 62.5 Hz).
-    const float x = static_cast<float>(std::log2(1.0 + static_cast<double>(p[kParam_FilterCutoff]) * 0.016));
+    if (cache.cutoff.Changed({p[kParam_FilterCutoff]}))
+        cache.cutoffOctaves =
+            static_cast<float>(std::log2(1.0 + static_cast<double>(p[kParam_FilterCutoff]) * 0.016));
+    const float x = cache.cutoffOctaves;
     const float y = LFO(lfo.filterLfoPhase, p[kParam_FilterLFOShape]) * p[kParam_FilterLFOAmount] + x;
-    float c = static_cast<float>((std::exp2(static_cast<double>(y)) - 1.0) * 62.5);
-    if (c < 0.f)
-        c = 0.f;
-    const float w0 = static_cast<float>(static_cast<double>(c) * (kPi * (1.0 / static_cast<double>(fs))));
-    const float f0 = static_cast<float>(2.0 * std::sin(MinD(static_cast<double>(w0), kQuarterPi)));
-    const float w1 =
-        static_cast<float>(static_cast<double>(::exp2f(p[kParam_FilterEnvDepth])) * static_cast<double>(w0));
-    const float f1 = 2.f * ::sinf(MinF(w1, kQuarterPiF));
-    const double df0 = static_cast<double>(f0);
-    const double qDamp = 2.0 * (1.0 - std::pow(static_cast<double>(p[kParam_FilterQ]), 0.25));
-    float d = static_cast<float>(MinD(MinD(2.0 / df0 - df0 / 2.0, 2.0), qDamp));
-    d = MinF(2.f / f1 - f1 / 2.f, d);
-    pc.filterCoef = f0;
-    pc.filterCoefEnv = f1 - f0;
-    pc.filterDamp = d;
+    if (cache.q.Changed({p[kParam_FilterQ]}))
+        cache.qDamp = 2.0 * (1.0 - std::pow(static_cast<double>(p[kParam_FilterQ]), 0.25));
+    if (cache.filter.Changed({y, p[kParam_FilterEnvDepth], p[kParam_FilterQ], fs}))
+        OutputFilterCoefs(y, p[kParam_FilterEnvDepth], cache.qDamp, fs, cache);
+    pc.filterCoef = cache.filterCoef;
+    pc.filterCoefEnv = cache.filterCoefEnv;
+    pc.filterDamp = cache.filterDamp;
+
 
     // Filter type: 0 thru, 1 low, 2 band, 3 high, 4 thru, linear between neighbours.
     const float t = p[kParam_FilterType];
@@ -141,13 +170,21 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     const float l = LFO(lfo.pitchLfoPhase, p[kParam_PitchLFOShape]) *
                     (p[kParam_PitchLFOAmount] + p[kParam_PitchLFOAmountFine] * 0.01f);
     const float s = (p[kParam_PitchOffset] + p[kParam_PitchOffsetSweepable] + l) * kTwelfth;
-    pc.ratio = ::exp2f(s);
-    pc.ratioEnv = ::exp2f(e + s) - pc.ratio;
+    if (cache.pitch.Changed({e, s})) {
+        cache.ratio = ::exp2f(s);
+        cache.ratioEnv = ::exp2f(e + s) - cache.ratio;
+    }
+    pc.ratio = cache.ratio;
+    pc.ratioEnv = cache.ratioEnv;
     const float oscPitch = p[kParam_OscPitch];
     if (oscPitch != 0.f) {
         const float u = (oscPitch - 69.f + l) * kTwelfth;
-        pc.oscInc = ::exp2f(u) * 440.f / fs;
-        pc.oscIncEnv = ::exp2f(e + u) * 440.f / fs - pc.oscInc;
+        if (cache.osc.Changed({e, u, fs})) {
+            cache.oscInc = ::exp2f(u) * 440.f / fs;
+            cache.oscIncEnv = ::exp2f(e + u) * 440.f / fs - cache.oscInc;
+        }
+        pc.oscInc = cache.oscInc;
+        pc.oscIncEnv = cache.oscIncEnv;
     }
     pc.trackPitch = oscPitch == 0.f;
 
@@ -160,9 +197,14 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     pc.syncCycles = static_cast<int32_t>(p[kParam_SyncCycles]);
 
     // Envelope: time constants in ms; -999.99994 is the float one step above -1000.
-    pc.attackCoef = ::expf(-999.99994f / (p[kParam_EnvAttack] * fs));
-    pc.releaseCoef = ::expf(-999.99994f / (p[kParam_EnvRelease] * fs));
-    pc.envPreGain = ::powf(10.f, p[kParam_EnvPreGain] * 0.05f);
+    if (cache.env.Changed({p[kParam_EnvAttack], p[kParam_EnvRelease], p[kParam_EnvPreGain], fs})) {
+        cache.attackCoef = ::expf(-999.99994f / (p[kParam_EnvAttack] * fs));
+        cache.releaseCoef = ::expf(-999.99994f / (p[kParam_EnvRelease] * fs));
+        cache.envPreGain = ::powf(10.f, p[kParam_EnvPreGain] * 0.05f);
+    }
+    pc.attackCoef = cache.attackCoef;
+    pc.releaseCoef = cache.releaseCoef;
+    pc.envPreGain = cache.envPreGain;
     pc.envGate = p[kParam_EnvGate];
 
     pc.window = MarrowfinAnalysisWindow(fs);

@@ -73,6 +73,46 @@ float Sin01(float phase);
 // Shapes 0 Sine, 1 Tri, 2 SawUp, 3 Square, 4 SawDn (a fractional shape acts as its integer part).
 float LFO(float phase, float shape);
 
+// Bit patterns of the inputs of one block-rate computation, to reuse its results while they
+// stay the same (bit for bit, so -0 and +0 count as different inputs).
+template <int K>
+struct MarrowfinInputBits {
+    uint32_t bits[K];
+    bool valid;
+    // True when `v` differs from the stored inputs (or none are stored yet); stores `v`.
+    bool Changed(const float (&v)[K])
+    {
+        uint32_t now[K];
+        __builtin_memcpy(now, v, sizeof now);
+        if (valid && __builtin_memcmp(now, bits, sizeof now) == 0)
+            return false;
+        __builtin_memcpy(bits, now, sizeof now);
+        valid = true;
+        return true;
+    }
+};
+
+// Results of the block control's transcendental steps with the inputs they came from; a block
+// whose inputs match reuses them. Zero-initialised means empty.
+struct MarrowfinBlockCache {
+    MarrowfinInputBits<kNumParams> raw;  // the parameter values as read
+    Float32 params[kNumParams];          // ... and mended
+    MarrowfinInputBits<3> band;    // lowpass cutoff, highpass cutoff, fs
+    float lpCoef, lpDamp, hpCoef, hpDamp;
+    MarrowfinInputBits<1> cutoff;  // "Filter Cutoff"
+    float cutoffOctaves;
+    MarrowfinInputBits<1> q;       // "Filter Q"
+    double qDamp;
+    MarrowfinInputBits<4> filter;  // cutoff in octaves after the LFO, env depth, Q, fs
+    float filterCoef, filterCoefEnv, filterDamp;
+    MarrowfinInputBits<2> pitch;   // envelope depth and offset in octaves
+    float ratio, ratioEnv;
+    MarrowfinInputBits<3> osc;     // envelope depth and oscillator pitch in octaves, fs
+    float oscInc, oscIncEnv;
+    MarrowfinInputBits<4> env;     // attack, release, pre-gain, fs
+    float attackCoef, releaseCoef, envPreGain;
+};
+
 // Everything the kernels read of their unit for one block. Owned by the unit, written by
 // PreRender (ComputeBlockControl), read by the kernels of the same block.
 struct MarrowfinBlock {
@@ -81,6 +121,7 @@ struct MarrowfinBlock {
     LFOPhases lfo;
     float* scratch;         // band-limited input of the current channel, scratchFrames long
     UInt32 scratchFrames;
+    MarrowfinBlockCache cache;  // PreRender's own; the kernels do not read it
 };
 
 // The parameter values for the computation: NaN or infinite values become the parameter's

@@ -57,6 +57,17 @@ public:
     // In-place processing (in == out) is allowed.
     OSStatus Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels, bool& ioSilence) override;
 
+    // Renders `count` channels of one slice, kernels[c] from in[c] into out[c] (non-interleaved,
+    // in place allowed per channel; the kernels of one unit, reading one block record), with the
+    // output of `count` separate Process calls bit for bit. Up to eight channels (two without AVX2) run in the lanes of one vector; each lane
+    // does exactly the scalar operations. Same errors as Process, before touching any state.
+    // Render thread.
+    static OSStatus ProcessChannels(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,
+                                    UInt32 count, UInt32 frames);
+    // Widest lane group ProcessChannels forms (1, 2, 4 or 8): 8 on processors with AVX2,
+    // otherwise 2. Tests change it to compare group shapes; set it only while nothing renders.
+    static UInt32 ms_laneWidth;
+
     // Read by PostRender and by tests.
     UInt32 period() const { return m_state.period; }
     float cycleEnv() const { return m_state.cycleEnv; }
@@ -71,6 +82,10 @@ public:
     const float* ring() const { return m_ring; }
 
 private:
+    // One group of 1 to 8 kernels through the lane generator (MarrowfinKernelLanes.cpp); the
+    // arguments are checked by the callers.
+    static void ProcessGroup(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,
+                             UInt32 count, UInt32 frames);
     void AnalyseCycle(const PreCompNoInterp& pc);
 
     const MarrowfinBlock* m_block;

@@ -121,6 +121,39 @@ AUKernelBase* VoskMarrowfin::NewKernel() {
 // ---------------------------------------------------------------------------------------------
 // Render
 
+// The kernels of a unit run side by side (CMarrowfinKernel::ProcessChannels), which needs every
+// channel's buffers at once; the framework's per-channel calls would hand them over one by one.
+// Interleaved buffers keep the framework's path, whose kernels refuse them.
+OSStatus VoskMarrowfin::ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
+                                           AudioBufferList& outBuffer, UInt32 offset, UInt32 nFrames,
+                                           bool silentInput) {
+    const auto& list = Kernels();
+    const UInt32 count = UInt32(list.size());
+    bool direct = !GetInput(0)->IsInterleaved() && count > 0 && count <= inBuffer.mNumberBuffers &&
+                  count <= outBuffer.mNumberBuffers;
+    for (UInt32 c = 0; direct && c < count; ++c) direct = list[c] != nullptr;
+    if (!direct)
+        return AUMIDIEffectBase::ProcessBufferLists(ioActionFlags, inBuffer, outBuffer, offset, nFrames, silentInput);
+
+    constexpr UInt32 kGroup = 8;
+    CMarrowfinKernel* kernels[kGroup];
+    const Float32* in[kGroup];
+    Float32* out[kGroup];
+    for (UInt32 first = 0; first < count; first += kGroup) {
+        const UInt32 n = count - first < kGroup ? count - first : kGroup;
+        for (UInt32 j = 0; j < n; ++j) {
+            kernels[j] = static_cast<CMarrowfinKernel*>(list[first + j]);
+            in[j] = static_cast<const Float32*>(inBuffer.mBuffers[first + j].mData) + offset;
+            out[j] = static_cast<Float32*>(outBuffer.mBuffers[first + j].mData) + offset;
+        }
+        const OSStatus result = CMarrowfinKernel::ProcessChannels(kernels, in, out, n, nFrames);
+        if (result != noErr) return result;
+    }
+    // The kernels always produce output.
+    ioActionFlags &= ~kAudioUnitRenderAction_OutputIsSilence;
+    return noErr;
+}
+
 OSStatus VoskMarrowfin::RenderBus(AudioUnitRenderActionFlags& ioActionFlags, const AudioTimeStamp& inTimeStamp,
                                   UInt32 inBusNumber, UInt32 inNumberFrames) {
     OSStatus result = noErr;
@@ -138,8 +171,7 @@ OSStatus VoskMarrowfin::RenderBus(AudioUnitRenderActionFlags& ioActionFlags, con
 bool VoskMarrowfin::PreRender(UInt32 inFrames) {
     // Each value is read once; the block control mends values it cannot use.
     Float32 params[kNumParams];
-    AUElement* globals = Globals();
-    for (UInt32 id = 0; id < kNumParams; ++id) params[id] = globals->GetParameter(id);
+    Globals()->GetParameters(kNumParams, params);
     ComputeBlockControl(params, Float32(GetSampleRate()), inFrames, m_block);
     return true;
 }

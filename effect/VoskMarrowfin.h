@@ -60,6 +60,9 @@ public:
     Float64 GetTailTime() override;
     bool SupportsTail() override;
     AUKernelBase* NewKernel() override;
+    // Render thread: all channels of a non-interleaved slice in one pass, side by side.
+    OSStatus ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
+                                AudioBufferList& outBuffer, UInt32 offset, UInt32 nFrames, bool silentInput) override;
 
     // MIDI delivery thread: everything goes to the script host.
     OSStatus HandleNoteOn(UInt8 inChannel, UInt8 inNoteNumber, UInt8 inVelocity, UInt32 inStartFrame) override;

@@ -58,8 +58,9 @@ public:
     void SetProcessesInPlace(bool inFlag) { m_processInPlace.store(inFlag, std::memory_order_relaxed); }
 
 protected:
-    // Runs every kernel over frames [offset, offset + nFrames) of the buffers. Render thread.
-    OSStatus ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
+    // Runs every kernel over frames [offset, offset + nFrames) of the buffers, one Process call
+    // per channel. A unit may render all its channels in one pass instead. Render thread.
+    virtual OSStatus ProcessBufferLists(AudioUnitRenderActionFlags& ioActionFlags, const AudioBufferList& inBuffer,
                             AudioBufferList& outBuffer, UInt32 offset, UInt32 nFrames, bool silentInput);
     // Counts down the input's silence: true once the input has been silent for longer than
     // latency plus tail.

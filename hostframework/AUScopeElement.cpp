@@ -73,6 +73,14 @@ AudioUnitParameterValue AUElement::GetParameter(AudioUnitParameterID paramID) co
     return record->startValue.load(std::memory_order_relaxed);
 }
 
+void AUElement::GetParameters(UInt32 count, AudioUnitParameterValue* out) const {
+    if (mUseIndexedParameters && count <= mNumIndexedParameters) {
+        for (UInt32 i = 0; i < count; ++i) out[i] = mIndexedParameters[i].startValue.load(std::memory_order_relaxed);
+        return;
+    }
+    for (UInt32 i = 0; i < count; ++i) out[i] = GetParameter(i);
+}
+
 void AUElement::SetParameter(AudioUnitParameterID paramID, AudioUnitParameterValue value, bool okWhenInitialized) {
     AUParameterRecord* record = FindParameter(paramID);
     if (record == nullptr) {

@@ -47,6 +47,9 @@ public:
     bool HasParameterID(AudioUnitParameterID paramID) const;
     // The start value of the parameter's record; throws -10878 for an id the element does not hold.
     AudioUnitParameterValue GetParameter(AudioUnitParameterID paramID) const;
+    // Values of ids 0 to count - 1 into out, each read once (as GetParameter would, throwing for
+    // an id the element does not hold); one pass for indexed parameters. Any thread.
+    void GetParameters(UInt32 count, AudioUnitParameterValue* out) const;
     // Records an immediate value. An id the indexed store does not hold throws -10878; a map store
     // adds a new id only while the unit is uninitialised (or when okWhenInitialized), else -10878.
     void SetParameter(AudioUnitParameterID paramID, AudioUnitParameterValue value, bool okWhenInitialized = false);

@@ -4,8 +4,10 @@
 // update them only for a deliberate change of the sound.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "tests/effect/EngineRig.h"
@@ -45,6 +47,36 @@ uint64_t Fnv1a(const std::vector<float>& samples)
     return h;
 }
 
+// The same input on every channel of a unit rendered side by side (CMarrowfinKernel::ProcessChannels).
+std::vector<std::vector<float>> RenderChannels(const EngineRig& settings, const std::vector<float>& in,
+                                               UInt32 blockFrames, UInt32 channels)
+{
+    MarrowfinBlock block{};
+    std::vector<float> scratch(settings.scratch.size());
+    block.scratch = scratch.data();
+    block.scratchFrames = static_cast<UInt32>(scratch.size());
+    std::vector<std::unique_ptr<CMarrowfinKernel>> owned;
+    std::vector<CMarrowfinKernel*> kernels;
+    for (UInt32 c = 0; c < channels; ++c) {
+        owned.push_back(std::make_unique<CMarrowfinKernel>(nullptr, &block, SInt32(c)));
+        kernels.push_back(owned.back().get());
+    }
+    std::vector<std::vector<float>> out(channels, std::vector<float>(in.size()));
+    std::vector<const Float32*> inPtrs(channels);
+    std::vector<Float32*> outPtrs(channels);
+    EngineRig::EnableFlushToZero();
+    for (size_t pos = 0; pos < in.size(); pos += blockFrames) {
+        const UInt32 n = static_cast<UInt32>(std::min<size_t>(blockFrames, in.size() - pos));
+        ComputeBlockControl(settings.params, settings.fs, n, block);
+        for (UInt32 c = 0; c < channels; ++c) {
+            inPtrs[c] = in.data() + pos;
+            outPtrs[c] = out[c].data() + pos;
+        }
+        EXPECT_EQ(noErr, CMarrowfinKernel::ProcessChannels(kernels.data(), inPtrs.data(), outPtrs.data(), channels, n));
+    }
+    return out;
+}
+
 struct Golden {
     int preset;
     Float32 fs;
@@ -65,10 +97,17 @@ TEST(GoldenOutput, PresetsRenderBitForBit)
     for (const Golden& g : cases) {
         EngineRig rig(g.fs, 1024);
         rig.SetPreset(g.preset);
-        const std::vector<float> out = rig.Render(GoldenInput(g.fs, 3 * static_cast<size_t>(g.fs)), g.blockFrames);
+        const std::vector<float> in = GoldenInput(g.fs, 3 * static_cast<size_t>(g.fs));
+        const std::vector<float> out = rig.Render(in, g.blockFrames);
         for (float v : out)
             ASSERT_TRUE(std::isfinite(v)) << g.preset;
         EXPECT_EQ(Fnv1a(out), g.hash) << "preset " << g.preset << " at " << g.fs << " Hz, blocks of " << g.blockFrames;
+        // Stereo and six channels side by side: every channel is the mono output.
+        for (UInt32 channels : {2u, 6u}) {
+            const std::vector<std::vector<float>> multi = RenderChannels(rig, in, g.blockFrames, channels);
+            for (UInt32 c = 0; c < channels; ++c)
+                EXPECT_EQ(Fnv1a(multi[c]), g.hash) << "preset " << g.preset << ", channel " << c << " of " << channels;
+        }
     }
 }
 

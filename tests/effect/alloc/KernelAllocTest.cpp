@@ -51,10 +51,18 @@ TEST(KernelAlloc, ThousandBlocksAllocateNothing)
     DataToGuiAnalysis gui{};
     const CMarrowfinKernel* kernels[2] = {&rig.kernel, nullptr};
 
+    // Three more channels of the same unit, rendered side by side.
+    CMarrowfinKernel k1(nullptr, &rig.block, 1), k2(nullptr, &rig.block, 2), k3(nullptr, &rig.block, 3);
+    CMarrowfinKernel* group[3] = {&k1, &k2, &k3};
+    std::vector<float> out1(512), out2(512), out3(512);
+    const Float32* groupIn[3] = {in.data(), out.data(), in.data()};
+    Float32* groupOut[3] = {out1.data(), out2.data(), out3.data()};
+
     const long before = g_allocations.load();
     for (int block = 0; block < 1000; ++block) {
         rig.params[kParam_FilterCutoff] = static_cast<float>(100 + block);  // control changes too
         rig.Render(in.data(), out.data(), in.size(), 512);
+        EXPECT_EQ(noErr, CMarrowfinKernel::ProcessChannels(group, groupIn, groupOut, 3, 512));
         UpdateDataToGui(gui, rig.fs, 512, kernels);
     }
     rig.kernel.Reset();  // a reset keeps the ring

@@ -1,0 +1,400 @@
+// Channels side by side: the generator of up to eight channel kernels in the lanes of one
+// vector. Each lane performs the scalar generator's operations in the scalar order, float versus
+// double included (built with -ffp-contract=off, no fused multiply-add), so every channel's
+// output is bit-identical to its kernel processed alone. Render thread; no allocation, no lock.
+//
+// Channels reach their cycle analyses at different samples: the lanes run in step up to the
+// nearest analysis of any lane, that lane is analysed in scalar code (the kernel's own
+// AnalyseCycle), and the lanes go on.
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "effect/MarrowfinKernel.h"
+
+// The lane helpers below take and return vectors; they are always inlined into the generator,
+// so the calling convention for vector arguments never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace {
+
+using State = CMarrowfinKernel::State;
+using OscState = CMarrowfinKernel::OscState;
+using BandState = CMarrowfinKernel::BandState;
+
+// Vectors of N lanes. Float vectors are at least four wide (a whole SSE register, so constants
+// stay memory operands instead of being reloaded); lanes from N on are padding, computed but
+// never read.
+template <int N>
+struct LaneTypes {
+    static constexpr int kFloatLanes = N < 4 ? 4 : N;
+    typedef float F __attribute__((vector_size(sizeof(float) * kFloatLanes)));
+    typedef double D __attribute__((vector_size(sizeof(double) * N)));
+    typedef int32_t I __attribute__((vector_size(sizeof(int32_t) * N)));
+};
+
+template <class V>
+[[gnu::always_inline]] inline auto Get(const V& v, int l)
+{
+    return v[l];
+}
+template <class V, class S>
+[[gnu::always_inline]] inline void Set(V& v, int l, S x)
+{
+    v[l] = x;
+}
+// Every lane set to s (no arithmetic, so -0 stays -0).
+template <class V, class S>
+[[gnu::always_inline]] inline V Splat(S s)
+{
+    V v{};
+    for (unsigned l = 0; l < sizeof(V) / sizeof(S); ++l)
+        v[l] = s;
+    return v;
+}
+// Float lanes to double lanes and back; float vectors wider than the double ones carry the
+// values in their first lanes.
+typedef float Float2 __attribute__((vector_size(2 * sizeof(float))));
+template <class D, class F>
+[[gnu::always_inline]] inline D ToD(const F& x)
+{
+    if constexpr (sizeof(F) / sizeof(float) == sizeof(D) / sizeof(double))
+        return __builtin_convertvector(x, D);
+    else
+        return __builtin_convertvector(__builtin_shufflevector(x, x, 0, 1), D);
+}
+template <class F, class D>
+[[gnu::always_inline]] inline F ToF(const D& x)
+{
+    if constexpr (sizeof(F) / sizeof(float) == sizeof(D) / sizeof(double)) {
+        return __builtin_convertvector(x, F);
+    } else {
+        const Float2 y = __builtin_convertvector(x, Float2);
+        return __builtin_shufflevector(y, y, 0, 1, 0, 1);
+    }
+}
+// A vector built from fn(0) ... fn(N - 1) (padding lanes 0), in registers: setting lanes one by
+// one would go through memory and stall the wide load that follows.
+template <class V, class Fn, size_t... Is>
+[[gnu::always_inline]] inline V MakeLanes(const Fn& fn, std::index_sequence<Is...>)
+{
+    return V{fn(static_cast<int>(Is))...};
+}
+template <class V, int N, class Fn>
+[[gnu::always_inline]] inline V Gather(const Fn& fn)
+{
+    return MakeLanes<V>(fn, std::make_index_sequence<N>{});
+}
+
+// One lane's kernel: where its state lives and how to analyse it.
+struct LaneKernel {
+    State* state;
+    OscState* osc;
+    BandState* band;
+    float* ring;
+    UInt32* writeIndex;
+    void (*analyse)(void* kernel, const PreCompNoInterp& pc);
+    void* kernel;
+    const float* in;
+    float* out;
+};
+
+// Processors with AVX2 run a clone compiled for it (no fused multiply-add enabled, so the results
+// are those of the baseline clone). ThreadSanitizer's runtime is not set up yet when the dynamic
+// loader picks a clone, so a ThreadSanitizer build keeps the baseline code only.
+#if defined(__SANITIZE_THREAD__)
+#define MARROWFIN_LANE_CLONES
+#else
+#define MARROWFIN_LANE_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+template <int N, bool kTrackPitch>
+MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, const PreComp& g)
+{
+    using F = typename LaneTypes<N>::F;
+    using D = typename LaneTypes<N>::D;
+    using I = typename LaneTypes<N>::I;
+
+    const F lpCoef = Splat<F>(pc.lpCoef), lpDamp = Splat<F>(pc.lpDamp);
+    const F hpCoef = Splat<F>(pc.hpCoef), hpDamp = Splat<F>(pc.hpDamp);
+    const UInt32 dryCol = pc.filteredDry ? 1 : 0;
+    const UInt32 wetCol = pc.filteredWet ? 1 : 0;
+    const D ratio = Splat<D>(static_cast<double>(pc.ratio));
+    const D ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
+    const F triggerLevel = Splat<F>(g.triggerLevel);
+    const F oscInc = Splat<F>(pc.oscInc), oscIncEnv = Splat<F>(pc.oscIncEnv);
+    const F pulseWidth = Splat<F>(pc.pulseWidth), pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
+    const F triGain = Splat<F>(g.triGain), sawGain = Splat<F>(g.sawGain);
+    const F squareHigh = Splat<F>(g.squareGain), squareLow = Splat<F>(-g.squareGain);
+    const F envFollow = Splat<F>(g.envFollow), fixedLevel = Splat<F>(1.f - g.envFollow);
+    const F oscGain = Splat<F>(g.oscGain);
+    const F dryGain = Splat<F>(g.dryGain), wetGain = Splat<F>(g.wetGain);
+    const F dryRingGain = Splat<F>(g.dryRingGain), wetRingGain = Splat<F>(g.wetRingGain);
+    const F filterCoef = Splat<F>(pc.filterCoef), filterCoefEnv = Splat<F>(pc.filterCoefEnv);
+    const F filterDamp = Splat<F>(pc.filterDamp);
+    const F thruMix = Splat<F>(pc.thruMix), lowMix = Splat<F>(pc.lowMix);
+    const F bandMix = Splat<F>(pc.bandMix), highMix = Splat<F>(pc.highMix);
+    const F zeroF = Splat<F>(0.f), oneF = Splat<F>(1.f);
+    const D zeroD = Splat<D>(0.0);
+
+    // Running state, one lane per channel, kept in registers for the whole call.
+#define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
+    F lpLow = MARROWFIN_LANES(F, lk[l].band->lpLow), lpBand = MARROWFIN_LANES(F, lk[l].band->lpBand);
+    F hpLow = MARROWFIN_LANES(F, lk[l].band->hpLow), hpBand = MARROWFIN_LANES(F, lk[l].band->hpBand);
+    F followEnv = MARROWFIN_LANES(F, lk[l].osc->followEnv), oscPhase = MARROWFIN_LANES(F, lk[l].osc->oscPhase);
+    F filterLow = MARROWFIN_LANES(F, lk[l].osc->filterLow), filterBand = MARROWFIN_LANES(F, lk[l].osc->filterBand);
+    // Results of each lane's last analysis.
+    F target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
+    F followCoef = MARROWFIN_LANES(
+        F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
+    D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
+    D P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
+    D S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
+    D invP = 1.0 / P;
+#undef MARROWFIN_LANES
+    UInt32 countdown[N];
+    // The kernels of a group write their rings in step (the caller checks).
+    UInt32 w = *lk[0].writeIndex;
+    UInt32 d = (w - static_cast<UInt32>(pc.window)) & kMarrowfinRingMask;
+    float* ring[N];
+    for (int l = 0; l < N; ++l) {
+        ring[l] = lk[l].ring;
+        countdown[l] = lk[l].state->countdown;
+    }
+    // The values an analysis sets, for one lane (above for all); the follower's direction is
+    // chosen at the start of every stretch, as the scalar generator does (the follower never
+    // crosses its target, so the choice cannot change within a stretch).
+    auto loadAnalysis = [&](int l) {
+        const State& st = *lk[l].state;
+        const OscState& os = *lk[l].osc;
+        Set(readPhase, l, os.readPhase);
+        Set(oscPhase, l, os.oscPhase);
+        Set(P, l, static_cast<double>(st.period));
+        Set(S, l, static_cast<double>(st.readStart));
+        Set(invP, l, 1.0 / static_cast<double>(st.period));
+        Set(target, l, st.gatedEnv);
+        Set(followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
+        countdown[l] = st.countdown;
+    };
+    auto store = [&](int l) {
+        BandState& bs = *lk[l].band;
+        OscState& os = *lk[l].osc;
+        bs.lpLow = Get(lpLow, l);
+        bs.lpBand = Get(lpBand, l);
+        bs.hpLow = Get(hpLow, l);
+        bs.hpBand = Get(hpBand, l);
+        os.readPhase = Get(readPhase, l);
+        os.oscPhase = Get(oscPhase, l);
+        os.followEnv = Get(followEnv, l);
+        os.filterLow = Get(filterLow, l);
+        os.filterBand = Get(filterBand, l);
+        lk[l].state->countdown = countdown[l];
+        *lk[l].writeIndex = w;
+    };
+
+    // As in the scalar generator, the samples run in chunks on two sides that share no state:
+    // the ring side (band filters, ring, dry tap, follower, replay) and the synthesis side
+    // (oscillator, mix, output filter), handing five values per sample through local arrays, and
+    // one loop runs the synthesis of a chunk with the ring side of the next, so the processor
+    // overlaps the loop-carried chains of both sides.
+    constexpr UInt32 kChunk = N >= 4 ? 32 : 64;
+    F envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
+
+    auto ringSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
+        const F x = Gather<F, N>([&](int l) __attribute__((always_inline)) { return lk[l].in[i]; });
+
+        // Analysis band: lowpass, then highpass of the lowpass output.
+        lpLow = lpLow + lpBand * lpCoef;
+        lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
+        hpLow = hpLow + hpBand * hpCoef;
+        const F h = lpLow - hpLow - hpBand * hpDamp;
+        hpBand = hpBand + h * hpCoef;
+
+        followEnv = (followEnv - target) * followCoef + target;
+        F e = followEnv - triggerLevel;
+        e = e > zeroF ? e : zeroF;
+
+        // Cycle replay at speed r, linearly interpolated.
+        const D r = ToD<D>(e) * ratioEnv + ratio;
+        const D q = S + readPhase;
+        // q lies in [0, 2^31), where the 32-bit truncation equals the 64-bit one.
+        const I qi = __builtin_convertvector(q, I);
+        const F f = ToF<F>(q - __builtin_convertvector(qi, D));
+        readPhase += r;
+        readPhase = readPhase - P >= zeroD ? readPhase - P : readPhase;
+
+        // Ring reads of every lane before its writes.
+        const UInt32 dryAt = 2 * d + dryCol;
+        const F dry = Gather<F, N>([&](int l) __attribute__((always_inline)) { return ring[l][dryAt]; });
+        const F a = Gather<F, N>([&](int l) __attribute__((always_inline)) {
+            return ring[l][2 * (static_cast<UInt32>(Get(qi, l)) & kMarrowfinRingMask) + wetCol];
+        });
+        const F b = Gather<F, N>([&](int l) __attribute__((always_inline)) {
+            return ring[l][2 * ((static_cast<UInt32>(Get(qi, l)) + 1) & kMarrowfinRingMask) + wetCol];
+        });
+        const F wet = a - a * f + f * b;
+        for (int l = 0; l < N; ++l) {
+            ring[l][2 * w] = Get(x, l);
+            ring[l][2 * w + 1] = Get(h, l);
+        }
+        w = (w + 1) & kMarrowfinRingMask;
+        d = (d + 1) & kMarrowfinRingMask;
+
+        envArr[j] = e;
+        followArr[j] = followEnv;
+        dryArr[j] = dry;
+        wetArr[j] = wet;
+        if constexpr (kTrackPitch)
+            incArr[j] = ToF<F>(r * invP);
+        else
+            incArr[j] = oscIncEnv * e + oscInc;
+    };
+
+    auto synthesisSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
+        const F e = envArr[j];
+        const F dry = dryArr[j];
+        const F wet = wetArr[j];
+
+        oscPhase += incArr[j];
+        oscPhase = oscPhase - oneF >= zeroF ? oscPhase - oneF : oscPhase;
+        const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
+        const F tri = triUp < triDown ? triUp : triDown;
+        const F saw = 2.f * oscPhase - 1.f;
+        const F square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareHigh : squareLow;
+        const F osc = triGain * tri + sawGain * saw + square;
+
+        const F level = (envFollow * followArr[j] + fixedLevel) * oscGain;
+        const F mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
+
+        // Output filter, cutoff following the envelope; the dry signal bypasses it.
+        const F gf = filterCoefEnv * e + filterCoef;
+        filterLow = filterLow + filterBand * gf;
+        const F high = mix - filterLow - filterDamp * filterBand;
+        filterBand = filterBand + gf * high;
+
+        const F o = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
+        for (int l = 0; l < N; ++l)
+            lk[l].out[i] = Get(o, l);
+    };
+
+    UInt32 pos = 0;
+    for (;;) {
+        for (int l = 0; l < N; ++l) {
+            if (countdown[l] == 0) {
+                store(l);
+                lk[l].analyse(lk[l].kernel, pc);
+                loadAnalysis(l);
+            }
+        }
+        if (pos == frames)
+            break;
+        UInt32 s = frames - pos;
+        for (int l = 0; l < N; ++l)
+            s = std::min(s, countdown[l]);
+        const UInt32 end = pos + s;
+
+        // Ring side of the first chunk alone, then each chunk's synthesis with the next chunk's
+        // ring side (the synthesis reads slot j before the ring side overwrites it; in place,
+        // the ring side has read every input the synthesis overwrites), then the last synthesis.
+        UInt32 m = std::min(kChunk, s);
+        for (UInt32 j = 0; j < m; ++j)
+            ringSide(pos + j, j);
+        UInt32 chunkStart = pos;
+        for (UInt32 next = pos + kChunk; next < end; next += kChunk) {
+            m = std::min(kChunk, end - next);
+            UInt32 j = 0;
+            for (; j < m; ++j) {
+                synthesisSide(chunkStart + j, j);
+                ringSide(next + j, j);
+            }
+            for (; j < kChunk; ++j)
+                synthesisSide(chunkStart + j, j);
+            chunkStart = next;
+        }
+        for (UInt32 j = 0; j < m; ++j)
+            synthesisSide(chunkStart + j, j);
+
+        pos = end;
+        for (int l = 0; l < N; ++l)
+            countdown[l] -= s;
+    }
+    for (int l = 0; l < N; ++l)
+        store(l);
+}
+
+template <int N>
+void RunGroup(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, const PreComp& g)
+{
+    if (pc.trackPitch)
+        RunLanes<N, true>(lk, frames, pc, g);
+    else
+        RunLanes<N, false>(lk, frames, pc, g);
+}
+
+// Widest group the processor runs well: eight lanes with AVX2, two with SSE. Set at load time.
+UInt32 DefaultLaneWidth()
+{
+#if defined(__SANITIZE_THREAD__)
+    return 2;
+#else
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? 8 : 2;
+#endif
+}
+
+}  // namespace
+
+UInt32 CMarrowfinKernel::ms_laneWidth = DefaultLaneWidth();
+
+void CMarrowfinKernel::ProcessGroup(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,
+                                    UInt32 count, UInt32 frames)
+{
+    LaneKernel lk[8];
+    for (UInt32 c = 0; c < count; ++c) {
+        CMarrowfinKernel* k = kernels[c];
+        lk[c] = LaneKernel{&k->m_state, &k->m_osc, &k->m_band, k->m_ring, &k->m_writeIndex,
+                           [](void* self, const PreCompNoInterp& pc) {
+                               static_cast<CMarrowfinKernel*>(self)->AnalyseCycle(pc);
+                           },
+                           k, in[c], out[c]};
+    }
+    const MarrowfinBlock& block = *kernels[0]->m_block;
+    const PreCompNoInterp& pc = block.preCompNoInterp;
+    switch (count) {
+    case 2: RunGroup<2>(lk, frames, pc, block.preComp); break;
+    case 4: RunGroup<4>(lk, frames, pc, block.preComp); break;
+    case 8: RunGroup<8>(lk, frames, pc, block.preComp); break;
+    default: break;
+    }
+}
+
+OSStatus CMarrowfinKernel::ProcessChannels(CMarrowfinKernel* const* kernels, const Float32* const* in,
+                                           Float32* const* out, UInt32 count, UInt32 frames)
+{
+    for (UInt32 c = 0; c < count; ++c)
+        if (frames > kernels[c]->m_block->scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
+    // Groups of 8, 4, 2 lanes as wide as allowed, a last odd channel alone.
+    const UInt32 width = ms_laneWidth;
+    UInt32 c = 0;
+    while (c < count) {
+        const UInt32 left = count - c;
+        UInt32 n = 1;
+        while (n * 2 <= left && n * 2 <= width)
+            n *= 2;
+        // Lanes of a group share the ring position (always so in a unit, whose kernels are
+        // reset together); a group that does not runs channel by channel.
+        bool inStep = true;
+        for (UInt32 j = 1; j < n; ++j)
+            inStep = inStep && kernels[c + j]->m_writeIndex == kernels[c]->m_writeIndex;
+        if (n == 1 || !inStep) {
+            for (UInt32 j = 0; j < n; ++j) {
+                bool silence = false;
+                kernels[c + j]->Process(in[c + j], out[c + j], frames, 1, silence);
+            }
+        } else {
+            ProcessGroup(kernels + c, in + c, out + c, n, frames);
+        }
+        c += n;
+    }
+    return noErr;
+}
