@@ -74,8 +74,8 @@ AudioUnitParameterValue AUElement::GetParameter(AudioUnitParameterID paramID) co
 }
 
 void AUElement::GetParameters(UInt32 count, AudioUnitParameterValue* out) const {
-    if (mUseIndexedParameters && count <= mNumIndexedParameters) {
-        for (UInt32 i = 0; i < count; ++i) out[i] = mIndexedParameters[i].startValue.load(std::memory_order_relaxed);
+    if (m_useIndexedParameters && count <= m_numIndexedParameters) {
+        for (UInt32 i = 0; i < count; ++i) out[i] = m_indexedParameters[i].startValue.load(std::memory_order_relaxed);
         return;
     }
     for (UInt32 i = 0; i < count; ++i) out[i] = GetParameter(i);
