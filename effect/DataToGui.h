@@ -25,9 +25,8 @@ class DataToGui {
 public:
     // Render thread only.
     void Publish(const DataToGuiAnalysis& values) noexcept {
-        const uint32_t sequence = m_sequence.load(std::memory_order_relaxed);
-        m_sequence.store(sequence + 1, std::memory_order_relaxed);  // odd: being written
-        std::atomic_thread_fence(std::memory_order_release);
+        // Odd while being written. The acquire keeps the stores below from moving above it.
+        const uint32_t sequence = m_sequence.fetch_add(1, std::memory_order_acquire);
         for (int ch = 0; ch < 2; ++ch) {
             m_frequency[ch].store(values.frequency[ch], std::memory_order_relaxed);
             m_peak[ch].store(values.peak[ch], std::memory_order_relaxed);
@@ -48,8 +47,8 @@ public:
                 values.envelope[ch] = m_envelope[ch].load(std::memory_order_relaxed);
                 values.noLock[ch] = m_noLock[ch].load(std::memory_order_relaxed);
             }
-            std::atomic_thread_fence(std::memory_order_acquire);
-            if (!(before & 1) && m_sequence.load(std::memory_order_relaxed) == before) return values;
+            // A read that writes nothing; its release keeps the loads above from moving below it.
+            if (!(before & 1) && m_sequence.fetch_add(0, std::memory_order_release) == before) return values;
         }
     }
 
@@ -58,7 +57,7 @@ public:
     bool GetGUIBool(int index) const noexcept { return m_guiBool[index].load(std::memory_order_relaxed); }
 
 private:
-    std::atomic<uint32_t> m_sequence{0};
+    mutable std::atomic<uint32_t> m_sequence{0};  // the reader's check is a read-modify-write
     std::atomic<float> m_frequency[2] = {};
     std::atomic<float> m_peak[2] = {};
     std::atomic<float> m_envelope[2] = {};
