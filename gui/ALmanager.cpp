@@ -146,22 +146,8 @@ void ALmanager::DrawLitQuad() {
         glActiveTextureARB(GL_TEXTURE0_ARB);
     }
     glUniform1fARB(m_viewportHLocation, float(Height()));
-    const float s = float(Width()) / kLabelsWidth, t = float(Height()) / kLabelsHeight;
-    glColor4f(1, 1, 1, 1);
-    glBegin(GL_QUADS);
-    glTexCoord2f(0, t), glVertex2f(-1, -1);
-    glTexCoord2f(s, t), glVertex2f(1, -1);
-    glTexCoord2f(s, 0), glVertex2f(1, 1);
-    glTexCoord2f(0, 0), glVertex2f(-1, 1);
-    glEnd();
-    if (normalUnit) {
-        glActiveTextureARB(GL_TEXTURE1_ARB);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        glDisable(GL_TEXTURE_2D);
-        glActiveTextureARB(GL_TEXTURE0_ARB);
-    }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_TEXTURE_2D);
+    DrawLabelsLayerQuad(Width(), Height(), kLabelsWidth, kLabelsHeight);
+    UnbindKnobTextures(normalUnit);
     glUseProgramObjectARB(0);
 }
 

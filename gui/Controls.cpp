@@ -94,12 +94,7 @@ void Knob::Render() const {
     const float cx = m_bounds.CentreX(), cy = m_bounds.CentreY();
     const float angle = (2 * Normalised() - 1) * 2.35619f;  // -135 to +135 degrees from straight up
     glColor3f(0, 1, 0);
-    glBegin(GL_LINE_LOOP);
-    glVertex2f(m_bounds.min[0], m_bounds.min[1]);
-    glVertex2f(m_bounds.max[0], m_bounds.min[1]);
-    glVertex2f(m_bounds.max[0], m_bounds.max[1]);
-    glVertex2f(m_bounds.min[0], m_bounds.max[1]);
-    glEnd();
+    DrawRectOutline(m_bounds.min[0], m_bounds.min[1], m_bounds.max[0], m_bounds.max[1]);
     glColor3f(1, 1, 0);
     glBegin(GL_LINES);
     glVertex2f(cx, cy);
@@ -119,12 +114,7 @@ Button::Button(Manager* manager, const std::string& label, Callback callback, vo
 void Button::Render() const {
     if (!IsVisible()) return;
     glColor3f(0, 1, 0);
-    glBegin(GL_LINE_LOOP);
-    glVertex2f(m_bounds.min[0], m_bounds.min[1]);
-    glVertex2f(m_bounds.max[0], m_bounds.min[1]);
-    glVertex2f(m_bounds.max[0], m_bounds.max[1]);
-    glVertex2f(m_bounds.min[0], m_bounds.max[1]);
-    glEnd();
+    DrawRectOutline(m_bounds.min[0], m_bounds.min[1], m_bounds.max[0], m_bounds.max[1]);
 }
 
 // Every release of a press that began on the button fires it, wherever the release happens.

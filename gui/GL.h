@@ -4,3 +4,42 @@
 
 #include <GL/glew.h>
 #include <GL/glu.h>
+
+namespace TB {
+
+// The outline of a rectangle, in the current colour.
+inline void DrawRectOutline(float x0, float y0, float x1, float y1) {
+    glBegin(GL_LINE_LOOP);
+    glVertex2f(x0, y0);
+    glVertex2f(x1, y0);
+    glVertex2f(x1, y1);
+    glVertex2f(x0, y1);
+    glEnd();
+}
+
+// The labels layer (1024 x 512, top row first) over the whole viewport in normalised device
+// coordinates, for a window of width x height pixels: texels map one to one onto pixels.
+inline void DrawLabelsLayerQuad(int width, int height, int layerWidth, int layerHeight) {
+    const float s = float(width) / layerWidth, t = float(height) / layerHeight;
+    glColor4f(1, 1, 1, 1);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, t), glVertex2f(-1, -1);
+    glTexCoord2f(s, t), glVertex2f(1, -1);
+    glTexCoord2f(s, 0), glVertex2f(1, 1);
+    glTexCoord2f(0, 0), glVertex2f(-1, 1);
+    glEnd();
+}
+
+// Unbinds the normal map from texture unit 1 (when one was bound) and the texture from unit 0.
+inline void UnbindKnobTextures(bool normalUnit) {
+    if (normalUnit) {
+        glActiveTextureARB(GL_TEXTURE1_ARB);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glDisable(GL_TEXTURE_2D);
+        glActiveTextureARB(GL_TEXTURE0_ARB);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_TEXTURE_2D);
+}
+
+}  // namespace TB

@@ -111,14 +111,7 @@ void TexturedKnobRenderer::Render2d() {
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
-    if (normalUnit) {
-        glActiveTextureARB(GL_TEXTURE1_ARB);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        glDisable(GL_TEXTURE_2D);
-        glActiveTextureARB(GL_TEXTURE0_ARB);
-    }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_TEXTURE_2D);
+    UnbindKnobTextures(normalUnit);
     if (lit) glUseProgramObjectARB(0);
     glDisable(GL_BLEND);
     glDisable(GL_ALPHA_TEST);

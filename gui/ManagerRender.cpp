@@ -277,14 +277,7 @@ void Manager::DrawBackground() {
     }
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, m_labelsTexture);
-    const float s = float(m_width) / kLabelsWidth, t = float(m_height) / kLabelsHeight;
-    glColor4f(1, 1, 1, 1);
-    glBegin(GL_QUADS);
-    glTexCoord2f(0, t), glVertex2f(-1, -1);
-    glTexCoord2f(s, t), glVertex2f(1, -1);
-    glTexCoord2f(s, 0), glVertex2f(1, 1);
-    glTexCoord2f(0, 0), glVertex2f(-1, 1);
-    glEnd();
+    DrawLabelsLayerQuad(m_width, m_height, kLabelsWidth, kLabelsHeight);
     glBindTexture(GL_TEXTURE_2D, 0);
     glDisable(GL_TEXTURE_2D);
 }
