@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 extern "C" {
@@ -152,35 +153,62 @@ int LuaGui::getParam(lua_State* L, const char* name) {
     return luaL_error(L, "parameter not found: '%s'", name ? name : "");
 }
 
-void** LuaGui::NewHandle(lua_State* L, const char* metatable) {
-    void** handle = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *handle = nullptr;
-    luaL_getmetatable(L, metatable);
-    lua_setmetatable(L, -2);
+namespace {
+
+// A script handle. Besides the object it records what it was made as: the debug library lets a
+// script give any value any metatable (a file handle, a bare proxy, a texture handle made to
+// look like an element), so the metatable alone does not prove what a userdata holds. Only this
+// host writes handles, so the size and the magic word mark the genuine ones.
+const char kHandleMagic = 0;
+struct ScriptHandle {
+    void* object;
+    const char* kind;   // the metatable name it was made for (static storage)
+    const void* magic;  // &kHandleMagic
+};
+
+// The handle at `arg` when it is a genuine one made for `kind`, else null. Raises nothing.
+ScriptHandle* AsHandle(lua_State* L, int arg, const char* kind) {
+    if (lua_type(L, arg) != LUA_TUSERDATA || lua_objlen(L, arg) != sizeof(ScriptHandle)) return nullptr;
+    auto* handle = static_cast<ScriptHandle*>(lua_touserdata(L, arg));
+    if (handle->magic != &kHandleMagic || std::strcmp(handle->kind, kind) != 0) return nullptr;
     return handle;
 }
 
+}  // namespace
+
+void** LuaGui::NewHandle(lua_State* L, const char* metatable) {
+    auto* handle = static_cast<ScriptHandle*>(lua_newuserdata(L, sizeof(ScriptHandle)));
+    *handle = ScriptHandle{nullptr, metatable, &kHandleMagic};
+    luaL_getmetatable(L, metatable);
+    lua_setmetatable(L, -2);
+    return &handle->object;
+}
+
 void* LuaGui::CheckHandle(lua_State* L, int arg, const char* metatable) {
-    return *static_cast<void**>(luaL_checkudata(L, arg, metatable));
+    luaL_checkudata(L, arg, metatable);
+    ScriptHandle* handle = AsHandle(L, arg, metatable);
+    if (!handle) luaL_typerror(L, arg, metatable);
+    return handle ? handle->object : nullptr;
 }
 
 UIElement* LuaGui::getElement(lua_State* L, int arg) {
     LuaGui* gui = getRefCon(L);
-    void* p = lua_touserdata(L, arg);
-    if (!p || !gui || !lua_getmetatable(L, arg)) {
+    if (!gui || !lua_touserdata(L, arg) || !lua_getmetatable(L, arg)) {
         luaL_argerror(L, arg, "element expected");
         return nullptr;
     }
+    const char* kind = nullptr;
     for (const std::string& name : gui->m_elementTypeNames) {
         lua_getfield(L, LUA_REGISTRYINDEX, name.c_str());
         const bool same = lua_rawequal(L, -1, -2) != 0;
         lua_pop(L, 1);
         if (same) {
-            lua_pop(L, 1);
-            return *static_cast<UIElement**>(p);
+            kind = name.c_str();
+            break;
         }
     }
-    lua_pop(L, 1);
+    lua_pop(L, 1);  // the metatable
+    if (ScriptHandle* handle = kind ? AsHandle(L, arg, kind) : nullptr) return static_cast<UIElement*>(handle->object);
     luaL_typerror(L, arg, "element");
     return nullptr;
 }

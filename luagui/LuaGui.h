@@ -102,9 +102,11 @@ public:
     // Writes "@@@ " and the formatted text as one diagnostic line.
     static int LuaError(lua_State* L, const char* format, ...);
     static void LuaButtonProc(Button* button, void* refCon);
-    // Pushes a new handle of the named metatable, holding null; the caller stores the object.
+    // Pushes a new handle of the named metatable (a string with static storage), holding null;
+    // the caller stores the object.
     static void** NewHandle(lua_State* L, const char* metatable);
-    // The object of argument `arg`, which must carry the named metatable (type error otherwise).
+    // The object of argument `arg`, which must be a handle this host made for the named metatable
+    // and carry that metatable (the library's type error otherwise).
     static void* CheckHandle(lua_State* L, int arg, const char* metatable);
 
     Manager* GetManager() const { return m_manager; }

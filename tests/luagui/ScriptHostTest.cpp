@@ -52,6 +52,16 @@ const ErrorCase kCases[] = {
     {"textField('Nope', 'l', 1, 2, 3, 'x')", "number expected"},
     {"textField('Nope', 'l', 1, 2, 3, 4)", "parameter not found: 'Nope'"},
     {"font(5)", "not a function"},
+    // Values dressed up as handles through the debug library.
+    {"debug.setmetatable(io.stdout, debug.getregistry()['TBgui.Element']) io.stdout:setVisible(true)",
+     "element expected"},
+    {"local p = newproxy() debug.setmetatable(p, debug.getregistry()['TBgui.Group']) p:add(theLabel)",
+     "TBgui.Group expected"},
+    {"local t = texture('a.png') debug.setmetatable(t, debug.getregistry()['TBgui.Element']) add(t)",
+     "element expected"},
+    {"for k in pairs(debug.getregistry()) do if type(k) == 'userdata' then"
+     " debug.setmetatable(k, debug.getregistry()['TBgui.LevelMeters']) k:add('peak', 0, 0, 0) end end",
+     "TBgui.LevelMeters expected"},
     {"local r = theKnobRenderer; theKnobRenderer = nil; local ok, e = pcall(knob, 'Dry Level', 'x', 1, 2, 3)"
      " theKnobRenderer = r; error(e, 0)",
      "TBgui.KnobRenderer expected"},
