@@ -142,6 +142,7 @@ TEST_F(LuaGuiTest, PrefsButtonLuaButtonsAndHandlesWithoutElement) {
         "  local d = dropDown('Filter Type', 1, 2, 3, 4)\n"
         "  d:setVisible(true) add(d) group('g'):add(d)\n"
         "  dropDownReads = tostring(d:isVisible()) .. tostring(d:getState())\n"
+        "  setParameter('Dry Level', 0.25) setParameter('2', 0.5) dry = getParameter(0) + getParameter('Osc Level')\n"
         "end\n");
     Build();
     auto* prefs = Handle<RiraButton>("prefs");
@@ -162,6 +163,9 @@ TEST_F(LuaGuiTest, PrefsButtonLuaButtonsAndHandlesWithoutElement) {
     EXPECT_NE(std::string::npos, Global("laterError").find("no button lookup table"));
     EXPECT_FALSE(later->State());  // a toggle pressed once more
     EXPECT_EQ("falsefalse", Global("dropDownReads"));
+    EXPECT_EQ(0.25f, Value(kParam_DryLevel));
+    EXPECT_EQ("0.75", Global("dry"));
+    EXPECT_EQ(-1, m_manager->EditingParam());
 }
 
 TEST_F(LuaGuiTest, EndlessScriptsAreEndedAndTheStateStaysUsable) {
