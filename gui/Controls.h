@@ -123,6 +123,8 @@ public:
     void MouseUp(CGPoint point, UInt32 modifiers) override;
 
     bool State() const { return m_state.load(std::memory_order_relaxed); }
+    // Sets the state without firing the callback (a script restoring a lamp or a toggle).
+    void SetState(bool state) { m_state.store(state, std::memory_order_relaxed); }
     Type GetType() const { return m_type; }
 
 protected:
