@@ -254,6 +254,7 @@ lua_State* LuaGui::LuaInit() {
     m_allocator = context;
     m_state = L;
     luaL_openlibs(L);
+    SetScriptModulePaths(L);  // never the host's working directory
     RegisterGlobals();
     RunScript();
     return m_state;

@@ -98,16 +98,6 @@ void* ScriptAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
     return p;
 }
 
-void SetModulePaths(lua_State* L) {
-    lua_getglobal(L, "package");
-    if (lua_istable(L, -1)) {
-        lua_pushstring(L, ScriptModulePath().c_str());
-        lua_setfield(L, -2, "path");
-        lua_pushstring(L, ScriptNativeModulePath().c_str());
-        lua_setfield(L, -2, "cpath");
-    }
-    lua_pop(L, 1);
-}
 
 UInt64 NowNanos() { return AbsoluteToNanoseconds(UpTime()).value; }
 
@@ -238,7 +228,7 @@ lua_State* LuaMIDIHelper::LuaInit() {
         return nullptr;
     }
     luaL_openlibs(L);
-    SetModulePaths(L);
+    SetScriptModulePaths(L);
     m_state = L;
 
     RegisterGlobals();

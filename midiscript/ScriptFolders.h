@@ -10,6 +10,8 @@
 
 #include "hostframework/CFLite.h"
 
+struct lua_State;
+
 namespace TB {
 
 // File-system domains (the platform's numbers).
@@ -31,6 +33,8 @@ std::string GetScriptsFolder(short domain);
 // does not choose for its plug-ins.
 std::string ScriptModulePath();
 std::string ScriptNativeModulePath();
+// Sets package.path and package.cpath of a fresh state (with the package library open) to those.
+void SetScriptModulePaths(lua_State* L);
 
 // Appends the readable "*.lua" files of the user's script folder, then those of the local one,
 // each folder in directory order.
