@@ -14,7 +14,6 @@ extern "C" {
 #include <lualib.h>
 }
 
-#include "MarrowfinFacts.h"
 #include "effect/MarrowfinParameters.h"
 #include "gui/Font.h"
 #include "gui/Manager.h"
@@ -22,6 +21,7 @@ extern "C" {
 #include "hostframework/MPServices.h"
 #include "luagui/LuaGuiPrivate.h"
 #include "midiscript/FileLoader.h"
+#include "midiscript/LuaScriptState.h"
 #include "midiscript/LuaStateClose.h"
 #include "midiscript/ScriptFolders.h"
 
@@ -48,35 +48,7 @@ const char* ErrorText(lua_State* L) {
 
 }  // namespace
 
-// The state's allocator: realloc/free with a cap on what the state holds, so that a runaway
-// skin fails with "not enough memory" instead of exhausting the host. Its user data also leads
-// every thread (coroutine) of the state to the host, which a script cannot alter.
-struct LuaGui::AllocatorContext {
-    LuaGui* gui;
-    size_t used;
 
-    static void* Alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
-        AllocatorContext* context = static_cast<AllocatorContext*>(ud);
-        if (nsize == 0) {
-            free(ptr);
-            context->used -= (ptr ? osize : 0);
-            return nullptr;
-        }
-        size_t old = ptr ? osize : 0;
-        if (nsize > old && context->used - old + nsize > kGuiScriptMemoryLimitBytes) return nullptr;
-        void* p = realloc(ptr, nsize);
-        if (p) context->used = context->used - old + nsize;
-        else if (nsize <= old) return ptr;  // a shrink must not fail; keep the larger block
-        return p;
-    }
-};
-
-int GuiTruncateToInt(double v) {
-    if (!(v == v)) return INT_MIN;
-    if (v >= 2147483647.0) return INT_MAX;
-    if (v <= -2147483648.0) return INT_MIN;
-    return static_cast<int>(v);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Construction and destruction (UI thread)
@@ -136,9 +108,7 @@ int LuaGui::ProtectedCall(int nargs, int nresults) {
 // Static helpers
 
 LuaGui* LuaGui::getRefCon(lua_State* L) {
-    void* ud = nullptr;
-    lua_getallocf(L, &ud);
-    return ud ? static_cast<AllocatorContext*>(ud)->gui : nullptr;
+    return static_cast<LuaGui*>(ScriptAllocator::Owner(L));
 }
 
 // The table is reached through the host rather than its registry entry, which a script can
@@ -244,14 +214,14 @@ void LuaGui::LuaButtonProc(Button*, void* refCon) {
 
 lua_State* LuaGui::LuaInit() {
     if (m_state) return m_state;
-    AllocatorContext* context = new AllocatorContext{this, 0};
-    lua_State* L = lua_newstate(AllocatorContext::Alloc, context);
+    ScriptAllocator* allocator = new ScriptAllocator{this, kGuiScriptMemoryLimitBytes};
+    lua_State* L = NewScriptState(allocator);
     if (!L) {
-        delete context;
+        delete allocator;
         LuaError(nullptr, "failed to create the script state\n");
         return nullptr;
     }
-    m_allocator = context;
+    m_allocator = allocator;
     m_state = L;
     luaL_openlibs(L);
     SetScriptModulePaths(L);  // never the host's working directory
@@ -282,22 +252,7 @@ void LuaGui::RegisterGlobals() {
     lua_pushlightuserdata(L, lookup);
     lua_rawset(L, LUA_REGISTRYINDEX);
 
-    lua_pushboolean(L, 1);
-    lua_setglobal(L, "isMac");
-    lua_pushboolean(L, 0);
-    lua_setglobal(L, "isWin");
-    lua_pushboolean(L, 0);
-    lua_setglobal(L, "isVST");
-    lua_pushboolean(L, 1);
-    lua_setglobal(L, "isAU");
-    lua_pushinteger(L, MARROWFIN_VERSION_MAJOR);
-    lua_setglobal(L, "majorVersion");
-    lua_pushinteger(L, MARROWFIN_VERSION_MINOR);
-    lua_setglobal(L, "minorVersion");
-    lua_pushinteger(L, MARROWFIN_VERSION_PATCH);
-    lua_setglobal(L, "dotVersion");
-    lua_pushinteger(L, kMarrowfinScriptVersion);
-    lua_setglobal(L, "version");
+    SetScriptConstants(L);
 }
 
 void LuaGui::RunScript() {
@@ -333,8 +288,8 @@ void LuaGui::LuaGetWindowSize(int& width, int& height) {
     const int top = lua_gettop(L);
     lua_getglobal(L, "getWindowSize");
     if (lua_isfunction(L, -1) && ProtectedCall(0, 2) == 0) {
-        width = GuiTruncateToInt(lua_tonumber(L, -2));
-        height = GuiTruncateToInt(lua_tonumber(L, -1));
+        width = TruncateToInt(lua_tonumber(L, -2));
+        height = TruncateToInt(lua_tonumber(L, -1));
     }
     lua_settop(L, top);
 }
@@ -372,7 +327,7 @@ int CallFontFunction(lua_State* L) {
         lua_getfield(L, -1, "name");
         lua_getfield(L, -2, "size");
         const char* name = lua_tostring(L, -2);
-        const int size = GuiTruncateToInt(lua_tonumber(L, -1));
+        const int size = TruncateToInt(lua_tonumber(L, -1));
         call->specs->push_back({name ? std::string(name) : std::string(), size});
         lua_pop(L, 3);
     }

@@ -35,6 +35,8 @@ struct lua_Debug;
 
 namespace TB {
 
+struct ScriptAllocator;
+
 class Font;
 class Manager;
 class NamedGroup;
@@ -133,7 +135,6 @@ protected:
 
 private:
     friend struct LuaGuiAccess;
-    struct AllocatorContext;
     static void CountHook(lua_State* L, lua_Debug* ar);
     void ArmTimeBudget();
     void RegisterGlobals();
@@ -142,7 +143,7 @@ private:
     // null when there is none.
     Font* FontFromGlobal(const char* name);
 
-    AllocatorContext* m_allocator = nullptr;
+    ScriptAllocator* m_allocator = nullptr;
     void* m_paramLookup = nullptr;  // std::map<std::string, int>, owned
     const ButtonLookup* m_buttonLookup = nullptr;
     UInt64 m_deadlineNanos = 0;

@@ -52,7 +52,7 @@ Vec4 CheckColour(lua_State* L, int first, int count) {
 // A parameter given by id (a number or numeric string, 0..39) or by name.
 int CheckParamRef(lua_State* L, int arg) {
     if (lua_isnumber(L, arg)) {
-        const int id = GuiTruncateToInt(lua_tonumber(L, arg));
+        const int id = TruncateToInt(lua_tonumber(L, arg));
         if (id < 0 || id >= kNumParams) return luaL_error(L, "parameter out of range: %d", id);
         return id;
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "luagui/LuaGui.h"
+#include "midiscript/LuaArgs.h"  // TruncateToInt
 
 namespace TB {
 
@@ -22,8 +23,5 @@ struct LuaGuiAccess {
 // Registers the global functions and the element and group metatables (LuaGuiFunctions.cpp).
 void RegisterGuiScriptFunctions(lua_State* L);
 
-// A script number truncated toward zero to an int (NaN and values below INT_MIN give INT_MIN,
-// values above INT_MAX give INT_MAX).
-int GuiTruncateToInt(double v);
 
 }  // namespace TB

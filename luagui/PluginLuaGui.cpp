@@ -97,7 +97,7 @@ int lua_knobRenderer(lua_State* L) {
 // meters:add(kind, index, x, y)
 int lua_levelMetersAdd(lua_State* L) {
     const char* kind = luaL_checkstring(L, 2);
-    const int index = GuiTruncateToInt(luaL_checknumber(L, 3));
+    const int index = TruncateToInt(luaL_checknumber(L, 3));
     const float x = CheckFloat(L, 4), y = CheckFloat(L, 5);
     if (static_cast<unsigned>(index) > 1) return luaL_error(L, "level meter index out of range: %d", index);
     auto* meters = static_cast<TexturedMeters*>(LuaGui::CheckHandle(L, 1, PluginLuaGui::kLevelMetersTag));

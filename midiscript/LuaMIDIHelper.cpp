@@ -22,6 +22,7 @@ extern "C" {
 #include "hostframework/Log.h"
 #include "midiscript/FileLoader.h"
 #include "midiscript/LuaMIDIHelperPrivate.h"
+#include "midiscript/LuaScriptState.h"
 #include "midiscript/LuaStateClose.h"
 #include "midiscript/ScriptFolders.h"
 
@@ -74,29 +75,6 @@ namespace {
 
 typedef std::map<std::string, int, std::less<>> ParamLookup;
 
-// The state's allocator: realloc/free like the library's own, with the helper as its user data.
-// Every thread (coroutine) of the state reaches the helper through it, which scripts cannot
-// alter, and it caps the memory one state may hold so that a runaway script fails with "not
-// enough memory" instead of exhausting the host.
-struct AllocatorContext {
-    LuaMIDIHelper* helper;
-    size_t used;
-};
-
-void* ScriptAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
-    AllocatorContext* context = static_cast<AllocatorContext*>(ud);
-    if (nsize == 0) {
-        free(ptr);
-        context->used -= (ptr ? osize : 0);
-        return nullptr;
-    }
-    size_t old = ptr ? osize : 0;
-    if (nsize > old && context->used - old + nsize > kScriptMemoryLimitBytes) return nullptr;
-    void* p = realloc(ptr, nsize);
-    if (p) context->used = context->used - old + nsize;
-    else if (nsize <= old) return ptr;  // a shrink must not fail; keep the larger block
-    return p;
-}
 
 
 UInt64 NowNanos() { return AbsoluteToNanoseconds(UpTime()).value; }
@@ -182,9 +160,7 @@ int LuaMIDIHelper::protectedPcall(int nargs) {
 // Static helpers for the script functions
 
 LuaMIDIHelper* LuaMIDIHelper::getRefCon(lua_State* L) {
-    void* ud = nullptr;
-    lua_getallocf(L, &ud);
-    return ud ? static_cast<AllocatorContext*>(ud)->helper : nullptr;
+    return static_cast<LuaMIDIHelper*>(ScriptAllocator::Owner(L));
 }
 
 // The table is reached through the helper rather than the registry entry, which a script can
@@ -220,10 +196,10 @@ lua_State* LuaMIDIHelper::LuaInit() {
     ScopedLock lock(*this);
     if (m_state) return m_state;
 
-    AllocatorContext* context = new AllocatorContext{this, 0};
-    lua_State* L = lua_newstate(ScriptAlloc, context);
+    ScriptAllocator* allocator = new ScriptAllocator{this, kScriptMemoryLimitBytes};
+    lua_State* L = NewScriptState(allocator);
     if (!L) {
-        delete context;
+        delete allocator;
         LuaError(nullptr, "failed to create the script state\n");
         return nullptr;
     }
@@ -259,22 +235,7 @@ void LuaMIDIHelper::RegisterGlobals() {
     lua_rawset(L, LUA_REGISTRYINDEX);
     m_paramLookup = lookup;
 
-    lua_pushboolean(L, 1);
-    lua_setglobal(L, "isMac");
-    lua_pushboolean(L, 0);
-    lua_setglobal(L, "isWin");
-    lua_pushboolean(L, 0);
-    lua_setglobal(L, "isVST");
-    lua_pushboolean(L, 1);
-    lua_setglobal(L, "isAU");
-    lua_pushinteger(L, MARROWFIN_VERSION_MAJOR);
-    lua_setglobal(L, "majorVersion");
-    lua_pushinteger(L, MARROWFIN_VERSION_MINOR);
-    lua_setglobal(L, "minorVersion");
-    lua_pushinteger(L, MARROWFIN_VERSION_PATCH);
-    lua_setglobal(L, "dotVersion");
-    lua_pushinteger(L, kMarrowfinScriptVersion);
-    lua_setglobal(L, "version");
+    SetScriptConstants(L);
 }
 
 void LuaMIDIHelper::RunScripts() {
@@ -322,7 +283,7 @@ void LuaMIDIHelper::LuaShutdown() {
     void* ud = nullptr;
     lua_getallocf(m_state, &ud);
     CloseScriptState(m_state);
-    delete static_cast<AllocatorContext*>(ud);
+    delete static_cast<ScriptAllocator*>(ud);
     delete static_cast<ParamLookup*>(m_paramLookup);
     m_paramLookup = nullptr;
     m_state = nullptr;

@@ -9,10 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-extern "C" {
-#include <lua.h>
-}
-
 namespace TB {
 
 namespace {
@@ -95,17 +91,6 @@ std::string ScriptModulePath() {
 
 std::string ScriptNativeModulePath() {
     return "/usr/local/lib/lua/5.1/?.so;/usr/lib/x86_64-linux-gnu/lua/5.1/?.so;/usr/lib/lua/5.1/?.so";
-}
-
-void SetScriptModulePaths(lua_State* L) {
-    lua_getglobal(L, "package");
-    if (lua_istable(L, -1)) {
-        lua_pushstring(L, ScriptModulePath().c_str());
-        lua_setfield(L, -2, "path");
-        lua_pushstring(L, ScriptNativeModulePath().c_str());
-        lua_setfield(L, -2, "cpath");
-    }
-    lua_pop(L, 1);
 }
 
 void GetScripts(std::vector<std::string>& scripts) {

@@ -10,8 +10,6 @@
 
 #include "hostframework/CFLite.h"
 
-struct lua_State;
-
 namespace TB {
 
 // File-system domains (the platform's numbers).
@@ -28,13 +26,10 @@ std::string GetApplicationSupportFolder(short domain);
 // <domain folder>/Tallow Bright/Marrowfin/Scripts, or empty when the domain has no folder.
 std::string GetScriptsFolder(short domain);
 
-// Where `require` looks (package.path and package.cpath of a script state): the scripts folders
-// and the system's Lua 5.1 module folders, never the process's working directory, which a host
-// does not choose for its plug-ins.
+// Where `require` looks (see SetScriptModulePaths): the scripts folders, then the system's Lua 5.1
+// module folders.
 std::string ScriptModulePath();
 std::string ScriptNativeModulePath();
-// Sets package.path and package.cpath of a fresh state (with the package library open) to those.
-void SetScriptModulePaths(lua_State* L);
 
 // Appends the readable "*.lua" files of the user's script folder, then those of the local one,
 // each folder in directory order.
