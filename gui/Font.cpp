@@ -235,10 +235,7 @@ void Font::Preload() {
     glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA8, kAtlasWidth, src.atlasHeight, 0, GL_ALPHA, GL_UNSIGNED_BYTE,
                  src.atlas.data());
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    SetLinearClampedFiltering();
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
@@ -300,12 +297,7 @@ void Font::Draw(const char* text, float x, float y) const {
     glEnable(GL_TEXTURE_2D);
     glInterleavedArrays(GL_T2F_V3F, 0, m_drawBuffer.data());
     glDrawArrays(GL_QUADS, 0, GLsizei(count));
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_ALPHA_TEST);
-    glDisable(GL_BLEND);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    EndTextDrawing();
 }
 
 }  // namespace TB

@@ -30,6 +30,24 @@ inline void DrawLabelsLayerQuad(int width, int height, int layerWidth, int layer
     glEnd();
 }
 
+// Linear filtering and clamp-to-edge on the texture bound to GL_TEXTURE_2D.
+inline void SetLinearClampedFiltering() {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+// Leaves the state glyph quads are drawn in (T2F_V3F arrays, texturing, alpha test, blending).
+inline void EndTextDrawing() {
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_ALPHA_TEST);
+    glDisable(GL_BLEND);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
 // Unbinds the normal map from texture unit 1 (when one was bound) and the texture from unit 0.
 inline void UnbindKnobTextures(bool normalUnit) {
     if (normalUnit) {

@@ -165,10 +165,7 @@ unsigned int Manager::InitGL() {
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, m_labelsFramebuffer);
         glBindTexture(GL_TEXTURE_2D, m_labelsTexture);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kLabelsWidth, kLabelsHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        SetLinearClampedFiltering();
         glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, m_labelsTexture, 0);
         glBindTexture(GL_TEXTURE_2D, 0);
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
@@ -369,10 +366,7 @@ void Manager::RedrawLabels() {
             glBindTexture(GL_TEXTURE_2D, m_labelsTexture);
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kLabelsWidth, kLabelsHeight, 0, GL_BGRA,
                          GL_UNSIGNED_INT_8_8_8_8_REV, pixels);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+            SetLinearClampedFiltering();
             glBindTexture(GL_TEXTURE_2D, 0);
         }
     }

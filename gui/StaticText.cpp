@@ -49,12 +49,7 @@ void StaticText::Render2d() {
         glColor4f(c.x, c.y, c.z, c.w);
         glDrawArrays(GL_QUADS, GLint(e.firstVertex), GLsizei(e.vertexCount));
     }
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_ALPHA_TEST);
-    glDisable(GL_BLEND);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    EndTextDrawing();
 }
 
 }  // namespace TB
