@@ -161,15 +161,22 @@ void Serve(const ServeOptions& options) {
     const auto start = Clock::now();
     TB::RunLoop& runLoop = TB::RunLoop::Main();
     try {
+        if (options.frontend) options.frontend->Open(host);
         while (!StopRequested() && !renderer.Failed()) {
             if (options.seconds > 0.0 && Clock::now() - start >= std::chrono::duration<double>(options.seconds)) break;
-            runLoop.RunFor(std::chrono::milliseconds(20));
+            if (options.frontend) {
+                if (!options.frontend->Run(0.02)) break;
+            } else {
+                runLoop.RunFor(std::chrono::milliseconds(20));
+            }
             drainRing();
         }
     } catch (...) {
+        if (options.frontend) options.frontend->Close();
         renderer.Stop();
         throw;
     }
+    if (options.frontend) options.frontend->Close();
     renderer.Stop();
     if (renderer.Failed()) throw Failure(renderer.Error());
     drainRing();

@@ -11,6 +11,22 @@
 
 namespace MarrowfinApp {
 
+class UnitHost;
+
+// Something the main thread serves while the unit runs (the editor): opened on the unit once it
+// runs, then given the main thread in slices instead of the plain run loop.
+class ServeFrontend {
+public:
+    virtual ~ServeFrontend() = default;
+    // After the unit is initialised and its OSC port applied. Throws AppError to give up.
+    virtual void Open(UnitHost& host) = 0;
+    // Runs the main run loop and the front end's own events for at most `seconds`; false when
+    // the front end is done (its window closed, its picture taken).
+    virtual bool Run(double seconds) = 0;
+    // Before the unit stops.
+    virtual void Close() = 0;
+};
+
 struct ServeOptions {
     EffectOptions effect;
     std::string inputFile;   // looped; empty: the demo bass line
@@ -18,6 +34,7 @@ struct ServeOptions {
     int oscOffset = 1;       // "OSC Port Offset", 0 = no OSC
     int oscBasePort = 0;     // 0: the stored preference
     double seconds = 0.0;    // 0: until a signal
+    ServeFrontend* frontend = nullptr;  // null: the plain main run loop
 };
 
 // Returns when stopped; throws AppError on failures.

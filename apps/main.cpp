@@ -8,6 +8,7 @@
 
 #include "MarrowfinFacts.h"
 #include "apps/AppError.h"
+#include "apps/EditorFrontend.h"
 #include "apps/Listings.h"
 #include "apps/OfflineRender.h"
 #include "apps/Serve.h"
@@ -35,6 +36,19 @@ void AddEffectOptions(CLI::App* cmd, EffectOptions& o, std::string& sampleFormat
     cmd->add_flag("--compensate-latency", o.compensateLatency,
                   "drop the unit's latency from the start and flush its tail, so output lines up with input");
     cmd->add_flag("--quiet,-q", o.quiet, "no progress bar");
+}
+
+// The options of the commands that run the unit in real time.
+void AddLiveOptions(CLI::App* cmd, ServeOptions& o, std::string& format, bool& demo) {
+    auto* input = cmd->add_option("--input", o.inputFile, "audio file to loop as input");
+    cmd->add_flag("--demo", demo, "loop the built-in bass line (the default)")->excludes(input);
+    cmd->add_option("--osc-offset", o.oscOffset, "\"OSC Port Offset\": the port is base + offset; 0 = off")
+        ->check(CLI::Range(0, 100));
+    cmd->add_option("--osc-base-port", o.oscBasePort, "OSC base port (default: the stored preference, 7000)")
+        ->check(CLI::Range(1, 65535));
+    cmd->add_option("--output", o.outputFile, "also write the output to this file");
+    cmd->add_option("--seconds", o.seconds, "stop after this many seconds")->check(CLI::PositiveNumber);
+    AddEffectOptions(cmd, o.effect, format, false);
 }
 
 }  // namespace
@@ -70,15 +84,18 @@ int main(int argc, char** argv) {
     std::string serveFormat;
     bool serveDemo = false;
     CLI::App* serve = app.add_subcommand("serve", "run the effect in real time for OSC remote control");
-    auto* serveInput = serve->add_option("--input", serveOptions.inputFile, "audio file to loop as input");
-    serve->add_flag("--demo", serveDemo, "loop the built-in bass line (the default)")->excludes(serveInput);
-    serve->add_option("--osc-offset", serveOptions.oscOffset, "\"OSC Port Offset\": the port is base + offset; 0 = off")
-        ->check(CLI::Range(0, 100));
-    serve->add_option("--osc-base-port", serveOptions.oscBasePort, "OSC base port (default: the stored preference, 7000)")
-        ->check(CLI::Range(1, 65535));
-    serve->add_option("--output", serveOptions.outputFile, "also write the output to this file");
-    serve->add_option("--seconds", serveOptions.seconds, "stop after this many seconds")->check(CLI::PositiveNumber);
-    AddEffectOptions(serve, serveOptions.effect, serveFormat, false);
+    AddLiveOptions(serve, serveOptions, serveFormat, serveDemo);
+
+    ServeOptions editorServe;
+    EditorOptions editorOptions;
+    std::string editorFormat;
+    bool editorDemo = false;
+    CLI::App* editor = app.add_subcommand("editor", "run the effect in real time with its editor open on it");
+    AddLiveOptions(editor, editorServe, editorFormat, editorDemo);
+    editor->add_option("--screenshot", editorOptions.screenshotFile,
+                       "draw the editor in a hidden window and save a PNG picture of it, then stop");
+    editor->add_option("--frames", editorOptions.frames, "frames drawn before the picture is taken (default 30)")
+        ->check(CLI::Range(1, 100000));
 
     // CLI11 would only say that a subcommand is missing; name the word it did not know.
     if (argc > 1 && argv[1][0] != '-') {
@@ -117,6 +134,11 @@ int main(int argc, char** argv) {
         } else if (*serve) {
             if (!serveFormat.empty()) serveOptions.effect.sampleFormat = ParseSampleFormat(serveFormat);
             Serve(serveOptions);
+        } else if (*editor) {
+            if (!editorFormat.empty()) editorServe.effect.sampleFormat = ParseSampleFormat(editorFormat);
+            EditorFrontend frontend(editorOptions);
+            editorServe.frontend = &frontend;
+            Serve(editorServe);
         }
     } catch (const AppError& e) {
         std::fprintf(stderr, "marrowfin: %s\n", e.what());

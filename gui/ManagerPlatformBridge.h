@@ -28,6 +28,10 @@ public:
     virtual void SwapBuffers() = 0;
     // UI thread: give keyboard focus to the editor's window.
     virtual void SetFocusToWindow() = 0;
+    // UI thread: whether the user asked to close a window of the bridge's own (a window that a
+    // host owns is closed by the host), and bringing such a window to the front.
+    virtual bool WindowCloseRequested() const { return false; }
+    virtual void BringToFront() {}
 
     const unsigned char* PixelBuffer() const { return m_pixelBuffer; }
 

@@ -1,5 +1,6 @@
 #include "hostframework/RunLoop.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -32,6 +33,12 @@ struct RunLoop::Impl {
     std::map<TimerID, Timer> timers;
     TimerID nextID = 1;
     bool stopRequested = false;
+    std::atomic<WakeHandler> wakeHandler{nullptr};
+
+    void Wake() {
+        wake.notify_all();
+        if (WakeHandler handler = wakeHandler.load(std::memory_order_acquire)) handler();
+    }
 
     // Runs everything due now; false when Stop was requested meanwhile.
     void RunDue() {
@@ -104,7 +111,7 @@ void RunLoop::Post(Callback callback) {
         std::lock_guard<std::mutex> guard(m_impl->lock);
         m_impl->posted.push_back(std::move(callback));
     }
-    m_impl->wake.notify_all();
+    m_impl->Wake();
 }
 
 RunLoop::TimerID RunLoop::AddTimer(double delaySeconds, double intervalSeconds, TimerCallback callback) {
@@ -119,7 +126,7 @@ RunLoop::TimerID RunLoop::AddTimer(double delaySeconds, double intervalSeconds, 
         t.callback = std::make_shared<TimerCallback>(std::move(callback));
         m_impl->timers.emplace(id, std::move(t));
     }
-    m_impl->wake.notify_all();
+    m_impl->Wake();
     return id;
 }
 
@@ -161,7 +168,21 @@ void RunLoop::Stop() {
         std::lock_guard<std::mutex> guard(m_impl->lock);
         m_impl->stopRequested = true;
     }
-    m_impl->wake.notify_all();
+    m_impl->Wake();
 }
+
+std::chrono::nanoseconds RunLoop::TimeUntilDue(std::chrono::nanoseconds limit) const {
+    std::lock_guard<std::mutex> guard(m_impl->lock);
+    if (!m_impl->posted.empty()) return std::chrono::nanoseconds::zero();
+    const auto now = Clock::now();
+    auto wait = limit;
+    for (const auto& entry : m_impl->timers) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(entry.second.due - now);
+        if (left < wait) wait = left;
+    }
+    return wait < std::chrono::nanoseconds::zero() ? std::chrono::nanoseconds::zero() : wait;
+}
+
+void RunLoop::SetWakeHandler(WakeHandler handler) { m_impl->wakeHandler.store(handler, std::memory_order_release); }
 
 }  // namespace TB

@@ -47,6 +47,14 @@ public:
     void RunOnce();
     void Stop();
 
+    // For a thread that waits on another event source (a window system) and runs this loop in
+    // between: how long until something is due (zero when a callback waits, `limit` at most),
+    // and a function called on the posting thread whenever work is posted, a timer added or Stop
+    // requested, so that the wait can be cut short. The handler must be cheap and thread-safe.
+    std::chrono::nanoseconds TimeUntilDue(std::chrono::nanoseconds limit) const;
+    typedef void (*WakeHandler)();
+    void SetWakeHandler(WakeHandler handler);
+
 private:
     struct Impl;
     Impl* m_impl;

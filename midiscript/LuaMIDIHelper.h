@@ -102,6 +102,10 @@ public:
     static const char kParamLookup[];
     static const char kMetatableTagTimer[];
 
+    // The script function sendOSC, which needs no helper: other script states (the skins')
+    // register it too.
+    static int (*SendOSCScriptFunction())(lua_State*) { return &lua_sendOSC; }
+
 private:
     typedef std::vector<int> RefList;
     typedef std::map<SInt32, RefList> RefTable;

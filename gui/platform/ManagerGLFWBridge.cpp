@@ -4,6 +4,7 @@
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -14,13 +15,15 @@ namespace TB {
 
 namespace {
 
+std::atomic<bool> g_glfwReady{false};
+
 // glfwInit once per process, on the main thread; a failed attempt may be repeated later.
 bool InitialiseGLFW(const char** why) {
-    static bool s_ready = false;
-    if (s_ready) return true;
-    s_ready = glfwInit() == GLFW_TRUE;
-    if (!s_ready) glfwGetError(why);
-    return s_ready;
+    if (g_glfwReady.load()) return true;
+    const bool ready = glfwInit() == GLFW_TRUE;
+    if (!ready) glfwGetError(why);
+    g_glfwReady.store(ready);
+    return ready;
 }
 
 GLFWwindow* OpenWindow(int width, int height, const char* title, bool visible, int alphaBits, int depthBits) {
@@ -60,7 +63,7 @@ ManagerGLFWBridge* ManagerGLFWBridge::Create(Manager* manager, const char* title
 }
 
 ManagerGLFWBridge::ManagerGLFWBridge(Manager* manager, GLFWwindow* window, GLFWwindow* offscreen)
-    : m_manager(manager), m_window(window), m_offscreen(offscreen) {
+    : m_manager(manager), m_ownInput(manager), m_input(&m_ownInput), m_window(window), m_offscreen(offscreen) {
     glfwSetWindowUserPointer(m_window, this);
     glfwSetCursorPosCallback(m_window, &CursorPosCallback);
     glfwSetMouseButtonCallback(m_window, &MouseButtonCallback);
@@ -76,18 +79,23 @@ ManagerGLFWBridge::~ManagerGLFWBridge() {
     delete[] m_pixelBuffer;
 }
 
-void ManagerGLFWBridge::PollEvents() { glfwPollEvents(); }
-void ManagerGLFWBridge::WaitEvents(double seconds) { glfwWaitEventsTimeout(seconds); }
+bool ManagerGLFWBridge::PollEvents() {
+    if (!g_glfwReady.load()) return false;
+    glfwPollEvents();
+    return true;
+}
+
+bool ManagerGLFWBridge::WaitEvents(double seconds) {
+    if (!g_glfwReady.load()) return false;
+    glfwWaitEventsTimeout(seconds);
+    return true;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Events (UI thread, inside PollEvents)
 
 UInt32 ManagerGLFWBridge::ModifiersFromGLFW(int mods) {
-    UInt32 word = 0;
-    if (mods & GLFW_MOD_CONTROL) word |= 0x100;
-    if (mods & GLFW_MOD_SHIFT) word |= 0x200;
-    if (mods & GLFW_MOD_ALT) word |= 0x800;
-    return word;
+    return ViewInput::ModifierWord(mods & GLFW_MOD_ALT, mods & GLFW_MOD_SHIFT, mods & GLFW_MOD_CONTROL);
 }
 
 ManagerGLFWBridge* ManagerGLFWBridge::From(GLFWwindow* window) {
@@ -97,8 +105,9 @@ ManagerGLFWBridge* ManagerGLFWBridge::From(GLFWwindow* window) {
 void ManagerGLFWBridge::ToWindowPoint(double x, double y, double& outX, double& outY) const {
     int width = 0, height = 0;
     glfwGetWindowSize(m_window, &width, &height);
-    outX = x;
-    outY = double(height) - y;  // origin at the bottom-left
+    const CGPoint p = ViewInput::FromTopLeft(x, y, height);
+    outX = p.x;
+    outY = p.y;
 }
 
 UInt32 ManagerGLFWBridge::CurrentModifiers() const {
@@ -117,8 +126,8 @@ void ManagerGLFWBridge::CursorPosCallback(GLFWwindow* window, double x, double y
     self->m_cursorY = y;
     CGPoint p;
     self->ToWindowPoint(x, y, p.x, p.y);
-    if (self->m_mouseTracking) self->m_manager->HandleMouseNoLoopDragged(p, self->CurrentModifiers());
-    else self->m_manager->HandleMouseMove(p);
+    if (self->m_input->MouseTracking()) self->m_input->MouseDragged(p, self->CurrentModifiers());
+    else self->m_input->MouseMoved(p);
 }
 
 void ManagerGLFWBridge::MouseButtonCallback(GLFWwindow* window, int button, int action, int mods) {
@@ -128,50 +137,34 @@ void ManagerGLFWBridge::MouseButtonCallback(GLFWwindow* window, int button, int 
     // server now would give where the pointer is now, events later).
     CGPoint p;
     self->ToWindowPoint(self->m_cursorX, self->m_cursorY, p.x, p.y);
-    if (action == GLFW_PRESS) {
-        self->m_manager->HandleMouseNoLoopDown(p, ModifiersFromGLFW(mods));
-        self->m_mouseTracking = true;
-    } else if (action == GLFW_RELEASE) {
-        // A release without a forwarded press is dropped.
-        if (self->m_mouseTracking) self->m_manager->HandleMouseNoLoopUp(p, ModifiersFromGLFW(mods));
-        self->m_mouseTracking = false;
-    }
+    if (action == GLFW_PRESS) self->m_input->MouseDown(p, ModifiersFromGLFW(mods));
+    else if (action == GLFW_RELEASE) self->m_input->MouseUp(p, ModifiersFromGLFW(mods));
 }
 
 void ManagerGLFWBridge::KeyCallback(GLFWwindow* window, int key, int, int action, int) {
     ManagerGLFWBridge* self = From(window);
     if (self == nullptr || action == GLFW_RELEASE) return;
-    if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER) self->m_manager->HandleKeypress(3);
-    else if (key == GLFW_KEY_BACKSPACE) self->m_manager->HandleKeypress(8);
+    if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER) self->m_input->InsertNewline();
+    else if (key == GLFW_KEY_BACKSPACE) self->m_input->DeleteBackward();
 }
 
 void ManagerGLFWBridge::CharCallback(GLFWwindow* window, unsigned int codepoint) {
     ManagerGLFWBridge* self = From(window);
-    if (self == nullptr || codepoint > 0x10FFFF) return;
-    // Each byte of the character's UTF-8 form, in order.
-    unsigned char bytes[4];
-    int n = 0;
-    if (codepoint < 0x80) {
-        bytes[n++] = static_cast<unsigned char>(codepoint);
-    } else if (codepoint < 0x800) {
-        bytes[n++] = static_cast<unsigned char>(0xC0 | (codepoint >> 6));
-        bytes[n++] = static_cast<unsigned char>(0x80 | (codepoint & 0x3F));
-    } else if (codepoint < 0x10000) {
-        bytes[n++] = static_cast<unsigned char>(0xE0 | (codepoint >> 12));
-        bytes[n++] = static_cast<unsigned char>(0x80 | ((codepoint >> 6) & 0x3F));
-        bytes[n++] = static_cast<unsigned char>(0x80 | (codepoint & 0x3F));
-    } else {
-        bytes[n++] = static_cast<unsigned char>(0xF0 | (codepoint >> 18));
-        bytes[n++] = static_cast<unsigned char>(0x80 | ((codepoint >> 12) & 0x3F));
-        bytes[n++] = static_cast<unsigned char>(0x80 | ((codepoint >> 6) & 0x3F));
-        bytes[n++] = static_cast<unsigned char>(0x80 | (codepoint & 0x3F));
-    }
-    for (int i = 0; i < n; ++i) self->m_manager->HandleKeypress(bytes[i]);
+    if (self) self->m_input->InsertCharacter(codepoint);
 }
 
 void ManagerGLFWBridge::FocusCallback(GLFWwindow* window, int focused) {
     ManagerGLFWBridge* self = From(window);
-    if (self && !focused) self->m_manager->HandleWindowFocusRelinquish();
+    if (self && !focused) self->m_input->FocusLost();
+}
+
+bool ManagerGLFWBridge::WindowCloseRequested() const { return glfwWindowShouldClose(m_window) == GLFW_TRUE; }
+void ManagerGLFWBridge::BringToFront() {
+    glfwShowWindow(m_window);
+    glfwFocusWindow(m_window);
+}
+void ManagerGLFWBridge::WakeEventWait() {
+    if (g_glfwReady.load()) glfwPostEmptyEvent();
 }
 
 void ManagerGLFWBridge::SetFocusToWindow() { glfwFocusWindow(m_window); }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gui/ManagerPlatformBridge.h"
+#include "gui/ViewInput.h"
 #include "hostframework/AUTypes.h"
 
 struct GLFWwindow;
@@ -28,9 +29,20 @@ public:
     // UI thread (the manager's destructor, after its render task stopped): closes the windows.
     ~ManagerGLFWBridge() override;
 
-    // UI thread: deliver pending window events to their managers; or wait up to `seconds` for one.
-    static void PollEvents();
-    static void WaitEvents(double seconds);
+    // UI thread: deliver pending window events to their views; or wait up to `seconds` for one.
+    // False (at once) while no window was ever opened.
+    static bool PollEvents();
+    static bool WaitEvents(double seconds);
+    // Any thread: ends a WaitEvents at once (work was posted for the UI thread).
+    static void WakeEventWait();
+
+    // UI thread: where the window's events go. By default straight to the manager; an editor
+    // view hands in its own input, which forgets the manager when the view closes.
+    void SetInput(ViewInput* input) { m_input = input ? input : &m_ownInput; }
+    // True once the user asked to close the window (the close button or the window manager).
+    bool WindowCloseRequested() const override;
+    // Shows the window, brings it to the front and gives it the keyboard.
+    void BringToFront() override;
 
     // UI thread: draws a frame now and copies it (RGBA, rows bottom-up as GL reads them).
     // False when no frame came within the timeout (no GL context, render task not running).
@@ -65,12 +77,13 @@ private:
     UInt32 CurrentModifiers() const;
 
     Manager* m_manager;       // owns this bridge
+    ViewInput m_ownInput;     // UI thread: the default route, straight to the manager
+    ViewInput* m_input;       // UI thread
     GLFWwindow* m_window;     // UI thread creates and destroys; render task makes it current
     GLFWwindow* m_offscreen;  // hidden 1024 x 512, may be null
     int m_offscreenWidth = 0, m_offscreenHeight = 0;
     bool m_offscreenCurrent = false;  // render task
     bool m_contextCurrent = false;    // render task
-    bool m_mouseTracking = false;     // UI thread: a press reached the manager
     double m_cursorX = 0, m_cursorY = 0;  // UI thread: the last pointer position delivered
 
     std::mutex m_captureLock;
