@@ -3,6 +3,7 @@
 #include <stb_image_write.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "apps/AppError.h"
@@ -19,13 +20,19 @@ EditorFrontend::~EditorFrontend() { Close(); }
 
 void EditorFrontend::Open(UnitHost& host) {
     const bool screenshot = !m_options.screenshotFile.empty();
+    std::string why;
+    if (!TB::ManagerGLFWBridge::WindowSystemAvailable(&why)) {
+        if (screenshot) throw Failure("cannot take a picture of the editor: no window system (" + why + ")");
+        std::fprintf(stderr, "marrowfin: the editor cannot open: no window system (%s); the effect keeps running\n",
+                     why.c_str());
+        return;
+    }
     m_view.reset(ComVoskTestMarfCocoaViewFactory::uiViewForAudioUnit(host.Unit(), 0, 0,
                                                                       MakeWindowBridgeFactory(!screenshot)));
     if (m_view && m_view->GetManager() && m_view->GetManager()->Bridge()) return;
-    if (screenshot) throw Failure("cannot take a picture of the editor: no window system (is DISPLAY set?)");
-    std::fprintf(stderr, "marrowfin: the editor cannot open (no window system; is DISPLAY set?); the effect keeps "
-                         "running until Ctrl-C\n");
+    // The window system is there but the editor could not be built (its reason was logged).
     m_view.reset();
+    if (screenshot) throw Failure("cannot take a picture of the editor");
 }
 
 bool EditorFrontend::Run(double seconds) {

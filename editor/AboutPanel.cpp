@@ -81,12 +81,17 @@ void MarrowfinAboutPanel::Build() {
     root->AddChild(m_floatingTooltip);
 
     root->AddChild(new PanelLink(m, kWebAddress, &visitWeb, this, 20, 10, 250, 20));
+    root->AddChild(new PanelLink(m, "Close", &closeButton, this, kWidth - 60, 10, 40, 20));
 }
 
 bool MarrowfinAboutPanel::IsOpen() const { return m_manager != nullptr; }
 
 bool MarrowfinAboutPanel::CloseRequested() const {
-    return m_manager && m_manager->Bridge() && m_manager->Bridge()->WindowCloseRequested();
+    return m_closeRequested || (m_manager && m_manager->Bridge() && m_manager->Bridge()->WindowCloseRequested());
+}
+
+void MarrowfinAboutPanel::closeButton(TB::Button*, void* panel) {
+    static_cast<MarrowfinAboutPanel*>(panel)->m_closeRequested = true;
 }
 
 void MarrowfinAboutPanel::BringToFront() {

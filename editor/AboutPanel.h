@@ -48,6 +48,7 @@ public:
     static void setConstantRedraw(void* panel);
     static void setFloatingTooltip(void* panel);
     static void visitWeb(TB::Button* button, void* panel);
+    static void closeButton(TB::Button* button, void* panel);
     // Opens `address` in the user's default browser (xdg-open, not waited for); false with a
     // logged line when it cannot be started.
     static bool OpenWebAddress(const std::string& address);
@@ -62,4 +63,5 @@ private:
     TB::PanelCheckBox* m_eyeCandy = nullptr;
     TB::PanelCheckBox* m_constantRedraw = nullptr;
     TB::PanelCheckBox* m_floatingTooltip = nullptr;
+    bool m_closeRequested = false;
 };

@@ -3,6 +3,10 @@
 #include "gui/GL.h"  // GLEW before GLFW's own gl.h
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
+#include <X11/Xlib.h>
+
+// GLFW's X11 accessor (glfw3native.h would also pull in the XRandR headers).
+extern "C" Window glfwGetX11Window(GLFWwindow* window);
 
 #include <atomic>
 #include <chrono>
@@ -16,12 +20,29 @@ namespace TB {
 namespace {
 
 std::atomic<bool> g_glfwReady{false};
+std::atomic<unsigned long> g_lostWindow{0};  // the X window named by the last X error
+std::atomic<bool> g_xErrorReported{false};
+
+// Xlib's own handler ends the process on any error. Ours reports the first one in one line and
+// remembers the window it named: a window destroyed behind our back (another client, a window
+// manager) then counts as closed, and the editor shuts down cleanly.
+int OnXError(Display* display, XErrorEvent* event) {
+    g_lostWindow.store(event->resourceid);
+    if (!g_xErrorReported.exchange(true)) {
+        char text[128] = {};
+        XGetErrorText(display, event->error_code, text, sizeof text);
+        LogFormat(LogLevel::kError, "X error on window 0x%lx: %s (further X errors are not reported)\n",
+                  event->resourceid, text);
+    }
+    return 0;
+}
 
 // glfwInit once per process, on the main thread; a failed attempt may be repeated later.
 bool InitialiseGLFW(const char** why) {
     if (g_glfwReady.load()) return true;
     const bool ready = glfwInit() == GLFW_TRUE;
     if (!ready) glfwGetError(why);
+    if (ready) XSetErrorHandler(&OnXError);  // Debian's GLFW 3.3 runs on X11
     g_glfwReady.store(ready);
     return ready;
 }
@@ -41,6 +62,13 @@ GLFWwindow* OpenWindow(int width, int height, const char* title, bool visible, i
 }
 
 }  // namespace
+
+bool ManagerGLFWBridge::WindowSystemAvailable(std::string* why) {
+    const char* text = nullptr;
+    if (InitialiseGLFW(&text)) return true;
+    if (why) *why = text ? text : "the window system is unavailable";
+    return false;
+}
 
 ManagerGLFWBridge* ManagerGLFWBridge::Create(Manager* manager, const char* title, bool visible) {
     if (manager == nullptr) return nullptr;
@@ -158,7 +186,9 @@ void ManagerGLFWBridge::FocusCallback(GLFWwindow* window, int focused) {
     if (self && !focused) self->m_input->FocusLost();
 }
 
-bool ManagerGLFWBridge::WindowCloseRequested() const { return glfwWindowShouldClose(m_window) == GLFW_TRUE; }
+bool ManagerGLFWBridge::WindowCloseRequested() const {
+    return glfwWindowShouldClose(m_window) == GLFW_TRUE || g_lostWindow.load() == glfwGetX11Window(m_window);
+}
 void ManagerGLFWBridge::BringToFront() {
     glfwShowWindow(m_window);
     glfwFocusWindow(m_window);

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "gui/ManagerPlatformBridge.h"
@@ -28,6 +29,10 @@ public:
     static ManagerGLFWBridge* Create(Manager* manager, const char* title, bool visible);
     // UI thread (the manager's destructor, after its render task stopped): closes the windows.
     ~ManagerGLFWBridge() override;
+
+    // UI thread: whether windows can be opened at all; `why` says what is missing otherwise
+    // (no display, no X server).
+    static bool WindowSystemAvailable(std::string* why);
 
     // UI thread: deliver pending window events to their views; or wait up to `seconds` for one.
     // False (at once) while no window was ever opened.
