@@ -1,12 +1,17 @@
 // The plug-in's own skin: it builds without an error line, reaches every parameter, fits the
-// largest window, and draws (a screenshot is saved as luagui-default-skin.png in the build tree).
+// largest window, shows the eight script lamps lit from the unit's record, and draws (a
+// screenshot, with some lamps lit and both channels sounding, is saved as
+// luagui-default-skin.png in the build tree).
 #include <stb_image_write.h>
 
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <set>
 
+#include "effect/DataToGui.h"
 #include "gui/Controls.h"
+#include "gui/ScriptLamp.h"
 #include "gui/platform/ManagerGLFWBridge.h"
 #include "tests/luagui/LuaGuiTestSupport.h"
 
@@ -29,9 +34,11 @@ TEST_F(LuaGuiTest, DefaultSkinReachesEveryParameterWithinTheWindowAndDraws) {
 
     std::set<int> ids;
     int prefsButtons = 0;
+    std::map<int, const ScriptLamp*> lamps;
     Walk(m_manager->RootGroup(), [&](const UIElement* e) {
         if (auto* control = dynamic_cast<const Control*>(e)) ids.insert(control->ParameterID());
         if (auto* button = dynamic_cast<const Button*>(e)) prefsButtons += button->HelpID() == -2;
+        if (auto* lamp = dynamic_cast<const ScriptLamp*>(e)) lamps[lamp->Index()] = lamp;
         if (dynamic_cast<const Group*>(e) == nullptr) {
             Bounds b;
             e->GetWorldBounds(b);
@@ -43,6 +50,15 @@ TEST_F(LuaGuiTest, DefaultSkinReachesEveryParameterWithinTheWindowAndDraws) {
     });
     EXPECT_EQ(size_t(kNumParams), ids.size());
     EXPECT_EQ(1, prefsButtons);
+    ASSERT_EQ(size_t(kNumGUIBools), lamps.size());
+    ASSERT_NE(nullptr, m_manager->HelpString(lamps[3]->HelpID()));
+    EXPECT_EQ("Script lamp 3", *m_manager->HelpString(lamps[3]->HelpID()));
+
+    auto* data = static_cast<DataToGui*>(m_manager->EffectData());
+    ASSERT_NE(nullptr, data);
+    data->SetGUIBool(0, true);
+    data->SetGUIBool(5, true);
+    data->Publish({{220, 331}, {0.8f, 0.55f}, {0.6f, 0.35f}, {false, false}});
 
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == 0) GTEST_SKIP() << "no X display: run the suite under xvfb-run";
@@ -57,6 +73,13 @@ TEST_F(LuaGuiTest, DefaultSkinReachesEveryParameterWithinTheWindowAndDraws) {
     const std::string path = std::string(MARROWFIN_BINARY_DIR) + "/luagui-default-skin.png";
     stbi_flip_vertically_on_write(1);
     EXPECT_NE(0, stbi_write_png(path.c_str(), 1024, 512, 4, pixels.data(), 1024 * 4));
+    for (const auto& [index, lamp] : lamps) {
+        Bounds b;
+        lamp->GetWorldBounds(b);
+        const unsigned char* p = &pixels[(size_t(b.CentreY()) * 1024 + size_t(b.CentreX())) * 4];
+        if (index == 0 || index == 5) EXPECT_TRUE(p[0] > 200 && p[1] > 150) << "lamp " << index << " unlit";
+        else EXPECT_LT(p[0], 100) << "lamp " << index << " lit";
+    }
     m_manager->DestroyRenderTask();
     for (const std::string& line : log.Lines()) EXPECT_EQ(std::string::npos, line.find("ERROR")) << line;
 }
