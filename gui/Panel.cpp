@@ -18,7 +18,7 @@ Bounds Panel::PlateBounds() const {
 
 void Panel::DrawLabel(const Font*) const {
     const Bounds b = PlateBounds();
-    if (b.Width() <= 0 || b.Height() <= 0) return;
+    if (!(b.Width() > 0 && b.Height() > 0)) return;  // also a rectangle of NaNs from a script
     const Vec4& c = m_colour;
     auto shade = [&c](float f, float a) { glColor4f(std::min(1.0f, c.x * f), std::min(1.0f, c.y * f), std::min(1.0f, c.z * f), a); };
     glEnable(GL_BLEND);
