@@ -1,5 +1,5 @@
 // The plug-in's own skin: it builds without an error line, reaches every parameter, fits the
-// largest window, shows the eight script lamps lit from the unit's record, and draws (a
+// largest window below the read-out strip with nothing overlapping, shows the eight script lamps lit from the unit's record, and draws (a
 // screenshot, with some lamps lit and both channels sounding, is saved as
 // luagui-default-skin.png in the build tree).
 #include <stb_image_write.h>
@@ -8,9 +8,12 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "effect/DataToGui.h"
 #include "gui/Controls.h"
+#include "gui/Panel.h"
 #include "gui/ScriptLamp.h"
 #include "gui/platform/ManagerGLFWBridge.h"
 #include "tests/luagui/LuaGuiTestSupport.h"
@@ -35,6 +38,7 @@ TEST_F(LuaGuiTest, DefaultSkinReachesEveryParameterWithinTheWindowAndDraws) {
     std::set<int> ids;
     int prefsButtons = 0;
     std::map<int, const ScriptLamp*> lamps;
+    std::vector<std::pair<const UIElement*, Bounds>> leaves;  // world bounds
     Walk(m_manager->RootGroup(), [&](const UIElement* e) {
         if (auto* control = dynamic_cast<const Control*>(e)) ids.insert(control->ParameterID());
         if (auto* button = dynamic_cast<const Button*>(e)) prefsButtons += button->HelpID() == -2;
@@ -45,9 +49,22 @@ TEST_F(LuaGuiTest, DefaultSkinReachesEveryParameterWithinTheWindowAndDraws) {
             EXPECT_GE(b.min[0], 0);
             EXPECT_GE(b.min[1], 0);
             EXPECT_LE(b.max[0], 1024);
-            EXPECT_LE(b.max[1], 512);
+            EXPECT_LE(b.max[1], m_manager->BannerY() - 7);  // clear of the read-out strip
+            if (dynamic_cast<const Panel*>(e) == nullptr) leaves.push_back({e, b});
         }
     });
+    // Nothing overlaps, and the mouse reaches each clickable thing (no backdrop takes it).
+    for (size_t i = 0; i < leaves.size(); ++i) {
+        const Bounds& a = leaves[i].second;
+        for (size_t j = i + 1; j < leaves.size(); ++j) {
+            const Bounds& b = leaves[j].second;
+            EXPECT_FALSE(a.min[0] < b.max[0] && b.min[0] < a.max[0] && a.min[1] < b.max[1] && b.min[1] < a.max[1])
+                << "elements " << i << " and " << j << " overlap at " << a.min[0] << ", " << a.min[1];
+        }
+        if (dynamic_cast<const ControlBase*>(leaves[i].first)) {
+            EXPECT_EQ(leaves[i].first, m_manager->RootGroup()->HitTest({a.CentreX(), a.CentreY()})) << i;
+        }
+    }
     EXPECT_EQ(size_t(kNumParams), ids.size());
     EXPECT_EQ(1, prefsButtons);
     ASSERT_EQ(size_t(kNumGUIBools), lamps.size());
