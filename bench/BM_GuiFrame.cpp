@@ -5,6 +5,7 @@
 // BM_GuiWidgetsFrame: the same frame with the product's widgets: the lit background, 40 lit
 // textured knobs with captions, two meters, the info display and the read-out line; the
 // allocations of the glyph quads are checked by the gui_tests (none after the first frame).
+// The second argument adds a value arc around every knob, as the default skin draws them.
 // BM_GuiParameterNotification: one notification reaching a knob on the UI thread (the listener's
 // delivery: hook, ParameterChange reading the value from the unit, redraw request).
 // BM_GuiParameterSetWithEditorListening: the host's parameter set while the editor listens.
@@ -124,6 +125,7 @@ void BM_GuiWidgetsFrame(benchmark::State& state) {
         auto* renderer = new TB::TexturedKnobRenderer(&manager, new TB::Texture(&manager, "knob.png", folder),
                                                       new TB::Texture(&manager, "normal.png", folder), 0, 0, 64);
         manager.AddEffect(renderer);
+        if (state.range(1) != 0) renderer->SetValueArc(0.64f, 0.09f, {1, 0.62f, 0.22f, 1});
         TB::RiraKnob* first = nullptr;
         for (int k = 0; k < 40; ++k) {
             auto* knob = new TB::RiraKnob(&manager, renderer, k % 39, "Knob", 10 + 58.0f * (k % 10), 20 + 80.0f * (k / 10), 50);
@@ -167,8 +169,13 @@ void BM_GuiWidgetsFrame(benchmark::State& state) {
     TB::Manager::ms_enableConstantRedraw = true;
     TB::Manager::ms_enableEyeCandy = true;
 }
-// /1 lit (eye candy on), /0 plain texturing.
-BENCHMARK(BM_GuiWidgetsFrame)->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond);
+// /1 lit (eye candy on), /0 plain texturing; then /0 without, /1 with value arcs.
+BENCHMARK(BM_GuiWidgetsFrame)
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_GuiParameterNotification(benchmark::State& state) {
     Editor editor;

@@ -18,6 +18,12 @@ void ALmanager::SetBackgroundTexture(Texture* background, Texture* normalMap) {
     if (m_background) m_background->SetLoadedByOwner(true);
 }
 
+void ALmanager::ResetBuild() {
+    if (TaskRunning()) return;
+    m_background = m_normalMap = nullptr;
+    Manager::ResetBuild();
+}
+
 void ALmanager::InitialiseRendering() {
     if (ShadersAvailable() && m_program.program == 0) {
         m_program = BuildProgram(nullptr, kBackgroundFragmentShader);

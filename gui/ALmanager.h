@@ -25,6 +25,7 @@ public:
     // loaded by owner) and the normal map of the lighting (loaded with the other textures).
     void SetBackgroundTexture(Texture* background, Texture* normalMap);
 
+    void ResetBuild() override;  // forgets the background textures as well
     void InitialiseRendering() override;
     void ShutdownRendering() override;
     void DrawBackground() override;

@@ -1,6 +1,8 @@
 #include "gui/KnobRenderer.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "gui/GL.h"
 #include "gui/Manager.h"
@@ -31,7 +33,50 @@ void TexturedKnobRenderer::SetVisible(int index, bool visible) {
 void TexturedKnobRenderer::SetAngle(int index, float angle) {
     if (index < 0 || index >= KnobCount()) return;
     m_knobs[size_t(index)].angle = angle;
+    m_knobs[size_t(index)].arcAngle.store(angle, std::memory_order_relaxed);
     WriteKnob(index);
+}
+
+void TexturedKnobRenderer::SetArcFrom(int index, float angle) {
+    if (index >= 0 && index < KnobCount()) m_knobs[size_t(index)].arcFrom = angle;
+}
+
+void TexturedKnobRenderer::SetValueArc(float radius, float width, const Vec4& colour) {
+    m_arcRadius = std::isfinite(radius) ? std::clamp(radius, 0.0f, 2.0f) : 0.0f;
+    m_arcWidth = std::isfinite(width) ? std::clamp(width, 0.0f, 1.0f) : 0.0f;
+    m_arcColour = colour;
+}
+
+// Angles as the knobs take them: a turns the image clockwise, and pi/2 points straight up.
+void TexturedKnobRenderer::DrawValueArcs() const {
+    if (m_arcWidth <= 0) return;
+    constexpr float kLowest = float(RiraKnobRenderInfo::kArcLowest), kHighest = float(M_PI) - kLowest;
+    constexpr float kStep = 0.08f;  // radians a segment
+    auto strip = [](const RiraKnobRenderInfo& k, float inner, float outer, float from, float to) {
+        if (to < from) std::swap(from, to);
+        const int segments = std::max(1, int(std::ceil((to - from) / kStep)));
+        glBegin(GL_TRIANGLE_STRIP);
+        for (int i = 0; i <= segments; ++i) {
+            // t, clockwise from straight up: the screen direction (sin t, cos t).
+            const float t = from + (to - from) * float(i) / float(segments) - float(M_PI / 2);
+            const float dx = std::sin(t), dy = std::cos(t);
+            glVertex2f(k.x + inner * dx, k.y + inner * dy);
+            glVertex2f(k.x + outer * dx, k.y + outer * dy);
+        }
+        glEnd();
+    };
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    for (const RiraKnobRenderInfo& k : m_knobs) {
+        if (!k.visible.load(std::memory_order_relaxed)) continue;
+        const float r = m_arcRadius * k.halfSize, w = 0.5f * m_arcWidth * k.halfSize;
+        glColor4f(0.02f, 0.02f, 0.03f, 0.75f);
+        strip(k, r - w - 0.75f, r + w + 0.75f, kLowest, kHighest);
+        const float to = std::clamp(k.arcAngle.load(std::memory_order_relaxed), kLowest, kHighest);
+        glColor4f(m_arcColour.x, m_arcColour.y, m_arcColour.z, m_arcColour.w);
+        if (std::fabs(to - k.arcFrom) > 1e-3f) strip(k, r - w, r + w, k.arcFrom, to);
+    }
+    glDisable(GL_BLEND);
 }
 
 // The square turned clockwise by the angle; the normal carries the rotation to the shader.
@@ -72,6 +117,7 @@ void TexturedKnobRenderer::Render2d() {
     m_lastDrawCalls = 0;
     const int count = int(m_vertices.size() / 4);
     if (count == 0) return;
+    DrawValueArcs();
     glEnable(GL_ALPHA_TEST);
     glAlphaFunc(GL_GREATER, 0);
     glEnable(GL_BLEND);

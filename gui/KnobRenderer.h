@@ -2,6 +2,9 @@
 // vertex buffer with four vertices a knob, one lit GLSL program; each knob is turned by
 // rewriting its four vertices when its parameter changes, never per frame.
 //
+// Optionally each knob gets a value arc, drawn every frame under the knobs from the angle last
+// set (the render task's copy of it is atomic).
+//
 // Knobs are added (UI thread) before the render task initialises the renderer, which sizes the
 // buffer. SetAngle runs on the UI thread and writes the buffer that Render2d reads on the render
 // task without a lock: a frame may show one knob half turned.
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "gui/Effect.h"
+#include "gui/Geometry.h"
 #include "gui/Shaders.h"
 
 namespace TB {
@@ -22,10 +26,17 @@ struct RiraKnobRenderInfo {
     float halfSize = 0;
     float angle = 0;       // radians, clockwise
     std::atomic<bool> visible{true};
+    // The value arc: the angle it ends at (the render task's copy of `angle`) and the angle it
+    // starts from (the lowest position, or the parameter's zero for a range around zero).
+    std::atomic<float> arcAngle{0};
+    float arcFrom = float(kArcLowest);
+
+    static constexpr double kArcLowest = 1.5707963267948966 - 2.356194490192345;  // pi/2 - 3pi/4
 
     RiraKnobRenderInfo() = default;
     RiraKnobRenderInfo(const RiraKnobRenderInfo& o)
-        : x(o.x), y(o.y), halfSize(o.halfSize), angle(o.angle), visible(o.visible.load()) {}
+        : x(o.x), y(o.y), halfSize(o.halfSize), angle(o.angle), visible(o.visible.load()),
+          arcAngle(o.arcAngle.load()), arcFrom(o.arcFrom) {}
 };
 
 class TexturedKnobRenderer : public Effect {
@@ -42,6 +53,12 @@ public:
     void SetPosition(int index, float x, float y, float halfSize);
     void SetAngle(int index, float angle);
     void SetVisible(int index, bool visible);
+    // UI thread, while building: where the knob's value arc starts (an angle as SetAngle takes).
+    void SetArcFrom(int index, float angle);
+    // UI thread, while building: draw a value arc around every knob, from where it starts to the
+    // knob's angle, over a dark groove along the whole travel. Radius and width are fractions
+    // of the knob's half size; a width of 0 (the default) draws none.
+    void SetValueArc(float radius, float width, const Vec4& colour);
 
     void InitialiseRendering() override;
     void ShutdownRendering() override;
@@ -56,6 +73,7 @@ public:
 
 private:
     void WriteKnob(int index);
+    void DrawValueArcs() const;
 
     std::vector<RiraKnobRenderInfo> m_knobs;
     float m_corners[4][4] = {};  // corner x, corner y, s, t
@@ -66,6 +84,8 @@ private:
     ShaderProgram m_program;
     int m_texLocation = -1, m_normalMapLocation = -1;
     int m_lastDrawCalls = 0;
+    float m_arcRadius = 0, m_arcWidth = 0;
+    Vec4 m_arcColour = {1, 1, 1, 1};
 };
 
 }  // namespace TB

@@ -52,6 +52,11 @@ Manager::~Manager() {
     if (m_listener) AUListenerDispose(m_listener);
     m_listener = nullptr;
     m_parameters.clear();
+    DeleteBuilt();
+    delete m_bridge;
+}
+
+void Manager::DeleteBuilt() {
     for (UIElement* e : m_elements) delete e;
     for (Texture* t : m_textures) delete t;
     for (Effect* e : m_effects) delete e;
@@ -60,7 +65,38 @@ Manager::~Manager() {
     fonts.insert(m_labelFont);
     fonts.insert(m_textFont);
     for (Font* f : fonts) delete f;
-    delete m_bridge;
+    m_elements.clear();
+    m_textures.clear();
+    m_effects.clear();
+    m_fonts.clear();
+    m_mainFont = m_labelFont = m_textFont = nullptr;
+}
+
+void Manager::ResetBuild() {
+    if (m_taskRunning) return;
+    // The listener refers to the controls about to go: a fresh one has no entries.
+    if (m_listener) AUListenerDispose(m_listener);
+    m_listener = nullptr;
+    AUListenerCreate(&Manager::ParameterListener, this, RunLoop::Current(), nullptr, 1.0f / 30, &m_listener);
+    m_hoverSet.clear();
+    m_hoveredElement.store(nullptr, std::memory_order_relaxed);
+    m_tooltipElement.store(nullptr, std::memory_order_relaxed);
+    m_mouseOverParam.store(-1, std::memory_order_relaxed);
+    m_keyboardFocus = nullptr;
+    m_captureElement = nullptr;
+    DeleteBuilt();
+    m_rootGroup = new Group(this);
+    m_staticText = new StaticText(this);
+    m_effects.push_back(m_staticText);
+    m_helpStrings.clear();
+    m_cachedHelpID = 0;
+    m_cachedHelpText = nullptr;
+    m_width = m_height = 1;
+    m_readoutStripColour = {0.9f, 0.9f, 0.9f, 0.1f};
+    m_bannerTextColour = {0.5f, 0.5f, 0.5f, 1.0f};
+    SetLabelsClearColour(0, 0, 0);
+    m_bannerY = 0;
+    m_bannerVisible = true;
 }
 
 // ---------------------------------------------------------------------------------------------

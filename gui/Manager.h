@@ -108,6 +108,12 @@ public:
     void SetBannerVisible(bool v) { m_bannerVisible = v; }
     void SetReadoutStripColour(const Vec4& c) { m_readoutStripColour = c; }
     void SetBannerTextColour(const Vec4& c) { m_bannerTextColour = c; }
+    // Deletes everything built so far (elements, textures, effects, fonts, help texts) and puts
+    // the window size, colours and banner back as construction left them, so that another
+    // layout can be built from scratch: the editor falls back to its own skin this way when a
+    // user's skin fails half way. Does nothing once the render task has started. A subclass
+    // that keeps pointers to built objects forgets them in its override.
+    virtual void ResetBuild();
 
     // ----- render task control (UI thread) -----
     void CreateRenderTask();
@@ -171,6 +177,8 @@ public:
     UIElement* CaptureElement() const { return m_captureElement; }
     bool IsHovered(UIElement* element) const { return m_hoverSet.count(element) != 0; }
     Group* RootGroup() const { return m_rootGroup; }
+    const std::vector<UIElement*>& Elements() const { return m_elements; }
+    const std::vector<Effect*>& Effects() const { return m_effects; }
     StaticText* GetStaticText() const { return m_staticText; }
     Font* MainFont() const { return m_mainFont; }
     Font* LabelFont() const { return m_labelFont; }
@@ -233,6 +241,7 @@ protected:
 
 private:
     static OSStatus RenderTaskEntry(void* manager);
+    void DeleteBuilt();
     static void ParameterListener(void* refCon, void* object, const AudioUnitParameter* parameter, float value);
 
     std::vector<UIElement*> m_elements;

@@ -20,6 +20,9 @@ RiraKnob::RiraKnob(Manager* manager, TexturedKnobRenderer* renderer, int paramet
     if (m_parameter.Unit() == kAudioUnitParameterUnit_RelativeSemiTones) m_integerValued = true;
     SetNormalised(NormalisedFromParam(m_parameter));
     if (m_renderer) {
+        // A range around zero (an offset, a depth either way) grows its value arc from zero.
+        const float lo = m_parameter.MinValue(), hi = m_parameter.MaxValue();
+        if (lo < 0 && hi > 0) m_renderer->SetArcFrom(m_index, AngleFor(-lo / (hi - lo)));
         m_renderer->SetAngle(m_index, AngleFor(Normalised()));
         m_renderer->SetVisible(m_index, IsVisible());
     }

@@ -255,15 +255,32 @@ void LuaGui::RegisterGlobals() {
     SetScriptConstants(L);
 }
 
+// A user's skin reports its failure through the fallback's line instead of its own.
 void LuaGui::RunScript() {
     lua_State* L = m_state;
     FileLoader loader("gui.lua", m_skinBundle);
-    if (!loader.data) return;
+    if (!loader.data) {
+        m_failure = "no gui.lua";
+        return;
+    }
     const int top = lua_gettop(L);
     if (luaL_loadbuffer(L, loader.data, static_cast<size_t>(loader.size), "gui.lua") != 0 ||
-        ProtectedCall(0, 0) != 0)
-        LuaError(L, "failed to run buffer: %s\n", ErrorText(L));
+        ProtectedCall(0, 0) != 0) {
+        m_failure = ErrorText(L);
+        if (!m_skinBundle) LuaError(L, "failed to run buffer: %s\n", m_failure.c_str());
+    }
     lua_settop(L, top);
+}
+
+void LuaGui::FallBackToOwnSkin() {
+    LogFormat(LogLevel::kError, "skin \"%s\" failed, using the plug-in's own: %s\n", m_skinName.c_str(),
+              m_failure.empty() ? "unknown error" : m_failure.c_str());
+    LuaShutdown();
+    m_luaButtonContexts.clear();  // their buttons go with the rest
+    if (m_manager) m_manager->ResetBuild();
+    if (m_skinBundle) CFRelease(m_skinBundle);
+    m_skinBundle = nullptr;
+    m_failure.clear();
 }
 
 void LuaGui::LuaShutdown() {
@@ -287,9 +304,13 @@ void LuaGui::LuaGetWindowSize(int& width, int& height) {
     lua_State* L = m_state;
     const int top = lua_gettop(L);
     lua_getglobal(L, "getWindowSize");
-    if (lua_isfunction(L, -1) && ProtectedCall(0, 2) == 0) {
-        width = TruncateToInt(lua_tonumber(L, -2));
-        height = TruncateToInt(lua_tonumber(L, -1));
+    if (lua_isfunction(L, -1)) {
+        if (ProtectedCall(0, 2) == 0) {
+            width = TruncateToInt(lua_tonumber(L, -2));
+            height = TruncateToInt(lua_tonumber(L, -1));
+        } else if (m_failure.empty()) {
+            m_failure = ErrorText(L);
+        }
     }
     lua_settop(L, top);
 }
@@ -381,7 +402,11 @@ void LuaGui::LuaCreateUI(const ButtonLookup* lookup) {
     lua_pushlightuserdata(L, const_cast<ButtonLookup*>(lookup));
     lua_rawset(L, LUA_REGISTRYINDEX);
     lua_getglobal(L, "createUI");
-    if (lua_isfunction(L, -1)) ProtectedCall(0, 0);
+    if (!lua_isfunction(L, -1)) {
+        if (m_failure.empty()) m_failure = "no createUI function";
+    } else if (ProtectedCall(0, 0) != 0 && m_failure.empty()) {
+        m_failure = ErrorText(L);  // what was built stays unless the host falls back
+    }
     lua_settop(L, top);
     lua_pushlightuserdata(L, const_cast<char*>(kButtonLookup));
     lua_pushnil(L);

@@ -9,6 +9,11 @@
 // The widgets behind knobs, sliders, buttons and drop-downs come from the factory operations a
 // concrete host supplies. Everything the script makes belongs to the manager.
 //
+// A user's skin that fails (no "gui.lua", an error or the time bound in its top level,
+// getWindowSize or createUI, or no createUI at all) is not left half built: the concrete host
+// calls FallBackToOwnSkin, which logs one line naming the skin and the reason, deletes what the
+// skin had made and closes its state; the plug-in's own skin is then built from scratch.
+//
 // Threads: UI thread only (building the editor and button presses). Every entry into the state
 // is bounded in time like the MIDI scripts (an instruction-count hook ends a script running for
 // longer than kGuiScriptTimeLimitSeconds with "script timed out"), and the state's memory is
@@ -92,6 +97,9 @@ public:
     void LuaCreateUI(const ButtonLookup* lookup);
     void LuaShutdown();
 
+    // Why building the current skin failed; empty while nothing did.
+    const std::string& Failure() const { return m_failure; }
+
     // Calls the function under the top `nargs` values in protected mode, bounded in time when
     // this is the outermost entry. Returns the Lua status; the caller pops the results or error.
     int ProtectedCall(int nargs, int nresults);
@@ -125,6 +133,10 @@ public:
     static GuiScriptFunction SendOSCFunction();
 
 protected:
+    // Logs the failed skin's line, closes its state, makes the manager forget everything built
+    // and drops the skin, so that the next LuaInit runs the plug-in's own "gui.lua".
+    void FallBackToOwnSkin();
+
     Manager* m_manager = nullptr;
     std::string m_skinName;
     CFBundleRef m_skinBundle = nullptr;
@@ -146,6 +158,7 @@ private:
     ScriptAllocator* m_allocator = nullptr;
     void* m_paramLookup = nullptr;  // std::map<std::string, int>, owned
     const ButtonLookup* m_buttonLookup = nullptr;
+    std::string m_failure;
     UInt64 m_deadlineNanos = 0;
     int m_callDepth = 0;
 };

@@ -13,9 +13,12 @@ extern "C" {
 #include "gui/Displays.h"
 #include "gui/KnobRenderer.h"
 #include "gui/Manager.h"
+#include "gui/Panel.h"
 #include "gui/RiraControls.h"
+#include "gui/ScriptLamp.h"
 #include "gui/TextField.h"
 #include "gui/Texture.h"
+#include "hostframework/Log.h"
 #include "luagui/LuaGuiPrivate.h"
 
 namespace TB {
@@ -110,12 +113,56 @@ int lua_levelMetersAdd(lua_State* L) {
     return 0;
 }
 
+// scriptLamp(index, x, y, size): the lamp of GUI bool value `index` (0..7, as setGUIBoolValue).
+int lua_scriptLamp(lua_State* L) {
+    const int index = TruncateToInt(luaL_checknumber(L, 1));
+    const float x = CheckFloat(L, 2), y = CheckFloat(L, 3), size = CheckFloat(L, 4);
+    if (static_cast<unsigned>(index) >= static_cast<unsigned>(kNumGUIBools))
+        return luaL_error(L, "script lamp index out of range: %d", index);
+    Manager* manager = ManagerOf(L);
+    void** handle = LuaGui::NewHandle(L, kElementTag);
+    *handle = new ScriptLamp(manager, static_cast<const DataToGui*>(manager->EffectData()), index, x, y, size);
+    return 1;
+}
+
+// panel(x, y, width, height[, r, g, b[, a]]): a section's backdrop (a dark grey plate unless
+// coloured).
+int lua_panel(lua_State* L) {
+    const float x = CheckFloat(L, 1), y = CheckFloat(L, 2), w = CheckFloat(L, 3), h = CheckFloat(L, 4);
+    Vec4 colour = {0.16f, 0.165f, 0.18f, 1};
+    if (lua_gettop(L) > 4) {
+        colour = {CheckFloat(L, 5), CheckFloat(L, 6), CheckFloat(L, 7), 1};
+        if (lua_gettop(L) > 7) colour.w = CheckFloat(L, 8);
+    }
+    Manager* manager = ManagerOf(L);
+    void** handle = LuaGui::NewHandle(L, kElementTag);
+    *handle = new Panel(manager, x, y, w, h, colour);
+    return 1;
+}
+
+// renderer:setValueArc(radius, width, r, g, b[, a]): radius and width in the knobs' half sizes.
+int lua_knobRendererSetValueArc(lua_State* L) {
+    const float radius = CheckFloat(L, 2), width = CheckFloat(L, 3);
+    const Vec4 colour = {CheckFloat(L, 4), CheckFloat(L, 5), CheckFloat(L, 6),
+                         lua_gettop(L) > 6 ? CheckFloat(L, 7) : 1.0f};
+    auto* renderer = static_cast<TexturedKnobRenderer*>(LuaGui::CheckHandle(L, 1, PluginLuaGui::kKnobRendererTag));
+    if (renderer) renderer->SetValueArc(radius, width, colour);
+    return 0;
+}
+
 const luaL_Reg ksPluginFunctions[] = {
     {"infoDisplay", lua_infoDisplay},
     {"levelMeters", lua_levelMeters},
     {"textField", lua_textField},
     {"setBackgroundTexture", lua_setBackgroundTexture},
     {"knobRenderer", lua_knobRenderer},
+    {"scriptLamp", lua_scriptLamp},
+    {"panel", lua_panel},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg ksKnobRendererMethods[] = {
+    {"setValueArc", lua_knobRendererSetValueArc},
     {nullptr, nullptr},
 };
 
@@ -133,10 +180,19 @@ PluginLuaGui::~PluginLuaGui() = default;
 
 void PluginLuaGui::CreateUI(Manager* manager) {
     m_manager = manager;
+    if (!SkinName().empty() && !SkinBundle())
+        LogFormat(LogLevel::kError, "skin \"%s\" not found, using the plug-in's own\n", SkinName().c_str());
+    if (Build() || !SkinBundle()) return;
+    FallBackToOwnSkin();
+    Build();
+}
+
+bool PluginLuaGui::Build() {
     lua_State* L = LuaInit();
-    if (!L) return;
+    if (!L) return false;
+    if (!Failure().empty() && SkinBundle()) return false;  // its top level failed: nothing more of it runs
     LuaGetFonts();
-    manager->SetHelpStrings(kHelpStrings);
+    m_manager->SetHelpStrings(kHelpStrings);
 
     ButtonLookup lookup;
     lookup["Prefs"] = ButtonEntry{AboutButtonProc, kPrefsHelpID};
@@ -148,9 +204,13 @@ void PluginLuaGui::CreateUI(Manager* manager) {
     luaL_register(L, nullptr, ksLevelMetersMethods);
     lua_pop(L, 1);
     luaL_newmetatable(L, kKnobRendererTag);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, -2, "__index");
+    luaL_register(L, nullptr, ksKnobRendererMethods);
     lua_pop(L, 1);
 
     LuaCreateUI(&lookup);
+    return Failure().empty();
 }
 
 UIElement* PluginLuaGui::CreateKnob(lua_State* L, int parameterID, const char* label, float x, float y,

@@ -1,7 +1,9 @@
 // The plug-in's GUI script host: shaded knobs drawn by one shared knob renderer, skinned and
-// stateful buttons, and five more script functions for the skin (infoDisplay, levelMeters,
-// textField, setBackgroundTexture, knobRenderer); the help texts and the built-in "Prefs"
-// button, whose action (opening the about and preferences panel) the editor installs.
+// stateful buttons, and more script functions for the skin (infoDisplay, levelMeters,
+// textField, setBackgroundTexture, knobRenderer with its method setValueArc, scriptLamp for
+// the eight lamps the MIDI scripts light, panel for section backdrops); the help texts and the
+// built-in "Prefs" button, whose action (opening the about and preferences panel) the editor
+// installs.
 //
 // UI thread only.
 #pragma once
@@ -16,7 +18,8 @@ public:
     ~PluginLuaGui() override;
 
     // Runs "gui.lua", takes its fonts, installs the help texts and the extra functions, then
-    // sizes the window and runs the script's createUI.
+    // sizes the window and runs the script's createUI. A user's skin that fails is replaced by
+    // the plug-in's own, built from scratch.
     void CreateUI(Manager* manager) override;
 
     UIElement* CreateKnob(lua_State* L, int parameterID, const char* label, float x, float y,
@@ -39,6 +42,9 @@ public:
     static constexpr const char* kKnobRendererTag = "TBgui.KnobRenderer";
 
 private:
+    // One build of the current skin; false when it failed.
+    bool Build();
+
     Button::Callback m_aboutCallback;
     void* m_aboutRefCon;
 };

@@ -1,14 +1,20 @@
--- The plug-in's own skin: every parameter in groups laid out as a player reads the sound's path
--- (mix, pitch and input, envelope follower, oscillator, filter, the three LFOs, OSC), the level
--- meters and detected pitch of both channels, and the Prefs button. 1024 x 512 pixels.
+-- The plug-in's own skin: every parameter in sections laid out as a player reads the sound's
+-- path (mix and pitch, the envelope follower and the filter, the oscillator, the three LFOs,
+-- OSC), exact-value fields where a knob is too coarse, the level meters and detected pitch of
+-- both channels, the eight lamps the MIDI scripts light, and the Prefs button. 1024 x 512.
 --
 -- The top level only defines functions; the editor calls getWindowSize, the font functions and
 -- then createUI, which may use every function of the editor (knobRenderer, levelMeters, ...).
 
 local kWidth, kHeight = 1024, 512
-local kKnob = 48     -- knob side
-local kStep = 56     -- knob pitch
-local kField = 112   -- text field width
+local kKnob = 60            -- knob side
+local kPitch = 68           -- knob to knob
+local kRow = kKnob + 5      -- a knob with its caption
+local kPad = 6              -- plate beyond the content, above and below
+local kCaption, kField, kFieldH, kFieldPitch = 66, 56, 16, 22
+local kGap = 12             -- between knobs and a column of fields
+local kIndent = 10          -- a group's outline around its content
+local kRight = kWidth - 8 - kIndent  -- where the last section of a row ends
 
 local kFaces = {
     "truetype/dejavu/DejaVuSans.ttf",
@@ -23,103 +29,120 @@ end
 
 function getWindowSize() return kWidth, kHeight end
 function getFont() return faces(11) end
-function getLabelFont() return faces(9) end
+function getLabelFont() return faces(10) end
 function getTextFieldFont() return faces(10) end
 
--- A group at (x, y) holding a row of knobs and then a column of text fields, each given as
--- {parameter name, caption}. Returns the group and its width.
-local function section(title, x, y, knobs, fields)
+-- The content width of a section of `knobs` knobs and a column of fields when `fields`.
+local function contentWidth(knobs, fields)
+    local w = knobs > 0 and (knobs * kPitch - (kPitch - kKnob)) or 0
+    if fields then w = w + (knobs > 0 and kGap or 0) + kCaption + kField end
+    return w
+end
+
+-- A titled section with its backdrop at (x, y) (the content's bottom left): a row of knobs,
+-- each {parameter name, caption}, then a column of captioned fields, each {parameter name,
+-- caption[, format]}, centred on the knob row. `width` widens the plate for extra content;
+-- "last" stretches it to the window's right margin. Returns the group and the x where the next
+-- section may start.
+local function section(title, x, y, knobs, fields, width)
     local g = group(title)
+    local hasFields = fields ~= nil and #fields > 0
+    local w = contentWidth(#knobs, hasFields)
+    if width == "last" then w = math.max(w, kRight - x) elseif width then w = math.max(w, width) end
+    g:add(panel(0, -kPad, w, kRow + 2 * kPad))  -- first: it lies behind the rest
     local cx = 0
     for _, k in ipairs(knobs) do
         g:add(knob(k[1], k[2], cx, 0, kKnob))
-        cx = cx + kStep
+        cx = cx + kPitch
     end
-    if fields and #fields > 0 then
-        local fy = kKnob - 14
+    if hasFields then
+        local fx = #knobs > 0 and (cx - (kPitch - kKnob) + kGap) or 0
+        local fy = (kRow + #fields * kFieldPitch) / 2 - kFieldH - 3
         for _, f in ipairs(fields) do
-            g:add(textField(f[1], f[2], cx, fy, kField, 14))
-            fy = fy - 28
+            g:add(label(f[2], fx, fy, kCaption - 4, kFieldH))
+            g:add(textField(f[1], "", fx + kCaption, fy, kField, kFieldH, f[3] or ""))
+            fy = fy - kFieldPitch
         end
-        cx = cx + kField + 8
     end
     g:setPosition(x, y)
-    return g, cx
+    return g, x + w + 2 * kIndent + 14
 end
 
 function createUI()
-    setBackgroundColour(0.11, 0.115, 0.13)
-    setGroupActiveColour(0.95, 0.6, 0.25, 1)
-    setGroupInactiveColour(0.45, 0.47, 0.5, 1)
-    setBannerColour(0.9, 0.9, 0.9, 0.08)
-    setBannerTextColour(0.75, 0.78, 0.8, 1)
+    setBackgroundColour(0.07, 0.075, 0.085)
+    setGroupActiveColour(1.0, 0.62, 0.22, 1)
+    setGroupInactiveColour(0.6, 0.63, 0.68, 1)
+    setBannerColour(0.9, 0.9, 0.9, 0.06)
+    setBannerTextColour(0.85, 0.87, 0.9, 1)
     setBannerPosition(kHeight - 22)
     setBackgroundTexture(texture("background.png"), texture("background-normal.png"))
     theKnobRenderer = knobRenderer(texture("knob.png"), texture("knob-normal.png"), 0, 0, 128)
+    theKnobRenderer:setValueArc(0.64, 0.09, 1.0, 0.62, 0.22)
 
-    local gap = 30
-    local top, middle, bottom = 360, 215, 70
-    local x, w
+    local left = 8 + kIndent
+    local rows = {380, 262, 144, 26}  -- content bottoms, top row first
+    local x, g
 
-    -- The sound's path: what is mixed, what the follower hears, how the wet signal is pitched.
-    x = 24
-    _, w = section("Mix", x, top, {
+    -- What is mixed, and how the wet signal is pitched from the filtered input.
+    x = left
+    _, x = section("Mix", x, rows[1], {
         {"Dry Level", "Dry"}, {"Wet Level", "Wet"}, {"Osc Level", "Osc"},
         {"Dry Ring Mod Level", "Dry Ring"}, {"Wet Ring Mod Level", "Wet Ring"},
     })
-    x = x + w + gap
-    _, w = section("Pitch & Input", x, top, {
+    _, x = section("Pitch & Input", x, rows[1], {
         {"Pitch Offset", "Offset"}, {"Pitch Offset Sweepable", "Sweep"},
         {"Lowpass Cutoff", "Lowpass"}, {"Highpass Cutoff", "Highpass"},
     }, {
-        {"Sync Cycles", "Sync Cycles"}, {"Use Filtered For Dry", "Filtered Dry"},
+        {"Pitch Offset", "Semitones", "%+.0f"}, {"Sync Cycles", "Sync Cycles"}, {"Use Filtered For Dry", "Filtered Dry"},
     })
-    x = x + w + gap
-    section("Envelope", x, top, {
+
+    -- Each channel's detected pitch, and its cycle peak and follower envelope as meters.
+    local meterH = 64
+    local meterX = kRight - x - 55
+    g = section("Channels", x, rows[1], {}, nil, "last")
+    g:add(infoDisplay(0, kRow / 2 - 14, 124, 40))
+    local meters = levelMeters(texture("meter.png"), 0, 0, 10, meterH)
+    local my = rows[1] + (kRow - meterH) / 2
+    meters:add("peak", 0, x + meterX, my)
+    meters:add("envelope", 0, x + meterX + 13, my)
+    meters:add("peak", 1, x + meterX + 32, my)
+    meters:add("envelope", 1, x + meterX + 45, my)
+
+    -- The envelope follower, and the filter it can sweep.
+    x = left
+    _, x = section("Envelope", x, rows[2], {
         {"Env Pre Gain", "Pre Gain"}, {"Env Attack", "Attack"}, {"Env Release", "Release"},
         {"Env Gate", "Gate"}, {"Trigger Level", "Trigger"},
     })
+    _, x = section("Filter", x, rows[2], {
+        {"Filter Cutoff", "Cutoff"}, {"Filter Q", "Q"}, {"Filter Env Depth", "Env Depth"},
+    }, {
+        {"Filter Cutoff", "Cutoff Hz"}, {"Filter Type", "Type"}, {"Use Filtered For Wet", "Filtered Wet"},
+    })
+    g = section("OSC", x, rows[2], {}, {{"OSC Port Offset", "Port Offset"}}, "last")
+    g:add(button("Prefs", "Prefs", kCaption, 2, kField, 18))
 
-    -- The oscillator and the filter after it; what the unit hears.
-    x = 24
-    _, w = section("Oscillator", x, middle, {
+    -- The oscillator, and the lamps the MIDI scripts light.
+    x = left
+    _, x = section("Oscillator", x, rows[3], {
         {"Osc Pitch", "Pitch"}, {"Osc Env Follow", "Follow"}, {"Pitch Env Depth", "Env Pitch"},
         {"Triangle", "Triangle"}, {"Saw", "Saw"}, {"Square", "Square"},
         {"Pulse Width", "Width"}, {"PWM Env Depth", "Env PWM"},
-    })
-    x = x + w + gap
-    _, w = section("Filter", x, middle, {
-        {"Filter Cutoff", "Cutoff"}, {"Filter Q", "Q"}, {"Filter Env Depth", "Env Depth"},
-    }, {
-        {"Filter Type", "Type"}, {"Use Filtered For Wet", "Filtered Wet"},
-    })
-    x = x + w + gap
+    }, {{"Osc Pitch", "Note"}})
+    local lampSize = 18
+    local lampPitch = (kRight - x - lampSize) / 7
+    g = section("Script Lamps", x, rows[3], {}, nil, "last")
+    for i = 0, 7 do g:add(scriptLamp(i, i * lampPitch, (kRow - lampSize) / 2, lampSize)) end
 
-    -- Each channel's detected pitch, and its cycle peak and follower envelope as meters.
-    local levels = group("Channels")
-    levels:add(infoDisplay(0, 0, 124, kKnob))
-    levels:setPosition(x, middle)
-    local meters = levelMeters(texture("meter.png"), 0, 0, 8, 64)
-    local mx = x + 136
-    meters:add("peak", 0, mx, middle - 8)
-    meters:add("envelope", 0, mx + 11, middle - 8)
-    meters:add("peak", 1, mx + 28, middle - 8)
-    meters:add("envelope", 1, mx + 39, middle - 8)
-
-    -- The three LFOs, remote control and the preferences.
-    x = 24
-    _, w = section("Pitch LFO", x, bottom, {
+    -- The three LFOs.
+    x = left
+    _, x = section("Pitch LFO", x, rows[4], {
         {"Pitch LFO Speed", "Speed"}, {"Pitch LFO Amount", "Amount"}, {"Pitch LFO Amount Fine", "Fine"},
     }, {{"Pitch LFO Shape", "Shape"}})
-    x = x + w + gap
-    _, w = section("Filter LFO", x, bottom, {
+    _, x = section("Filter LFO", x, rows[4], {
         {"Filter LFO Speed", "Speed"}, {"Filter LFO Amount", "Amount"},
     }, {{"Filter LFO Shape", "Shape"}})
-    x = x + w + gap
-    _, w = section("PWM LFO", x, bottom, {
+    section("PWM LFO", x, rows[4], {
         {"PWM LFO Speed", "Speed"}, {"PWM LFO Amount", "Amount"},
-    }, {{"PWM LFO Shape", "Shape"}})
-    x = x + w + gap
-    local osc = section("OSC", x, bottom, {}, {{"OSC Port Offset", "Port Offset"}})
-    osc:add(button("Prefs", "Prefs", 0, 0, 80, 18))
+    }, {{"PWM LFO Shape", "Shape"}}, "last")
 end
