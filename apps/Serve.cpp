@@ -165,7 +165,9 @@ void Serve(const ServeOptions& options) {
         while (!StopRequested() && !renderer.Failed()) {
             if (options.seconds > 0.0 && Clock::now() - start >= std::chrono::duration<double>(options.seconds)) break;
             if (options.frontend) {
-                if (!options.frontend->Run(0.02)) break;
+                // Waits end early on window events and posted work; the output ring wants draining
+                // every 20 ms, and signals and the time limit are looked at every 100 ms.
+                if (!options.frontend->Run(writer ? 0.02 : 0.1)) break;
             } else {
                 runLoop.RunFor(std::chrono::milliseconds(20));
             }
