@@ -132,7 +132,15 @@ protected:
         }, 10)) << ReadTextFile(m_dir / "jackd.out");
     }
     void TearDown() override {
-        m_jackd.reset();
+        // SIGTERM, not the SIGKILL of ~ChildProcess: a killed jackd leaves its entry in JACK's
+        // shared registry of servers, and after a few of those no server starts on the machine.
+        if (m_jackd) m_jackd->Stop(SIGTERM);
+        // Clients still attached when the server went leave their semaphores behind.
+        const std::string server = std::string("_") + getenv("JACK_DEFAULT_SERVER") + "_";
+        std::error_code ignored;
+        for (const auto& e : fs::directory_iterator("/dev/shm", ignored))
+            if (e.path().filename().string().rfind("jack_sem.", 0) == 0 && e.path().filename().string().find(server) != std::string::npos)
+                fs::remove(e.path(), ignored);
         unsetenv("JACK_DEFAULT_SERVER");
     }
     // Runs `marrowfin live ARGS` while `body` drives it, from the moment "Marrowfin:midi_in"
@@ -265,6 +273,8 @@ TEST_F(LiveTest, PlaysLikeAnOfflineRenderReportsItsLatencyAndSurvivesAPeriodChan
             double energy = 0;
             for (float v : sink.Input(2)) energy += double(v) * v;
             EXPECT_GT(energy, 1.0);
+            jack_set_buffer_size(source.Client(), kPeriod);  // as the next attempt expects it
+            WaitUntil([&] { return jack_get_buffer_size(source.Client()) == kPeriod; });
         });
         if (HasFatalFailure()) return;
         if (disturbed && attempt < 3) continue;
@@ -295,12 +305,17 @@ TEST_F(LiveTest, MidiReachesTheScriptAndAServerShutdownSavesTheStateAndFails) {
             return reply && reply->numbers.size() == 2 ? reply->numbers[1] : -1.0;
         };
         ASSERT_TRUE(WaitUntil([&] { return oscPitch() == 0.0; }, 10)) << "no OSC answer";
-        source.SendMidi(0x90, 45, 100);
-        EXPECT_TRUE(WaitUntil([&] { return oscPitch() == 45.0; }));
-        source.SendMidi(0x80, 45, 0);
-        EXPECT_TRUE(WaitUntil([&] { return oscPitch() == 0.0; }));
-        source.SendMidi(0x91, 52, 90);
-        EXPECT_TRUE(WaitUntil([&] { return oscPitch() == 52.0; }));
+        // A period that JACK drops (an xrun on a busy machine) loses its MIDI: each message is
+        // sent until it shows; sending one again changes nothing in the script.
+        auto play = [&](uint8_t status, uint8_t note, double expected) {
+            return WaitUntil([&] {
+                source.SendMidi(status, note, 100);
+                return oscPitch() == expected;
+            });
+        };
+        EXPECT_TRUE(play(0x90, 45, 45.0));
+        EXPECT_TRUE(play(0x80, 45, 0.0));
+        EXPECT_TRUE(play(0x91, 52, 52.0));
         m_jackd->Stop(SIGTERM);
     }, true);
     EXPECT_EQ(r.status, 1) << r.err;
