@@ -12,6 +12,7 @@
 #include "effect/MarrowfinParameters.h"
 #include "tests/apps/AppTestSupport.h"
 #include "tests/osc/OSCRemoteSupport.h"
+#include "tests/support/AllocationCounter.h"
 
 using namespace apptest;
 
@@ -323,4 +324,22 @@ TEST(Live, WithoutAJackServerFailsAtOnceWithOneLine) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "marrowfin: no JACK server is running (start one with jackd, or run under pw-jack)\n");
     EXPECT_LT(r.seconds, 2.0);
+}
+
+// What JACK's process callback calls, on the real-time thread: from the first period on, for
+// any period size, no allocation.
+TEST(Live, TheRenderOfTheProcessCallbackAllocatesNothing) {
+    if (!TB::AllocationCountingEnabled()) GTEST_SKIP() << "allocation counting is off under the sanitizers";
+    const std::vector<float> signal = MakeSignal(kRate, 1, 0.2).samples;
+    std::vector<float> out(MarrowfinApp::kMaxFramesPerSlice * 2);
+    MarrowfinApp::UnitHost host;
+    host.Configure(kRate, 2);
+    host.Initialize();
+    const long before = TB::ThreadAllocationCount();
+    for (UInt32 frames : {64u, 256u, 1u, MarrowfinApp::kMaxFramesPerSlice}) {
+        const float* in[2] = {signal.data(), signal.data() + 1};
+        float* o[2] = {out.data(), out.data() + MarrowfinApp::kMaxFramesPerSlice};
+        ASSERT_EQ(host.Render(in, o, frames), noErr);
+    }
+    EXPECT_EQ(TB::ThreadAllocationCount(), before);
 }
