@@ -54,15 +54,23 @@ LiveJackClient::LiveJackClient(const std::string& name, uint32_t channels) : m_c
     if (!m_client) throw Failure(StatusText(status));
     m_sampleRate = double(jack_get_sample_rate(m_client));
     m_unitRate.store(jack_get_sample_rate(m_client));
+    try {
+        RegisterPortsAndCallbacks();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
 
+void LiveJackClient::RegisterPortsAndCallbacks() {
     auto registerPort = [&](const std::string& portName, const char* type, unsigned long flags) {
         jack_port_t* port = jack_port_register(m_client, portName.c_str(), type, flags, 0);
         if (!port) throw Failure("JACK refuses the port " + portName);
         return port;
     };
-    for (uint32_t c = 1; c <= channels; ++c)
+    for (uint32_t c = 1; c <= m_channels; ++c)
         m_inputs.push_back(registerPort("in_" + std::to_string(c), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput));
-    for (uint32_t c = 1; c <= channels; ++c)
+    for (uint32_t c = 1; c <= m_channels; ++c)
         m_outputs.push_back(registerPort("out_" + std::to_string(c), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput));
     m_midiIn = registerPort("midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
 

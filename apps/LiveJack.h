@@ -1,7 +1,9 @@
 // The JACK client of `marrowfin live`: audio ports "in_N" and "out_N" per channel (N from 1) and
 // one MIDI input port "midi_in". The process callback renders the unit through UnitHost on
 // JACK's real-time thread and queues incoming MIDI for the delivery thread; the latency
-// callback adds the unit's latency to the paths through it, so JACK can compensate.
+// callback adds the unit's latency to the paths through it, so JACK can compensate. Any period
+// size works as it comes (periods longer than the unit's maximum render in slices), so a new
+// period size needs nothing of the unit; a new sample rate re-initialises it (Park, Resume).
 //
 // Threads: construction, Activate, ConnectPhysicalPorts, Park, Resume, Close and the queries on
 // the main thread; the process callback on JACK's real-time thread (no allocation, lock or
@@ -59,6 +61,8 @@ public:
     uint64_t RenderErrors() const { return m_renderErrors.load(std::memory_order_relaxed); }
 
 private:
+    void RegisterPortsAndCallbacks();
+
     static int OnProcess(jack_nframes_t frames, void* arg);
     static void OnLatency(jack_latency_callback_mode_t mode, void* arg);
     static int OnSampleRate(jack_nframes_t rate, void* arg);
