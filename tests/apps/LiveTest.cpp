@@ -284,13 +284,13 @@ TEST_F(LiveTest, PlaysLikeAnOfflineRenderReportsItsLatencyAndSurvivesAPeriodChan
     }
 }
 
-TEST_F(LiveTest, MidiReachesTheScriptAndAServerShutdownSavesTheStateAndFails) {
+TEST_F(LiveTest, ConnectsMidiReachesTheScriptAndAServerShutdownSavesTheStateAndFails) {
     osctest::Receiver replies(47600);
     const int base = FreePortRun(47700, 2);
     ASSERT_GT(base, 0);
     ASSERT_GT(replies.Port(), 0);
     const std::string state = m_dir / "state.aupreset";
-    RunResult r = RunLive({"--osc-base-port", std::to_string(base), "--save-state", state}, [&] {
+    RunResult r = RunLive({"--osc-base-port", std::to_string(base), "--save-state", state, "--connect"}, [&] {
         TestClient source("keys", 0, 0, true);
         ASSERT_TRUE(source.Ok());
         Connect(source, source.Port("midi_out"), "Marrowfin:midi_in");
@@ -317,6 +317,9 @@ TEST_F(LiveTest, MidiReachesTheScriptAndAServerShutdownSavesTheStateAndFails) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.err.rfind("marrowfin: the JACK server shut down", 0), 0u) << r.err;
     EXPECT_EQ(Lines(r.err), 1) << r.err;
+    // Mono: the first capture port in, the output to both speakers.
+    EXPECT_NE(r.out.find("connected system:capture_1 -> Marrowfin:in_1, Marrowfin:out_1 -> system:playback_1, "
+                         "Marrowfin:out_1 -> system:playback_2\n"), std::string::npos) << r.out;
     MarrowfinApp::UnitHost host;
     host.LoadState(state);
     EXPECT_EQ(host.GetParameter(kParam_OscPitch), 52.0f);
