@@ -10,13 +10,10 @@
 #include "apps/AppError.h"
 #include "apps/DemoSignal.h"
 #include "apps/InputSource.h"
+#include "apps/RemoteControl.h"
 #include "apps/SampleRing.h"
 #include "apps/Signals.h"
 #include "apps/UnitHost.h"
-#include "effect/MarrowfinParameters.h"
-#include "hostframework/RunLoop.h"
-#include "osc/OSCHelper.h"
-#include "osc/Preferences.h"
 
 namespace MarrowfinApp {
 
@@ -112,9 +109,8 @@ private:
 void Serve(const ServeOptions& options) {
     if (options.effect.block < 1 || options.effect.block > int(kMaxFramesPerSlice))
         throw UsageError("--block must be 1 to " + std::to_string(kMaxFramesPerSlice));
-    if (options.oscOffset < 0 || options.oscOffset > 100) throw UsageError("--osc-offset must be 0 to 100");
-    if (options.oscBasePort < 0 || options.oscBasePort + options.oscOffset > 65535)
-        throw UsageError("--osc-base-port must be 1 to " + std::to_string(65535 - options.oscOffset));
+    const OSCOptions osc{options.oscOffset, options.oscBasePort};
+    CheckOSCOptions(osc);
     int format = 0;
     if (!options.outputFile.empty()) format = OutputFormatFor(options.outputFile, options.effect.sampleFormat);
 
@@ -125,21 +121,7 @@ void Serve(const ServeOptions& options) {
     host.Configure(input->SampleRate(), UInt32(input->Channels()));
     host.Initialize();
 
-    // After Initialize, which reads the stored base port: an explicit one replaces it, and
-    // setting "OSC Port Offset" through the unit applies the port rule.
-    if (options.oscBasePort > 0) SetOSCBasePort(options.oscBasePort);
-    // A stored base port is not checked by the option parser: refuse one that leaves no port.
-    const SInt64 oscPort = SInt64(GetOSCBasePort()) + options.oscOffset;
-    if (options.oscOffset > 0 && !TB::OSCHelper::IsListenablePort(oscPort))
-        throw Failure("the OSC base port " + std::to_string(GetOSCBasePort()) + " (preference \"" + kPrefOSCBasePort +
-                      "\") and offset " + std::to_string(options.oscOffset) + " give UDP port " +
-                      std::to_string(oscPort) + ", outside 1 to 65535");
-    host.SetParameter(kParam_OSCPortOffset, Float32(options.oscOffset));
-    if (options.oscOffset > 0)
-        std::printf("listening on UDP port %d\n", int(oscPort));
-    else
-        std::printf("OSC remote control is off (OSC Port Offset 0)\n");
-    std::fflush(stdout);
+    StartOSC(host, osc);
 
     std::unique_ptr<AudioFileWriter> writer;
     if (!options.outputFile.empty())
@@ -159,19 +141,20 @@ void Serve(const ServeOptions& options) {
 
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    TB::RunLoop& runLoop = TB::RunLoop::Main();
     try {
         if (options.frontend) options.frontend->Open(host);
-        while (!StopRequested() && !renderer.Failed()) {
-            if (options.seconds > 0.0 && Clock::now() - start >= std::chrono::duration<double>(options.seconds)) break;
-            if (options.frontend) {
-                // Waits end early on window events and posted work; the output ring wants draining
-                // every 20 ms, and signals and the time limit are looked at every 100 ms.
-                if (!options.frontend->Run(writer ? 0.02 : 0.1)) break;
-            } else {
-                runLoop.RunFor(std::chrono::milliseconds(20));
-            }
+        auto keepRunning = [&] {
             drainRing();
+            if (StopRequested() || renderer.Failed()) return false;
+            return !(options.seconds > 0.0 && Clock::now() - start >= std::chrono::duration<double>(options.seconds));
+        };
+        if (options.frontend) {
+            // Waits end early on window events and posted work; the output ring wants draining
+            // every 20 ms, and signals and the time limit are looked at every 100 ms.
+            while (keepRunning() && options.frontend->Run(writer ? 0.02 : 0.1)) {
+            }
+        } else {
+            RunMainLoopWhile(keepRunning);
         }
     } catch (...) {
         if (options.frontend) options.frontend->Close();

@@ -85,6 +85,11 @@ void UnitHost::Initialize() {
     m_sampleTime = 0.0;
 }
 
+void UnitHost::Uninitialize() {
+    if (m_initialized) AudioUnitUninitialize(m_unit);
+    m_initialized = false;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Parameters
 

@@ -37,6 +37,8 @@ public:
     // frames per render call. Before Initialize.
     void Configure(double sampleRate, UInt32 channels, UInt32 maxFrames = kMaxFramesPerSlice);
     void Initialize();
+    // Back to configurable (a new sample rate, say); parameters and state stay.
+    void Uninitialize();
     bool IsInitialized() const { return m_initialized; }
 
     // ---- parameters (global scope, element 0)

@@ -1,6 +1,6 @@
 // marrowfin: the command-line host. Renders audio files and a built-in demo through the effect,
-// lists its parameters and presets, and serves it live for OSC remote control. It drives the
-// unit only through the component interface, as any host does.
+// lists its parameters and presets, serves it live for OSC remote control, and plays it live
+// as a JACK client. It drives the unit only through the component interface, as any host does.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include "apps/AppError.h"
 #include "apps/EditorFrontend.h"
 #include "apps/Listings.h"
+#include "apps/Live.h"
 #include "apps/OfflineRender.h"
 #include "apps/Serve.h"
 #include "apps/Signals.h"
@@ -20,14 +21,19 @@ using namespace MarrowfinApp;
 namespace {
 
 
-// The options every subcommand that runs the effect shares.
-void AddEffectOptions(CLI::App* cmd, EffectOptions& o, std::string& sampleFormat, bool offline) {
+// The options of every subcommand that runs the effect: its settings and its saved state.
+void AddUnitOptions(CLI::App* cmd, EffectOptions& o) {
     cmd->add_option("--preset", o.preset, "factory preset by number or exact name (see `marrowfin presets`)");
     cmd->add_option("--set", o.sets, "set a parameter by exact name or id, NAME=VALUE (repeatable)")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cmd->add_option("--state", o.stateFile, "load a saved state (.aupreset) after --preset, before --set");
     cmd->add_option("--save-state", o.saveStateFile, "write the unit's state (.aupreset) at the end");
+}
+
+// The options every subcommand that renders blocks of its own shares.
+void AddEffectOptions(CLI::App* cmd, EffectOptions& o, std::string& sampleFormat, bool offline) {
+    AddUnitOptions(cmd, o);
     cmd->add_option("--block", o.block, "frames per render call, 1 to 4096")->check(CLI::Range(1, 4096));
     cmd->add_option("--sample-format", sampleFormat, "output samples: float, pcm16 or pcm24 (default: float where "
                                                      "the format allows, else pcm24)");
@@ -97,6 +103,20 @@ int main(int argc, char** argv) {
     editor->add_option("--frames", editorOptions.frames, "frames drawn before the picture is taken (default 30)")
         ->check(CLI::Range(1, 100000));
 
+    LiveOptions liveOptions;
+    CLI::App* live = app.add_subcommand("live", "play through the effect in real time as a JACK client (\"Marrowfin\")");
+    live->add_option("--channels", liveOptions.channels, "audio channels: 1 (in_1, out_1) or 2 (in_1, in_2, out_1, out_2)")
+        ->check(CLI::Range(1, 2));
+    AddUnitOptions(live, liveOptions.effect);
+    live->add_option("--osc-offset", liveOptions.osc.offset, "\"OSC Port Offset\": the port is base + offset; 0 = off")
+        ->check(CLI::Range(0, 100));
+    live->add_option("--osc-base-port", liveOptions.osc.basePort, "OSC base port (default: the stored preference, 7000)")
+        ->check(CLI::Range(1, 65535));
+    live->add_flag("--connect", liveOptions.connect, "connect the physical capture and playback ports (and MIDI inputs)");
+    bool liveNoEditor = false;
+    live->add_flag("--no-editor", liveNoEditor, "run without the editor window");
+    live->add_option("--seconds", liveOptions.seconds, "stop after this many seconds")->check(CLI::PositiveNumber);
+
     // CLI11 would only say that a subcommand is missing; name the word it did not know.
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
@@ -139,6 +159,9 @@ int main(int argc, char** argv) {
             EditorFrontend frontend(editorOptions);
             editorServe.frontend = &frontend;
             Serve(editorServe);
+        } else if (*live) {
+            liveOptions.editor = !liveNoEditor;
+            Live(liveOptions);
         }
     } catch (const AppError& e) {
         std::fprintf(stderr, "marrowfin: %s\n", e.what());
