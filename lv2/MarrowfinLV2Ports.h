@@ -20,6 +20,9 @@ constexpr const char* kStateClassInfoURI = "https://tallowbright.example/plugins
 constexpr const char* kStatePortValuesURI = "https://tallowbright.example/plugins/marrowfin#portValues";
 
 constexpr const char* kBinaryName = "marrowfin.so";
+// The editor: an X11 UI of both plug-ins, in a binary of its own.
+constexpr const char* kUIURI = "https://tallowbright.example/plugins/marrowfin#ui";
+constexpr const char* kUIBinaryName = "marrowfin_ui.so";
 
 // Ports 0..39 are the parameters in id order (port index = parameter id), then the latency
 // output, the MIDI input, the audio inputs and the audio outputs.
