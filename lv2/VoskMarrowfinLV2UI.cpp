@@ -109,9 +109,10 @@ bool VoskMarrowfinLV2UI::Build(const char* bundlePath, const LV2_Feature* const*
 
     // The editor in the host's window; the preferences panel in a top-level window of its own.
     const unsigned long parent = m_parent;
-    auto editorWindow = [parent](TB::Manager& manager, TB::ViewInput& input,
-                                 const char* title) -> TB::ManagerPlatformBridge* {
-        TB::ManagerX11Bridge* bridge = TB::ManagerX11Bridge::Create(&manager, parent, title);
+    const float scale = m_scaleFactor;
+    auto editorWindow = [parent, scale](TB::Manager& manager, TB::ViewInput& input,
+                                        const char* title) -> TB::ManagerPlatformBridge* {
+        TB::ManagerX11Bridge* bridge = TB::ManagerX11Bridge::Create(&manager, parent, title, scale);
         if (bridge) bridge->SetInput(&input);
         return bridge;
     };
@@ -131,12 +132,7 @@ bool VoskMarrowfinLV2UI::Build(const char* bundlePath, const LV2_Feature* const*
     // Gestures become the host's touch calls (and still reach the mirror's listeners).
     m_view->GetManager()->SetEditCallbacks(&BeginEdit, &EndEdit, this);
 
-    const int width = m_view->GetManager()->Width(), height = m_view->GetManager()->Height();
-    if (m_scaleFactor != 1.0f)
-        TB::LogFormat(TB::LogLevel::kNote,
-                      "marrowfin.lv2 editor: host scale factor %g; the skin is drawn at its own %d x %d pixels\n",
-                      double(m_scaleFactor), width, height);
-    if (m_resize) m_resize->ui_resize(m_resize->handle, width, height);
+    if (m_resize) m_resize->ui_resize(m_resize->handle, bridge->WindowWidth(), bridge->WindowHeight());
     return true;
 }
 

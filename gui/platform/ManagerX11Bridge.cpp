@@ -7,7 +7,11 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <cmath>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <mutex>
 #include <vector>
 
@@ -65,7 +69,13 @@ void UntrapErrors(Display* display) {
 }
 
 Display* OpenTrapped() {
+    // A busy X server now and then refuses a connection it accepts a moment later; a few tries
+    // (only on failure) cost the host's thread at most 40 ms.
     Display* display = XOpenDisplay(nullptr);
+    for (int attempt = 0; !display && attempt < 4 && std::getenv("DISPLAY"); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        display = XOpenDisplay(nullptr);
+    }
     if (display) TrapErrors(display);
     return display;
 }
@@ -92,8 +102,9 @@ UInt32 ManagerX11Bridge::ModifiersFromState(unsigned state) {
     return ViewInput::ModifierWord(state & Mod1Mask, state & ShiftMask, state & ControlMask);
 }
 
-ManagerX11Bridge* ManagerX11Bridge::Create(Manager* manager, unsigned long parent, const char* title) {
+ManagerX11Bridge* ManagerX11Bridge::Create(Manager* manager, unsigned long parent, const char* title, float scale) {
     if (manager == nullptr) return nullptr;
+    scale = std::isfinite(scale) ? std::clamp(scale, 1.0f, 4.0f) : 1.0f;
     Display* ui = OpenTrapped();
     if (ui == nullptr) {
         LogLine(LogLevel::kError, "no editor window: cannot open the X display\n");
@@ -127,8 +138,8 @@ ManagerX11Bridge* ManagerX11Bridge::Create(Manager* manager, unsigned long paren
     set.border_pixel = 0;
     set.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
                      StructureNotifyMask | FocusChangeMask;
-    const unsigned width = unsigned(std::max(1, manager->Width()));
-    const unsigned height = unsigned(std::max(1, manager->Height()));
+    const unsigned width = unsigned(std::lround(std::max(1, manager->Width()) * scale));
+    const unsigned height = unsigned(std::lround(std::max(1, manager->Height()) * scale));
     const ::Window window =
         XCreateWindow(ui, parent ? parentWindow : RootWindow(ui, screen), 0, 0, width, height, 0, visual->depth,
                       InputOutput, visual->visual, CWColormap | CWBackPixel | CWBorderPixel | CWEventMask, &set);
@@ -139,7 +150,9 @@ ManagerX11Bridge* ManagerX11Bridge::Create(Manager* manager, unsigned long paren
         XFreeColormap(ui, colormap);
         return fail("the X server refused the window");
     }
-    auto* bridge = new ManagerX11Bridge(manager, ui, gl, window, colormap, visualID, parent == 0);
+    auto* bridge = new ManagerX11Bridge(manager, ui, gl, window, colormap, visualID, parent == 0, scale);
+    bridge->m_windowWidth = int(width);
+    bridge->m_windowHeight = int(height);
     if (parent == 0) {
         XStoreName(ui, window, title ? title : "");
         // Not resizable: the skin has one size.
@@ -159,7 +172,7 @@ ManagerX11Bridge* ManagerX11Bridge::Create(Manager* manager, unsigned long paren
 }
 
 ManagerX11Bridge::ManagerX11Bridge(Manager* manager, Display* uiDisplay, Display* glDisplay, unsigned long window,
-                                   unsigned long colormap, unsigned long visualID, bool topLevel)
+                                   unsigned long colormap, unsigned long visualID, bool topLevel, float scale)
     : m_manager(manager),
       m_ownInput(manager),
       m_input(&m_ownInput),
@@ -168,7 +181,10 @@ ManagerX11Bridge::ManagerX11Bridge(Manager* manager, Display* uiDisplay, Display
       m_window(window),
       m_colormap(colormap),
       m_visualID(visualID),
-      m_topLevel(topLevel) {
+      m_topLevel(topLevel),
+      m_scale(scale),
+      m_windowWidth(manager->Width()),
+      m_windowHeight(manager->Height()) {
     g_liveBridges.fetch_add(1);
 }
 
@@ -198,10 +214,13 @@ bool ManagerX11Bridge::PumpEvents() {
     return !WindowGone();
 }
 
+CGPoint ManagerX11Bridge::SkinPoint(int x, int y) const {
+    return ViewInput::FromTopLeft(x / double(m_scale), y / double(m_scale), double(std::max(1, m_manager->Height())));
+}
+
 void ManagerX11Bridge::HandleEvent(const void* raw) {
     const XEvent& event = *static_cast<const XEvent*>(raw);
     if (event.xany.window != m_window) return;
-    const double height = double(std::max(1, m_manager->Height()));
     switch (event.type) {
         case Expose:
             if (event.xexpose.count == 0) m_manager->NudgeGUI();
@@ -212,19 +231,19 @@ void ManagerX11Bridge::HandleEvent(const void* raw) {
             m_windowGone.store(true, std::memory_order_release);
             break;
         case MotionNotify: {
-            const CGPoint p = ViewInput::FromTopLeft(event.xmotion.x, event.xmotion.y, height);
+            const CGPoint p = SkinPoint(event.xmotion.x, event.xmotion.y);
             if (m_input->MouseTracking()) m_input->MouseDragged(p, ModifiersFromState(event.xmotion.state));
             else m_input->MouseMoved(p);
             break;
         }
         case ButtonPress:
             if (event.xbutton.button == Button1)
-                m_input->MouseDown(ViewInput::FromTopLeft(event.xbutton.x, event.xbutton.y, height),
+                m_input->MouseDown(SkinPoint(event.xbutton.x, event.xbutton.y),
                                    ModifiersFromState(event.xbutton.state));
             break;
         case ButtonRelease:
             if (event.xbutton.button == Button1)
-                m_input->MouseUp(ViewInput::FromTopLeft(event.xbutton.x, event.xbutton.y, height),
+                m_input->MouseUp(SkinPoint(event.xbutton.x, event.xbutton.y),
                                  ModifiersFromState(event.xbutton.state));
             break;
         case KeyPress: {
@@ -310,11 +329,61 @@ void ManagerX11Bridge::MakeCurrent() {
 }
 
 void ManagerX11Bridge::SwapBuffers() {
-    if (m_contextCurrent && !WindowGone()) glXSwapBuffers(m_glDisplay, m_window);
+    if (!m_contextCurrent || WindowGone()) return;
+    if (m_scale > 1.0f) DrawEnlarged();
+    glXSwapBuffers(m_glDisplay, m_window);
+}
+
+void ManagerX11Bridge::DrawEnlarged() {
+    // The manager drew the skin's size at the bottom-left of the back buffer: copy it into a
+    // texture and draw that over the whole window.
+    const int width = std::max(1, m_manager->Width()), height = std::max(1, m_manager->Height());
+    if (m_enlargeTexture == 0) {
+        glGenTextures(1, &m_enlargeTexture);
+        glBindTexture(GL_TEXTURE_2D, m_enlargeTexture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    if (GLEW_VERSION_2_0) glUseProgram(0);
+    if (GLEW_VERSION_1_3) glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, m_enlargeTexture);
+    glReadBuffer(GL_BACK);
+    glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, width, height);
+    glViewport(0, 0, m_windowWidth, m_windowHeight);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 0), glVertex2f(-1, -1);
+    glTexCoord2f(1, 0), glVertex2f(1, -1);
+    glTexCoord2f(1, 1), glVertex2f(1, 1);
+    glTexCoord2f(0, 1), glVertex2f(-1, 1);
+    glEnd();
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPopAttrib();
 }
 
 void ManagerX11Bridge::ShutdownGL() {
     if (m_context == nullptr) return;
+    if (m_enlargeTexture && m_contextCurrent) glDeleteTextures(1, &m_enlargeTexture);
+    m_enlargeTexture = 0;
     glXMakeCurrent(m_glDisplay, None, nullptr);
     glXDestroyContext(m_glDisplay, m_context);
     XSync(m_glDisplay, False);

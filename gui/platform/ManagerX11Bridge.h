@@ -9,6 +9,11 @@
 // it through its own connection. X errors on either connection (a parent the host destroyed
 // first, a window that is gone) are caught and logged, never fatal to the host.
 //
+// A scale factor above 1 (a host's high-resolution screen) enlarges the window: the manager
+// draws the skin at its own size, and each frame is then drawn enlarged over the whole window
+// (filtered; the labels layer and the fonts keep their own resolution). Mouse points are
+// scaled back to the skin's pixels.
+//
 // Without framebuffer objects the labels layer would need an offscreen context: this bridge
 // keeps a cleared pixel buffer instead (the labels layer stays empty, the editor still works).
 #pragma once
@@ -33,7 +38,7 @@ public:
     // by Show) of the manager's window size. Null, after one logged line, when there is no
     // display, no GL visual, or the parent is not a window. Hand the result to
     // Manager::SetBridge, which owns it from then on.
-    static ManagerX11Bridge* Create(Manager* manager, unsigned long parent, const char* title);
+    static ManagerX11Bridge* Create(Manager* manager, unsigned long parent, const char* title, float scale = 1.0f);
     // UI thread, after the render task stopped: destroys the window, closes both connections.
     ~ManagerX11Bridge() override;
     ManagerX11Bridge(const ManagerX11Bridge&) = delete;
@@ -47,6 +52,9 @@ public:
     void Show(bool visible);
 
     unsigned long Window() const { return m_window; }
+    // The window's size in pixels (the skin's size times the scale).
+    int WindowWidth() const { return m_windowWidth; }
+    int WindowHeight() const { return m_windowHeight; }
     bool WindowGone() const { return m_windowGone.load(std::memory_order_acquire); }
     // A top-level window whose close button was pressed.
     bool WindowCloseRequested() const override { return m_closeRequested; }
@@ -69,8 +77,10 @@ public:
 
 private:
     ManagerX11Bridge(Manager* manager, _XDisplay* uiDisplay, _XDisplay* glDisplay, unsigned long window,
-                     unsigned long colormap, unsigned long visualID, bool topLevel);
+                     unsigned long colormap, unsigned long visualID, bool topLevel, float scale);
     void HandleEvent(const void* event);
+    CGPoint SkinPoint(int x, int y) const;
+    void DrawEnlarged();
 
     Manager* m_manager;  // owns this bridge
     ViewInput m_ownInput;
@@ -82,6 +92,9 @@ private:
     unsigned long m_visualID;
     unsigned long m_deleteAtom = 0;    // WM_DELETE_WINDOW of a top-level window
     bool m_topLevel;
+    float m_scale;
+    int m_windowWidth, m_windowHeight;
+    unsigned m_enlargeTexture = 0;  // render task: the frame, drawn enlarged when m_scale > 1
     bool m_closeRequested = false;     // UI thread
     std::atomic<bool> m_windowGone{false};
     __GLXcontextRec* m_context = nullptr;  // render task

@@ -10,6 +10,7 @@
 #include <malloc.h>
 #include <lv2/data-access/data-access.h>
 #include <lv2/instance-access/instance-access.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
 
 #include <chrono>
@@ -64,7 +65,11 @@ struct HostLog {
 class EditorHost : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_display = XOpenDisplay(nullptr);
+        // Now and then the X server refuses a connection it takes a moment later.
+        for (int attempt = 0; attempt < 20 && !m_display; ++attempt) {
+            m_display = XOpenDisplay(nullptr);
+            if (!m_display) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
         ASSERT_NE(m_display, nullptr) << "needs an X server (run under xvfb-run -a)";
         m_parent = MakeParent();
         m_pluginLib = dlopen((g_bundle + "/" + MarrowfinLV2::kBinaryName).c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -97,16 +102,16 @@ protected:
     }
 
     // Side by side on the 1280 x 1024 screen: a covered window reads back as nothing.
-    Window MakeParent(int y = 0) {
+    Window MakeParent(int y = 0, unsigned width = 1024, unsigned height = 512) {
         const int screen = DefaultScreen(m_display);
-        Window w = XCreateSimpleWindow(m_display, RootWindow(m_display, screen), 0, y, 1024, 512, 0, 0, 0);
+        Window w = XCreateSimpleWindow(m_display, RootWindow(m_display, screen), 0, y, width, height, 0, 0, 0);
         XMapWindow(m_display, w);
         XSync(m_display, False);
         return w;
     }
 
     // An editor with the given parent (0: none) and, optionally, the way to the instance.
-    LV2UI_Handle Open(Window parent, bool instanceAccess, HostLog& log) {
+    LV2UI_Handle Open(Window parent, bool instanceAccess, HostLog& log, const LV2_Feature* extra = nullptr) {
         static const auto write = [](LV2UI_Controller c, uint32_t port, uint32_t size, uint32_t format,
                                      const void* buffer) {
             if (format == 0 && size == sizeof(float))
@@ -127,6 +132,7 @@ protected:
         LV2_Feature dataF{LV2_DATA_ACCESS_URI, &m_dataAccess};
         std::vector<const LV2_Feature*> features{m_map.Feature(), &resizeF, &touchF};
         if (parent) features.push_back(&parentF);
+        if (extra) features.push_back(extra);
         if (instanceAccess) features.insert(features.end(), {&instanceF, &dataF});
         features.push_back(nullptr);
         LV2UI_Widget widget = nullptr;
@@ -243,6 +249,31 @@ TEST_F(EditorHost, DrawsInTheParentAndKeepsHostAndPluginInStep) {
     // A host that idles or cleans up an editor it already cleaned up.
     EXPECT_NE(m_idle->idle(ui), 0);
     m_ui->cleanup(ui);
+}
+
+TEST_F(EditorHost, HonoursTheHostsScaleFactor) {
+    // 1.25: the window and the mouse points scale, the skin is drawn enlarged.
+    HostLog log;
+    const float scale = 1.25f;
+    const LV2_Options_Option options[] = {
+        {LV2_OPTIONS_INSTANCE, 0, m_map.Map(LV2_UI__scaleFactor), sizeof scale, m_map.Map(LV2_ATOM__Float), &scale},
+        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+    const LV2_Feature optionsF{LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
+    const Window big = MakeParent(0, 1280, 640);
+    LV2UI_Handle ui = Open(big, true, log, &optionsF);
+    ASSERT_NE(ui, nullptr);
+    EXPECT_EQ(log.width, 1280);
+    EXPECT_EQ(log.height, 640);
+    EXPECT_TRUE(IdleUntil(ui, [&] { return Drawn(m_widget); }));
+    const int x = int(kKnobX * scale), y = int(kKnobY * scale);
+    SendButton(m_widget, ButtonPress, x, y);
+    SendButton(m_widget, MotionNotify, x, y - 30);
+    SendButton(m_widget, ButtonRelease, x, y - 30);
+    ASSERT_TRUE(IdleUntil(ui, [&] { return !log.calls.empty() && log.calls.back().kind == 'e'; }));
+    EXPECT_EQ(log.calls.front().port, 0u);
+    EXPECT_GE(log.Writes(0), 1);
+    m_ui->cleanup(ui);
+    XDestroyWindow(m_display, big);
 }
 
 TEST_F(EditorHost, OpenAndCloseFiftyTimesLeavesNoThreadsOrMemory) {

@@ -9,6 +9,8 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -33,6 +35,10 @@ Window FindSized(Display* d, Window w, int width, int height) {
 
 int main(int argc, char** argv) {
     Display* d = XOpenDisplay(nullptr);
+    for (int attempt = 0; attempt < 20 && !d; ++attempt) {  // the X server refuses one now and then
+        usleep(50000);
+        d = XOpenDisplay(nullptr);
+    }
     if (!d || argc < 4) return 2;
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // a window that went away is "not there"
     const Window w = Window(std::strtoul(argv[2], nullptr, 0));

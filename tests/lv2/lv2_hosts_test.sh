@@ -244,9 +244,12 @@ jalv-editor)
   [ -n "$before" ] || { cat "$work/jalv.log"; fail "the plug-in does not answer /get on UDP $port"; }
   # The first knob ("Dry Level") is 48 pixels square at (24, 104) from the editor's top-left.
   kx=$((x + 48)); ky=$((y + 128))
-  xdotool mousemove "$kx" "$ky" mousedown 1
-  for step in 5 10 15 20 25 30 35 40; do xdotool mousemove "$kx" $((ky - step)); done
-  xdotool mouseup 1
+  # The X server refuses a connection now and then: each xdotool call gets a few tries.
+  xdo() { for _ in 1 2 3 4 5; do xdotool "$@" 2>/dev/null && return 0; sleep 0.05; done; xdotool "$@"; }
+  xdo mousemove "$kx" "$ky"
+  xdo mousedown 1
+  for step in 5 10 15 20 25 30 35 40; do xdo mousemove "$kx" $((ky - step)); done
+  xdo mouseup 1
   after=$before
   for _ in $(seq 100); do
     after=$(dry_level)
