@@ -180,6 +180,16 @@ void WritePlugin(std::ostream& out, int channels) {
                 << "    ]";
         }
     }
+    out << " ,\n    [\n"
+        << "        a lv2:OutputPort , atom:AtomPort ;\n"
+        << "        lv2:index " << DisplayPort(channels) << " ;\n"
+        << "        lv2:symbol \"display\" ;\n"
+        << "        lv2:name \"Display\" ;\n"
+        << "        rdfs:comment \"Meters, detected pitch and GUI values for the editor\" ;\n"
+        << "        atom:bufferType atom:Sequence ;\n"
+        << "        atom:supports atom:Vector ;\n"
+        << "        lv2:portProperty lv2:connectionOptional , pprops:notOnGUI\n"
+        << "    ]";
     out << " .\n\n";
 }
 
@@ -244,6 +254,10 @@ void WritePluginDescription(std::ostream& out) {
         << "    lv2:optionalFeature ui:parent , ui:resize , ui:touch , opts:options , urid:map ,\n"
         << "        <http://lv2plug.in/ns/ext/instance-access> , <http://lv2plug.in/ns/ext/data-access> ;\n"
         << "    opts:supportedOption ui:scaleFactor ;\n"
+        << "    ui:portNotification [ ui:plugin " << Ref(kMonoURI) << " ; lv2:symbol \"display\" ; "
+           "ui:protocol atom:eventTransfer ] ,\n"
+        << "        [ ui:plugin " << Ref(kStereoURI) << " ; lv2:symbol \"display\" ; "
+           "ui:protocol atom:eventTransfer ] ;\n"
         << "    lv2:extensionData ui:idleInterface , ui:showInterface .\n\n";
     WritePlugin(out, 1);
     WritePlugin(out, 2);

@@ -38,10 +38,10 @@ Result Guarded(const char* what, Result failed, Call call) noexcept {
     return failed;
 }
 
-LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundlePath, LV2UI_Write_Function write,
+LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginURI, const char* bundlePath, LV2UI_Write_Function write,
                          LV2UI_Controller controller, LV2UI_Widget* widget, const LV2_Feature* const* features) {
     return Guarded("instantiate", LV2UI_Handle(nullptr), [&]() -> LV2UI_Handle {
-        VoskMarrowfinLV2UI* ui = VoskMarrowfinLV2UI::Create(bundlePath, write, controller, widget, features);
+        VoskMarrowfinLV2UI* ui = VoskMarrowfinLV2UI::Create(pluginURI, bundlePath, write, controller, widget, features);
         if (ui) {
             std::lock_guard<std::mutex> lock(g_liveLock);
             if (!g_live) g_live = new std::vector<VoskMarrowfinLV2UI*>;

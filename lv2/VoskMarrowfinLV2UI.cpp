@@ -21,11 +21,14 @@
 #include "hostframework/CFLite.h"
 #include "hostframework/Log.h"
 #include "hostframework/RunLoop.h"
+#include "lv2/MarrowfinLV2Ports.h"
 
-VoskMarrowfinLV2UI* VoskMarrowfinLV2UI::Create(const char* bundlePath, LV2UI_Write_Function write,
-                                               LV2UI_Controller controller, LV2UI_Widget* widget,
-                                               const LV2_Feature* const* features) {
+VoskMarrowfinLV2UI* VoskMarrowfinLV2UI::Create(const char* pluginURI, const char* bundlePath,
+                                               LV2UI_Write_Function write, LV2UI_Controller controller,
+                                               LV2UI_Widget* widget, const LV2_Feature* const* features) {
     auto* self = new VoskMarrowfinLV2UI;
+    const bool stereo = pluginURI && !std::strcmp(pluginURI, MarrowfinLV2::kStereoURI);
+    self->m_displayPort = MarrowfinLV2::DisplayPort(stereo ? 2 : 1);
     self->m_write = write;
     self->m_controller = controller;
     if (self->Build(bundlePath, features)) {
@@ -64,6 +67,11 @@ void VoskMarrowfinLV2UI::ReadFeatures(const LV2_Feature* const* features) {
     }
     if (!m_access) m_instance = nullptr;
 
+    if (map && map->map) {
+        m_uridEventTransfer = map->map(map->handle, LV2_ATOM__eventTransfer);
+        m_uridVector = map->map(map->handle, LV2_ATOM__Vector);
+        m_uridFloat = map->map(map->handle, LV2_ATOM__Float);
+    }
     if (options && map && map->map) {
         const LV2_URID scale = map->map(map->handle, LV2_UI__scaleFactor);
         const LV2_URID atomFloat = map->map(map->handle, LV2_ATOM__Float);
@@ -154,6 +162,7 @@ unsigned long VoskMarrowfinLV2UI::Window() const {
 }
 
 void VoskMarrowfinLV2UI::PortEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
+    if (port == m_displayPort && format != 0 && format == m_uridEventTransfer) return ReadDisplayMessage(size, buffer);
     if (port >= uint32_t(kNumParams) || format != 0 || size != sizeof(float) || !buffer) return;
     float value;
     std::memcpy(&value, buffer, sizeof value);
@@ -188,6 +197,27 @@ void VoskMarrowfinLV2UI::CopyDisplayRecord() {
     if (!m_pluginData || !m_mirrorData) return;
     m_mirrorData->Publish(m_pluginData->Analysis());
     for (int i = 0; i < kNumGUIBools; ++i) m_mirrorData->SetGUIBool(i, m_pluginData->GetGUIBool(i));
+}
+
+void VoskMarrowfinLV2UI::ReadDisplayMessage(uint32_t size, const void* buffer) {
+    // Only without the instance: with it, the unit's own record is copied at every idle call.
+    if (m_pluginData || !m_mirrorData || !buffer || size < sizeof(LV2_Atom)) return;
+    const auto* atom = static_cast<const LV2_Atom*>(buffer);
+    constexpr uint32_t kBodySize = sizeof(LV2_Atom_Vector_Body) + MarrowfinLV2::kDisplayValues * sizeof(float);
+    if (atom->type != m_uridVector || atom->size != kBodySize || size < sizeof(LV2_Atom) + kBodySize) return;
+    const auto* vector = reinterpret_cast<const LV2_Atom_Vector_Body*>(atom + 1);
+    if (vector->child_size != sizeof(float) || vector->child_type != m_uridFloat) return;
+    float values[MarrowfinLV2::kDisplayValues];
+    std::memcpy(values, vector + 1, sizeof values);
+    DataToGuiAnalysis analysis;
+    for (int ch = 0; ch < 2; ++ch) {
+        analysis.frequency[ch] = std::isfinite(values[0 + ch]) ? values[0 + ch] : 0.f;
+        analysis.peak[ch] = std::isfinite(values[2 + ch]) ? values[2 + ch] : 0.f;
+        analysis.envelope[ch] = std::isfinite(values[4 + ch]) ? values[4 + ch] : 0.f;
+        analysis.noLock[ch] = values[6 + ch] != 0.f;
+    }
+    m_mirrorData->Publish(analysis);
+    for (int i = 0; i < kNumGUIBools; ++i) m_mirrorData->SetGUIBool(i, values[8 + i] != 0.f);
 }
 
 void VoskMarrowfinLV2UI::BeginEdit(SInt32 parameterID, void* refCon) {

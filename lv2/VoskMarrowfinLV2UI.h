@@ -8,6 +8,8 @@
 //   set through the plug-in's editor access (so OSC, scripts and the host stay in step) and its
 //   display record (meters, frequencies, GUI bool values) is copied into the mirror's at every
 //   idle call;
+// - without, the plug-in's display output brings the display record as an atom message at the
+//   editor's frame rate;
 // - always, the host's control ports: an editor change is written to the port (inside a
 //   ui:touch gesture when the host offers touch), and port_event moves the mirror.
 // A value that came from the plug-in or the host is remembered as known, and only values that
@@ -20,6 +22,7 @@
 
 #include <lv2/core/lv2.h>
 #include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
 
 #include <cstdint>
 
@@ -36,7 +39,7 @@ class ManagerX11Bridge;
 class VoskMarrowfinLV2UI {
 public:
     // Null (after one logged line) when the editor cannot be built: no display, no mirror unit.
-    static VoskMarrowfinLV2UI* Create(const char* bundlePath, LV2UI_Write_Function write,
+    static VoskMarrowfinLV2UI* Create(const char* pluginURI, const char* bundlePath, LV2UI_Write_Function write,
                                       LV2UI_Controller controller, LV2UI_Widget* widget,
                                       const LV2_Feature* const* features);
     ~VoskMarrowfinLV2UI();
@@ -64,6 +67,7 @@ private:
     void SyncParameters();
     void ApplyToMirror(AudioUnitParameterID id, float value);
     void CopyDisplayRecord();
+    void ReadDisplayMessage(uint32_t size, const void* buffer);
     static void BeginEdit(SInt32 parameterID, void* refCon);
     static void EndEdit(SInt32 parameterID, void* refCon);
 
@@ -73,6 +77,10 @@ private:
     const LV2UI_Resize* m_resize = nullptr;
     const LV2UI_Touch* m_touch = nullptr;
     float m_scaleFactor = 1.0f;
+    uint32_t m_displayPort = 0;  // the plug-in's display output
+    LV2_URID m_uridEventTransfer = 0;
+    LV2_URID m_uridVector = 0;
+    LV2_URID m_uridFloat = 0;
 
     // The plug-in's instance and its editor access (both or neither).
     LV2_Handle m_instance = nullptr;

@@ -11,6 +11,7 @@
 #include <lv2/data-access/data-access.h>
 #include <lv2/instance-access/instance-access.h>
 #include <lv2/options/options.h>
+#include <lv2/atom/atom.h>
 #include <lv2/ui/ui.h>
 
 #include <chrono>
@@ -166,6 +167,20 @@ protected:
         return lit > 100;
     }
 
+    // The summed brightness of a rectangle of the window (top-left origin).
+    long Brightness(Window window, int x0, int y0, int width, int height) {
+        XImage* image = XGetImage(m_display, window, x0, y0, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
+        if (!image) return -1;
+        long sum = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const unsigned long p = XGetPixel(image, x, y);
+                sum += long((p >> 16) & 0xff) + long((p >> 8) & 0xff) + long(p & 0xff);
+            }
+        XDestroyImage(image);
+        return sum;
+    }
+
     void SendButton(Window window, int type, int x, int y) {
         XEvent e{};
         e.type = type;
@@ -274,6 +289,38 @@ TEST_F(EditorHost, HonoursTheHostsScaleFactor) {
     EXPECT_GE(log.Writes(0), 1);
     m_ui->cleanup(ui);
     XDestroyWindow(m_display, big);
+}
+
+TEST_F(EditorHost, DisplayMessagesMoveTheMetersWithoutInstanceAccess) {
+    HostLog log;
+    LV2UI_Handle ui = Open(m_parent, false, log);
+    ASSERT_NE(ui, nullptr);
+    ASSERT_TRUE(IdleUntil(ui, [&] { return Drawn(m_widget); }));
+    // The four meters right of the "Channels" display.
+    const int x = 950, y = 230, w = 60, h = 80;
+    const long rest = Brightness(m_widget, x, y, w, h);
+    struct {
+        LV2_Atom atom;
+        LV2_Atom_Vector_Body body;
+        float values[MarrowfinLV2::kDisplayValues];
+    } message{};
+    message.atom = {uint32_t(sizeof message.body + sizeof message.values), m_map.Map(LV2_ATOM__Vector)};
+    message.body = {sizeof(float), m_map.Map(LV2_ATOM__Float)};
+    for (int i = 0; i < 6; ++i) message.values[i] = i < 2 ? 440.f : 1.f;  // frequency, peak, envelope
+    const uint32_t transfer = m_map.Map(LV2_ATOM__eventTransfer);
+    const uint32_t display = MarrowfinLV2::DisplayPort(1);
+    // Malformed messages first: a short buffer, a wrong type, a wrong count. None may matter.
+    m_ui->port_event(ui, display, 4, transfer, &message);
+    auto wrongType = message;
+    wrongType.atom.type = m_map.Map(LV2_ATOM__Int);
+    m_ui->port_event(ui, display, sizeof wrongType, transfer, &wrongType);
+    auto wrongCount = message;
+    wrongCount.atom.size -= 4;
+    m_ui->port_event(ui, display, sizeof wrongCount, transfer, &wrongCount);
+    m_ui->port_event(ui, display, sizeof message, transfer, &message);
+    EXPECT_TRUE(IdleUntil(ui, [&] { return Brightness(m_widget, x, y, w, h) > rest + 20000; }))
+        << "the meters did not rise";
+    m_ui->cleanup(ui);
 }
 
 TEST_F(EditorHost, OpenAndCloseFiftyTimesLeavesNoThreadsOrMemory) {
