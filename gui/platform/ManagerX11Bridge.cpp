@@ -64,7 +64,8 @@ void UntrapErrors(Display* display) {
         auto current = XSetErrorHandler(g_previousHandler);
         if (current != &ErrorHandler) XSetErrorHandler(current);  // someone chained after us: keep theirs
         g_handlerInstalled = false;
-        g_previousHandler = nullptr;
+        // g_previousHandler stays: a host that saved ours and puts it back later still reaches
+        // its own handler through it.
     }
 }
 

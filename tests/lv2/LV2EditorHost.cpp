@@ -323,6 +323,52 @@ TEST_F(EditorHost, DisplayMessagesMoveTheMetersWithoutInstanceAccess) {
     m_ui->cleanup(ui);
 }
 
+// A top-level window of this display with that name, or 0.
+Window FindNamed(Display* display, const char* name) {
+    Window root, parent, *children = nullptr, found = 0;
+    unsigned count = 0;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count && !found; ++i) {
+        char* title = nullptr;
+        if (XFetchName(display, children[i], &title) && title) {
+            if (std::string(title) == name) found = children[i];
+            XFree(title);
+        }
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+TEST_F(EditorHost, PrefsOpensThePanelInAWindowOfItsOwnThatClosesWithTheEditor) {
+    HostLog log;
+    LV2UI_Handle ui = Open(m_parent, true, log);
+    ASSERT_NE(ui, nullptr);
+    ASSERT_TRUE(IdleUntil(ui, [&] { return Drawn(m_widget); }));
+    // The skin's "Prefs" button, bottom right.
+    SendButton(m_widget, ButtonPress, 905, 431);
+    SendButton(m_widget, ButtonRelease, 905, 431);
+    Window panel = 0;
+    ASSERT_TRUE(IdleUntil(ui, [&] { return (panel = FindNamed(m_display, "Marrowfin Preferences")) != 0; }));
+    EXPECT_TRUE(IdleUntil(ui, [&] { return Drawn(panel); }));
+    // The window manager's close button: the panel goes at the next idle calls.
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = panel;
+    close.xclient.message_type = XInternAtom(m_display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = long(XInternAtom(m_display, "WM_DELETE_WINDOW", False));
+    XSendEvent(m_display, panel, False, NoEventMask, &close);
+    XSync(m_display, False);
+    EXPECT_TRUE(IdleUntil(ui, [&] { return FindNamed(m_display, "Marrowfin Preferences") == 0; }));
+    // Opened again, it closes with the editor.
+    SendButton(m_widget, ButtonPress, 905, 431);
+    SendButton(m_widget, ButtonRelease, 905, 431);
+    ASSERT_TRUE(IdleUntil(ui, [&] { return FindNamed(m_display, "Marrowfin Preferences") != 0; }));
+    m_ui->cleanup(ui);
+    XSync(m_display, False);
+    EXPECT_EQ(FindNamed(m_display, "Marrowfin Preferences"), Window(0));
+}
+
 TEST_F(EditorHost, OpenAndCloseFiftyTimesLeavesNoThreadsOrMemory) {
     HostLog log;
     auto cycle = [&] {
