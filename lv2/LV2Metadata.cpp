@@ -26,6 +26,7 @@ const char* const kPrefixes =
     "@prefix rdf:    <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs:   <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix state:  <http://lv2plug.in/ns/ext/state#> .\n"
+    "@prefix ui:     <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix units:  <http://lv2plug.in/ns/extensions/units#> .\n"
     "@prefix urid:   <http://lv2plug.in/ns/ext/urid#> .\n"
     "@prefix work:   <http://lv2plug.in/ns/ext/worker#> .\n"
@@ -127,6 +128,7 @@ void WritePlugin(std::ostream& out, int channels) {
            "ring modulation and a morphing resonant filter. MIDI input drives a Lua script.\" ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , log:log , work:schedule ;\n"
         << "    lv2:extensionData state:interface , work:interface ;\n"
+        << "    ui:ui " << Ref(kUIURI) << " ;\n"
         << "    pg:mainInput " << Ref(inGroup) << " ;\n"
         << "    pg:mainOutput " << Ref(outGroup) << " ;\n"
         << "    lv2:port\n";
@@ -178,6 +180,16 @@ void WritePlugin(std::ostream& out, int channels) {
                 << "    ]";
         }
     }
+    out << " ,\n    [\n"
+        << "        a lv2:OutputPort , atom:AtomPort ;\n"
+        << "        lv2:index " << DisplayPort(channels) << " ;\n"
+        << "        lv2:symbol \"display\" ;\n"
+        << "        lv2:name \"Display\" ;\n"
+        << "        rdfs:comment \"Meters, detected pitch and GUI values for the editor\" ;\n"
+        << "        atom:bufferType atom:Sequence ;\n"
+        << "        atom:supports atom:Vector ;\n"
+        << "        lv2:portProperty lv2:connectionOptional , pprops:notOnGUI\n"
+        << "    ]";
     out << " .\n\n";
 }
 
@@ -221,6 +233,9 @@ void WriteManifest(std::ostream& out) {
             << "    lv2:binary <" << kBinaryName << "> ;\n"
             << "    rdfs:seeAlso <marrowfin.ttl> .\n\n";
     }
+    out << Ref(kUIURI) << "\n    a ui:X11UI ;\n"
+        << "    ui:binary <" << kUIBinaryName << "> ;\n"
+        << "    rdfs:seeAlso <marrowfin.ttl> .\n\n";
     for (int channels = 1; channels <= 2; ++channels) {
         for (int n = 0; n < kNumPresets; ++n) {
             out << Ref(PresetURI(channels, n)) << "\n    a pset:Preset ;\n"
@@ -232,6 +247,18 @@ void WriteManifest(std::ostream& out) {
 
 void WritePluginDescription(std::ostream& out) {
     out << kPrefixes;
+    // The editor needs the host's idle calls for its window events; everything else is used
+    // when offered (without instance and data access it talks to the plug-in through the ports).
+    out << Ref(kUIURI) << "\n    a ui:X11UI ;\n"
+        << "    lv2:requiredFeature ui:idleInterface ;\n"
+        << "    lv2:optionalFeature ui:parent , ui:resize , ui:touch , opts:options , urid:map ,\n"
+        << "        <http://lv2plug.in/ns/ext/instance-access> , <http://lv2plug.in/ns/ext/data-access> ;\n"
+        << "    opts:supportedOption ui:scaleFactor ;\n"
+        << "    ui:portNotification [ ui:plugin " << Ref(kMonoURI) << " ; lv2:symbol \"display\" ; "
+           "ui:protocol atom:eventTransfer ] ,\n"
+        << "        [ ui:plugin " << Ref(kStereoURI) << " ; lv2:symbol \"display\" ; "
+           "ui:protocol atom:eventTransfer ] ;\n"
+        << "    lv2:extensionData ui:idleInterface , ui:showInterface .\n\n";
     WritePlugin(out, 1);
     WritePlugin(out, 2);
 }

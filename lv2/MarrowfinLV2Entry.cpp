@@ -7,6 +7,9 @@
 #include <cstring>
 #include <exception>
 
+#include "effect/DataToGui.h"
+#include "hostframework/AUParameterServices.h"
+#include "lv2/MarrowfinLV2EditorAccess.h"
 #include "lv2/VoskMarrowfinLV2.h"
 
 namespace {
@@ -70,9 +73,37 @@ LV2_Worker_Status WorkResponse(LV2_Handle, uint32_t, const void*) { return LV2_W
 
 const LV2_Worker_Interface kWorkerInterface = {Work, WorkResponse, nullptr};
 
+// The editor's way to the unit (host UI thread).
+float EditorGetParameter(LV2_Handle instance, uint32_t id) {
+    AudioUnitParameterValue value = 0;
+    if (instance && id < uint32_t(kNumParams))
+        AudioUnitGetParameter(Self(instance)->Unit(), id, kAudioUnitScope_Global, 0, &value);
+    return value;
+}
+
+void EditorSetParameter(LV2_Handle instance, uint32_t id, float value) {
+    if (!instance || id >= uint32_t(kNumParams) || value != value) return;
+    const AudioUnitParameter parameter{Self(instance)->Unit(), id, kAudioUnitScope_Global, 0};
+    Guarded("editor parameter", 0, [&] { return AUParameterSet(nullptr, nullptr, &parameter, value, 0), 0; });
+}
+
+DataToGui* EditorData(LV2_Handle instance) {
+    if (!instance) return nullptr;
+    DataToGui* data = nullptr;
+    UInt32 size = sizeof data;
+    if (AudioUnitGetProperty(Self(instance)->Unit(), kMarrowfinProperty_DataToGui, kAudioUnitScope_Global, 0, &data,
+                             &size) != noErr || size != sizeof data)
+        return nullptr;
+    return data;
+}
+
+const MarrowfinLV2::EditorAccess kEditorAccess = {MarrowfinLV2::kEditorAccessVersion, EditorGetParameter,
+                                                  EditorSetParameter, EditorData};
+
 // Discovery threading class.
 const void* ExtensionData(const char* uri) {
     if (uri && !std::strcmp(uri, LV2_STATE__interface)) return &kStateInterface;
+    if (uri && !std::strcmp(uri, MarrowfinLV2::kEditorAccessURI)) return &kEditorAccess;
     if (uri && !std::strcmp(uri, LV2_WORKER__interface)) return &kWorkerInterface;
     return nullptr;
 }

@@ -20,9 +20,13 @@ constexpr const char* kStateClassInfoURI = "https://tallowbright.example/plugins
 constexpr const char* kStatePortValuesURI = "https://tallowbright.example/plugins/marrowfin#portValues";
 
 constexpr const char* kBinaryName = "marrowfin.so";
+// The editor: an X11 UI of both plug-ins, in a binary of its own.
+constexpr const char* kUIURI = "https://tallowbright.example/plugins/marrowfin#ui";
+constexpr const char* kUIBinaryName = "marrowfin_ui.so";
 
 // Ports 0..39 are the parameters in id order (port index = parameter id), then the latency
-// output, the MIDI input, the audio inputs and the audio outputs.
+// output, the MIDI input, the audio inputs, the audio outputs and the display output (the
+// editor's meters and pitch display for an editor that cannot reach the instance).
 enum Port : uint32_t {
     kPortFirstParam = 0,
     kPortLatency = kNumParams,  // 40
@@ -33,7 +37,14 @@ enum Port : uint32_t {
 // Audio port indices for a plug-in with `channels` channels (1 or 2).
 constexpr uint32_t AudioInPort(uint32_t channel) { return kPortFirstAudio + channel; }
 constexpr uint32_t AudioOutPort(uint32_t channels, uint32_t channel) { return kPortFirstAudio + channels + channel; }
-constexpr uint32_t PortCount(uint32_t channels) { return kPortFirstAudio + 2 * channels; }
+constexpr uint32_t DisplayPort(uint32_t channels) { return kPortFirstAudio + 2 * channels; }
+constexpr uint32_t PortCount(uint32_t channels) { return DisplayPort(channels) + 1; }
+
+// The display output carries, this many times a second, one atom:Vector of atom:Float: per
+// channel the frequency, then the peak meter, the envelope meter and the no-lock flag (0 or 1),
+// two values each, then the eight GUI bool values (0 or 1).
+constexpr uint32_t kDisplayRate = 30;
+constexpr uint32_t kDisplayValues = 16;
 
 // Host blocks are cut into slices of at most this many frames when the host tells us nothing
 // about its block size (buf-size / options are optional).

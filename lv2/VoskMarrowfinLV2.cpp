@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "effect/DataToGui.h"
 #include "effect/MarrowfinConstants.h"
 #include "effect/VoskMarrowfinEntry.h"
 #include "hostframework/CFLite.h"
@@ -163,6 +164,10 @@ bool VoskMarrowfinLV2::SetUp(const char* bundlePath, const LV2_Feature* const* f
         }
     }
     m_worker = std::make_unique<VoskMarrowfinLV2Worker>(m_unit, m_stateGeneration);
+    UInt32 dataSize = sizeof m_unitData;
+    if (AudioUnitGetProperty(m_unit, kMarrowfinProperty_DataToGui, kAudioUnitScope_Global, 0, &m_unitData, &dataSize) !=
+        noErr)
+        m_unitData = nullptr;
 
     std::lock_guard<std::mutex> lock(g_liveLock);
     if (!g_live) g_live = new std::vector<VoskMarrowfinLV2*>;
@@ -220,6 +225,8 @@ void VoskMarrowfinLV2::ConnectPort(uint32_t port, void* data) {
         m_in[port - AudioInPort(0)] = static_cast<const float*>(data);
     } else if (port >= AudioOutPort(m_channels, 0) && port < AudioOutPort(m_channels, m_channels)) {
         m_out[port - AudioOutPort(m_channels, 0)] = static_cast<float*>(data);
+    } else if (port == DisplayPort(m_channels)) {
+        m_displayPort = static_cast<LV2_Atom_Sequence*>(data);
     }
 }
 
@@ -369,6 +376,7 @@ void VoskMarrowfinLV2::Run(uint32_t frames) {
     QueueMidi();
     if (m_schedule) ScheduleBatch();
     if (m_postedThisRun) m_worker->Wake();
+    WriteDisplay(frames);
     if (!m_active) {
         // A host must activate before run(); output silence rather than render uninitialised.
         for (uint32_t c = 0; c < m_channels; ++c)
@@ -380,6 +388,44 @@ void VoskMarrowfinLV2::Run(uint32_t frames) {
         RenderSlice(offset, slice);
         offset += slice;
     }
+}
+
+void VoskMarrowfinLV2::WriteDisplay(uint32_t frames) {
+    // The host gives the buffer's capacity in the sequence's size and reads back what we wrote:
+    // an empty sequence, or one event with the display values at the editor's frame rate.
+    // (What the unit published in the previous run: the values are a frame behind at most.)
+    LV2_Atom_Sequence* seq = m_displayPort;
+    if (!seq || !m_map || seq->atom.size < sizeof(LV2_Atom_Sequence_Body)) return;
+    const uint32_t capacity = seq->atom.size;
+    seq->atom.type = m_uridSequence;
+    seq->atom.size = sizeof(LV2_Atom_Sequence_Body);
+    seq->body.unit = 0;
+    seq->body.pad = 0;
+    // Frames carry over from message to message, so the rate holds whatever the block size.
+    m_framesToDisplay -= int64_t(frames);
+    if (m_framesToDisplay > 0) return;
+    m_framesToDisplay += std::max<int64_t>(1, int64_t(m_sampleRate / kDisplayRate));
+    if (m_framesToDisplay <= 0) m_framesToDisplay = 1;  // blocks longer than the interval
+    const uint32_t bodySize = uint32_t(sizeof(LV2_Atom_Vector_Body) + kDisplayValues * sizeof(float));
+    const uint32_t eventSize = lv2_atom_pad_size(uint32_t(sizeof(LV2_Atom_Event)) + bodySize);
+    if (!m_unitData || capacity < sizeof(LV2_Atom_Sequence_Body) + eventSize) return;
+    auto* event = reinterpret_cast<LV2_Atom_Event*>(LV2_ATOM_CONTENTS(LV2_Atom_Sequence, seq));
+    event->time.frames = 0;
+    event->body.type = m_uridVector;
+    event->body.size = bodySize;
+    auto* vector = reinterpret_cast<LV2_Atom_Vector_Body*>(&event->body + 1);
+    vector->child_size = sizeof(float);
+    vector->child_type = m_uridFloat;
+    float* values = reinterpret_cast<float*>(vector + 1);
+    const DataToGuiAnalysis analysis = m_unitData->Analysis();
+    for (int ch = 0; ch < 2; ++ch) {
+        values[0 + ch] = analysis.frequency[ch];
+        values[2 + ch] = analysis.peak[ch];
+        values[4 + ch] = analysis.envelope[ch];
+        values[6 + ch] = analysis.noLock[ch] ? 1.f : 0.f;
+    }
+    for (int i = 0; i < kNumGUIBools; ++i) values[8 + i] = m_unitData->GetGUIBool(i) ? 1.f : 0.f;
+    seq->atom.size += eventSize;
 }
 
 LV2_State_Status VoskMarrowfinLV2::Save(LV2_State_Store_Function store, LV2_State_Handle handle) {

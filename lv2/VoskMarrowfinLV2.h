@@ -24,6 +24,8 @@
 #include "lv2/MarrowfinLV2Util.h"
 #include "lv2/VoskMarrowfinLV2Worker.h"
 
+class DataToGui;
+
 class VoskMarrowfinLV2 {
 public:
     // Instantiation thread. Null (and one logged line) when the rate is unusable or the unit
@@ -64,6 +66,7 @@ private:
     static void LogToHost(void* context, TB::LogLevel level, const char* line);
     static void QuiesceAtExit();
     void RenderSlice(uint32_t offset, uint32_t frames);
+    void WriteDisplay(uint32_t frames);
     static OSStatus InputCallback(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
                                   UInt32 bus, UInt32 frames, AudioBufferList* ioData);
 
@@ -94,6 +97,10 @@ private:
     const LV2_Atom_Sequence* m_midiPort = nullptr;
     const float* m_in[2] = {};
     float* m_out[2] = {};
+    LV2_Atom_Sequence* m_displayPort = nullptr;
+    // The unit's display record, and the frames until the display output sends it again.
+    DataToGui* m_unitData = nullptr;
+    int64_t m_framesToDisplay = 0;
 
     // Render: the slice being rendered and the running sample time (never reset, so the unit
     // never sees the same time stamp twice, which it would take for a repeated render).

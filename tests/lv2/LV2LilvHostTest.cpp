@@ -2,6 +2,7 @@
 // after activation, and deactivate / activate cycles.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -101,6 +102,40 @@ TEST_F(LV2LilvHostTest, OSCPortListensWhateverTheOrderOfRestoreAndActivation) {
     }
     lilv_state_free(state);
     EXPECT_TRUE(BecomesFree(base + 3));
+}
+
+TEST_F(LV2LilvHostTest, DisplayOutputCarriesTheMetersAtTheEditorsFrameRate) {
+    // For an editor that cannot reach the instance: 30 messages a second, each one vector of
+    // the display values; empty sequences in between.
+    LilvHostInstance instance(m_world, m_stereo, 48000, m_map);
+    ASSERT_TRUE(instance.Ok());
+    instance.Activate();
+    for (uint32_t c = 0; c < 2; ++c) {
+        std::vector<float>& in = instance.Audio(MarrowfinLV2::AudioInPort(c));
+        // 187.5 Hz: two whole cycles in each 512-frame block, so the repeated block is one tone.
+        for (size_t i = 0; i < in.size(); ++i) in[i] = float(0.5 * std::sin(2 * 3.14159265 * 187.5 * double(i) / 48000));
+    }
+    const LV2_URID vectorType = m_map.Map(LV2_ATOM__Vector), floatType = m_map.Map(LV2_ATOM__Float);
+    int messages = 0;
+    float frequency = 0, peak = 0;
+    for (int block = 0; block < 48000 / int(LilvHostInstance::kBlock); ++block) {  // about one second
+        instance.Run();
+        const LV2_Atom_Sequence* seq = instance.Output();
+        ASSERT_EQ(seq->atom.type, m_map.Map(LV2_ATOM__Sequence));
+        LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+            ASSERT_EQ(ev->body.type, vectorType);
+            const auto* vector = reinterpret_cast<const LV2_Atom_Vector*>(&ev->body);
+            ASSERT_EQ(vector->body.child_type, floatType);
+            ASSERT_EQ((ev->body.size - sizeof(LV2_Atom_Vector_Body)) / sizeof(float), MarrowfinLV2::kDisplayValues);
+            const float* values = reinterpret_cast<const float*>(&vector->body + 1);
+            frequency = values[1];  // the right channel's
+            peak = values[2];
+            ++messages;
+        }
+    }
+    EXPECT_NEAR(messages, 30, 2);
+    EXPECT_NEAR(frequency, 187.5, 3);
+    EXPECT_GT(peak, 0.f);
 }
 
 }  // namespace

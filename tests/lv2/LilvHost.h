@@ -113,6 +113,7 @@ public:
         LilvNode* audio = lilv_new_uri(w, LV2_CORE__AudioPort);
         LilvNode* control = lilv_new_uri(w, LV2_CORE__ControlPort);
         LilvNode* atom = lilv_new_uri(w, LV2_ATOM__AtomPort);
+        LilvNode* output = lilv_new_uri(w, LV2_CORE__OutputPort);
         const uint32_t ports = lilv_plugin_get_num_ports(plugin);
         std::vector<float> mins(ports), maxs(ports), defaults(ports);
         lilv_plugin_get_port_ranges_float(plugin, mins.data(), maxs.data(), defaults.data());
@@ -131,11 +132,11 @@ public:
                 m_values[i] = std::isnan(defaults[i]) ? 0.f : defaults[i];
                 data = &m_values[i];
             } else if (lilv_port_is_a(plugin, port, atom)) {
-                data = m_sequence;
+                data = lilv_port_is_a(plugin, port, output) ? m_output : m_sequence;
             }
             lilv_instance_connect_port(m_instance, i, data);
         }
-        for (LilvNode* n : {audio, control, atom}) lilv_node_free(n);
+        for (LilvNode* n : {audio, control, atom, output}) lilv_node_free(n);
     }
     ~LilvHostInstance() {
         if (!m_instance) return;
@@ -156,10 +157,16 @@ public:
         m_active = false;
     }
     void Run(uint32_t frames = kBlock) {
+        // An atom output's size is its capacity until run() writes it.
+        reinterpret_cast<LV2_Atom*>(m_output)->size = uint32_t(sizeof m_output - sizeof(LV2_Atom));
         lilv_instance_run(m_instance, frames);
         auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(m_sequence);
         seq->atom.size = sizeof(LV2_Atom_Sequence_Body);  // events are delivered once
     }
+
+    // What run() wrote to the atom output port.
+    const LV2_Atom_Sequence* Output() const { return reinterpret_cast<const LV2_Atom_Sequence*>(m_output); }
+    std::vector<float>& Audio(uint32_t port) { return m_audio[port]; }
 
     float& Control(const char* symbol) { return m_values[PortIndex(symbol)]; }
     uint32_t PortIndex(const char* symbol) const {
@@ -214,6 +221,7 @@ private:
     std::vector<float> m_values;
     std::vector<std::vector<float>> m_audio;
     alignas(8) uint8_t m_sequence[4096] = {};
+    alignas(8) uint8_t m_output[4096] = {};
 };
 
 }  // namespace MarrowfinLV2Test

@@ -4,6 +4,7 @@
 #        lv2_hosts_test.sh apply BUNDLE WAVTOOL MARROWFIN
 #        lv2_hosts_test.sh install BUNDLE WAVTOOL BUILD_DIR
 #        lv2_hosts_test.sh jalv BUNDLE   (exit status 77: skipped, jackd cannot start here)
+#        lv2_hosts_test.sh jalv-editor BUNDLE X11PROBE SHOT.png   (under an X server; 77 as above)
 set -euo pipefail
 
 mode=$1
@@ -44,7 +45,11 @@ info)
     for name in "Defaults" "Down One Octave" "Madness"; do
       grep -q "$name" "$work/info" || fail "$uri: preset $name missing"
     done
-    echo "lv2info $uri: 40 controls, latency on port 40, 11 presets"
+    # The editor: one X11 UI in its own binary, for both plug-ins.
+    grep -A1 "^[[:space:]]*https://tallowbright.example/plugins/marrowfin#ui$" "$work/info" \
+      | grep -q "Class: *http://lv2plug.in/ns/extensions/ui#X11UI" || fail "$uri: no X11 UI listed"
+    grep -q "Binary: *file://.*/marrowfin_ui.so$" "$work/info" || fail "$uri: the UI is not in marrowfin_ui.so"
+    echo "lv2info $uri: 40 controls, latency on port 40, 11 presets, the X11 editor"
   done
   ;;
 apply)
@@ -74,7 +79,7 @@ install)
   # `cmake --install` puts a complete bundle under <prefix>/lib/lv2 that hosts find and run.
   cmake --install "$marrowfin" --component lv2 --prefix "$work/prefix" >/dev/null
   installed="$work/prefix/lib/lv2/marrowfin.lv2"
-  for f in manifest.ttl marrowfin.ttl presets.ttl marrowfin.so midi.lua; do
+  for f in manifest.ttl marrowfin.ttl presets.ttl marrowfin.so marrowfin_ui.so midi.lua gui.lua; do
     [ -f "$installed/$f" ] || fail "$f not installed"
   done
   export LV2_PATH="$work/prefix/lib/lv2:/usr/lib/lv2"
@@ -161,6 +166,106 @@ jalv)
   wait "$jalv_pid" || status=$?
   [ "$status" = 0 ] || { cat "$work/jalv.log"; fail "jalv ended with status $status"; }
   echo "jalv on jackd (dummy): JACK reports 960 frames of latency on the plug-in's ports; OSC port follows the console"
+  ;;
+jalv-editor)
+  # jalv.gtk3 embeds the editor in its window: the skin shows, a drag on a knob reaches the
+  # plug-in's unit (read back over OSC), and closing jalv leaves nothing running.
+  probe=$3
+  shot=$4
+  command -v jackd >/dev/null || { echo "SKIP: jackd is not installed"; exit 77; }
+  command -v jalv.gtk3 >/dev/null || fail "jalv.gtk3 is not installed (scripts/setup installs jalv)"
+  command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/setup installs it)"
+  [ -n "${DISPLAY:-}" ] || fail "needs an X server (run under xvfb-run -a)"
+  export JACK_DEFAULT_SERVER="marrowfin-test-$$-$RANDOM"
+  export JACK_NO_AUDIO_RESERVATION=1
+  export XDG_CONFIG_HOME="$work/config"
+  mkdir -p "$XDG_CONFIG_HOME"
+  base=$((7700 + RANDOM % 90))
+  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>OSC Base Port</key><integer>%d</integer></dict></plist>\n' \
+    "$base" >"$XDG_CONFIG_HOME/com.tallowbright.Marrowfin.plist"
+  pids=()
+  stop_all() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+  }
+  trap stop_all EXIT
+  jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+  pids+=($!)
+  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
+    cat "$work/jackd.log"
+    echo "SKIP: jackd cannot start a dummy server here"
+    exit 77
+  fi
+  port=$((base + 5))
+  reply=$((base + 100))
+  jalv.gtk3 -x --jack-name marrowfin -c osc_port_offset=5 "$mono" >"$work/jalv.log" 2>&1 &
+  jalv_pid=$!
+  pids=("$jalv_pid" "${pids[@]}")
+  # The editor's window: 1024 x 512 somewhere inside jalv's window.
+  editor=""
+  host_window=""
+  for _ in $(seq 200); do
+    kill -0 "$jalv_pid" 2>/dev/null || { cat "$work/jalv.log"; fail "jalv.gtk3 ended early"; }
+    for top in $(xdotool search --pid "$jalv_pid" 2>/dev/null); do
+      editor=$("$probe" find "$top" 1024 512) && { host_window=$top; break; } || editor=""
+    done
+    [ -n "$editor" ] && break
+    sleep 0.05
+  done
+  [ -n "$editor" ] || { cat "$work/jalv.log"; fail "no 1024 x 512 editor window inside jalv.gtk3"; }
+  read -r window x y <<<"$editor"
+  lit=0
+  for _ in $(seq 200); do
+    lit=$("$probe" shot "$window" "$work/shot.png" || echo 0)
+    [ "$lit" -gt 1000 ] && break
+    sleep 0.05
+  done
+  [ "$lit" -gt 1000 ] || { cat "$work/jalv.log"; fail "the editor shows no skin ($lit lit pixels)"; }
+  # The picture for the README: jalv's whole window with the editor in it.
+  "$probe" shot "$host_window" "$shot" >/dev/null || cp "$work/shot.png" "$shot"
+  # Reads "Dry Level" (id 0) from the unit over OSC.
+  dry_level() {
+    rm -f "$work/osc.log"
+    oscdump -L "$reply" >"$work/osc.log" 2>&1 &
+    local dump=$!
+    local value=""
+    for _ in $(seq 100); do
+      oscsend 127.0.0.1 "$port" /get iss 0 "127.0.0.1:$reply" /val 2>/dev/null || true
+      value=$(awk '/\/val/ {print $NF; exit}' "$work/osc.log" 2>/dev/null)
+      [ -n "$value" ] && break
+      sleep 0.05
+    done
+    kill "$dump" 2>/dev/null || true
+    wait "$dump" 2>/dev/null || true
+    echo "$value"
+  }
+  before=$(dry_level)
+  [ -n "$before" ] || { cat "$work/jalv.log"; fail "the plug-in does not answer /get on UDP $port"; }
+  # The first knob ("Dry Level") is 48 pixels square at (24, 104) from the editor's top-left.
+  kx=$((x + 48)); ky=$((y + 128))
+  # The X server refuses a connection now and then: each xdotool call gets a few tries.
+  xdo() { for _ in 1 2 3 4 5; do xdotool "$@" 2>/dev/null && return 0; sleep 0.05; done; xdotool "$@"; }
+  xdo mousemove "$kx" "$ky"
+  xdo mousedown 1
+  for step in 5 10 15 20 25 30 35 40; do xdo mousemove "$kx" $((ky - step)); done
+  xdo mouseup 1
+  after=$before
+  for _ in $(seq 100); do
+    after=$(dry_level)
+    [ "$after" != "$before" ] && break
+    sleep 0.05
+  done
+  awk -v a="$after" -v b="$before" 'BEGIN {exit !(a > b)}' \
+    || { cat "$work/jalv.log"; fail "dragging the Dry Level knob did not raise it ($before -> $after)"; }
+  # jalv ends on an interrupt, closing the editor first: nothing of it may keep running.
+  kill -INT "$jalv_pid"
+  for _ in $(seq 200); do kill -0 "$jalv_pid" 2>/dev/null || break; sleep 0.05; done
+  kill -0 "$jalv_pid" 2>/dev/null && { cat "$work/jalv.log"; fail "jalv.gtk3 still runs 10 s after an interrupt"; }
+  status=0
+  wait "$jalv_pid" || status=$?
+  [ "$status" = 0 ] || { cat "$work/jalv.log"; fail "jalv.gtk3 ended with status $status"; }
+  echo "jalv.gtk3: the editor shows the skin ($lit lit pixels), a drag moved Dry Level $before -> $after, jalv ended cleanly"
   ;;
 *)
   fail "unknown mode $mode"
