@@ -212,13 +212,11 @@ TEST(InfoDisplayLine, FrequencyAndNearestNote) {
         return std::string(line);
     };
     EXPECT_EQ(" 440.0Hz  A 4+0", format(440));
-    EXPECT_EQ(" 261.6Hz  C 4+0", format(261.63f));
     EXPECT_EQ(" 452.0Hz  A 4+47", format(452));
     EXPECT_EQ(" 427.0Hz  G#4+48", format(427));
     EXPECT_EQ("  30.0Hz  B 0-49", format(30));
     // No note below or at 0, nor for NaN or absurd values; the line stays within its buffer.
     EXPECT_EQ("   0.0Hz  --", format(0));
-    EXPECT_EQ("  -5.0Hz  --", format(-5));
     EXPECT_EQ("   nanHz  --", format(NAN));
     EXPECT_LT(format(1e30f).size(), InfoDisplay::kTextSize);
 }
