@@ -131,7 +131,7 @@ TEST_F(InputTest, ModifierChangeMidDragRestartsTheGestureWithOneCapture) {
     EXPECT_EQ((std::vector<std::string>{"begin-capture", "end-capture"}), m_calls.log);
 }
 
-TEST_F(InputTest, KnobDragArithmeticWithShiftOptionAndClamping) {
+TEST_F(InputTest, KnobDragArithmeticWithShiftOptionClampingAndSnapping) {
     Set(kParam_WetLevel, 0.5f);
     Knob* knob = AddKnob(kParam_WetLevel);
     knob->ParameterChange(nullptr, 0);
@@ -160,18 +160,16 @@ TEST_F(InputTest, KnobDragArithmeticWithShiftOptionAndClamping) {
     EXPECT_EQ(1, Value(kParam_FilterEnvDepth));
     EXPECT_FLOAT_EQ(17.0f / 32, depth->Normalised());
     Release(220, 127, kModifierOption);
-}
 
-TEST_F(InputTest, IndexedKnobSnapsValueAndPosition) {
-    Set(kParam_PitchLFOShape, 0);  // Indexed 0..4
-    Knob* knob = AddKnob(kParam_PitchLFOShape);
-    knob->ParameterChange(nullptr, 0);
-    EXPECT_TRUE(knob->IsIntegerValued());
-    Press(120, 120);
-    Drag(120, 240);  // n = 0.6: floor(0 + 0.5 + 2.4) = 2
+    Set(kParam_PitchLFOShape, 0);  // Indexed 0..4: value and position snap
+    Knob* shape = AddKnob(kParam_PitchLFOShape, 300, 100);
+    shape->ParameterChange(nullptr, 0);
+    EXPECT_TRUE(shape->IsIntegerValued());
+    Press(320, 120);
+    Drag(320, 240);  // n = 0.6: floor(0 + 0.5 + 2.4) = 2
     EXPECT_EQ(2, Value(kParam_PitchLFOShape));
-    EXPECT_FLOAT_EQ(0.5f, knob->Normalised());
-    Release(120, 240);
+    EXPECT_FLOAT_EQ(0.5f, shape->Normalised());
+    Release(320, 240);
 }
 
 TEST_F(InputTest, KnobClicksResetToggleOrLeaveAlone) {
@@ -240,7 +238,15 @@ TEST_F(InputTest, ButtonsFireOnReleaseOrOnPressByKind) {
 }
 
 TEST_F(InputTest, MouseOverAndEditingParametersFollowTheControls) {
+    // Help strings count down from -2; adding a known text gives its id again.
+    const char* const texts[] = {"Preferences", "Capture preset", nullptr};
+    m_manager->SetHelpStrings(texts);
+    EXPECT_EQ("Preferences", *m_manager->HelpString(-2));
+    EXPECT_EQ(nullptr, m_manager->HelpString(-1));
+    EXPECT_EQ(-3, m_manager->AddHelpString("Capture preset"));
     const int help = m_manager->AddHelpString("Opens the panel");
+    EXPECT_EQ(-4, help);
+    EXPECT_EQ(-4, m_manager->AddHelpString("Opens the panel"));
     auto* button = new Button(m_manager.get(), "P", &Calls::Fired, &m_calls, 0, 0, 20, 20, help);
     m_manager->RootGroup()->AddChild(button);
     Knob* knob = AddKnob(kParam_WetLevel);
@@ -262,16 +268,6 @@ TEST_F(InputTest, MouseOverAndEditingParametersFollowTheControls) {
     m_manager->HandleMouseMove({390, 290});
     EXPECT_EQ(-1, m_manager->MouseOverParam());
     EXPECT_EQ(knob, m_manager->TooltipElement());  // kept: the tooltip fades from there
-}
-
-TEST_F(InputTest, HelpStringIds) {
-    const char* const texts[] = {"Preferences", "Capture preset", nullptr};
-    m_manager->SetHelpStrings(texts);
-    EXPECT_EQ("Preferences", *m_manager->HelpString(-2));
-    EXPECT_EQ(-3, m_manager->AddHelpString("Capture preset"));
-    EXPECT_EQ(-4, m_manager->AddHelpString("Next"));
-    EXPECT_EQ(-4, m_manager->AddHelpString("Next"));
-    EXPECT_EQ(nullptr, m_manager->HelpString(-1));
 }
 
 // What the host hears of an edit: begin gesture, the values, end gesture, in that order, on

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "gui/Texture.h"
 #include "gui/UIElement.h"
 #include "gui/platform/ManagerGLFWBridge.h"
 #include "tests/gui/GuiTestSupport.h"
@@ -159,24 +158,6 @@ TEST_F(RenderTaskTest, HoveredGroupOutlineEasesFifteenPercentAFrame) {
     EXPECT_NEAR(to.x + (from.x - to.x) * left, m_group->Colour().x, 1e-5);
     EXPECT_NEAR(to.y + (from.y - to.y) * left, m_group->Colour().y, 1e-5);
     EXPECT_NEAR(to.w + (from.w - to.w) * left, m_group->Colour().w, 1e-5);
-}
-
-TEST_F(RenderTaskTest, TexturesLoadDuringSetUpUnlessTheirSidesAreNotPowersOfTwo) {
-    const std::string folder = m_folders.Root();
-    std::vector<unsigned char> pixels(300 * 256 * 4, 200);
-    ASSERT_NE(0, stbi_write_png((folder + "/wide.png").c_str(), 300, 256, 4, pixels.data(), 300 * 4));
-    ASSERT_NE(0, stbi_write_png((folder + "/knob.png").c_str(), 64, 64, 4, pixels.data(), 64 * 4));
-    auto* wide = new Texture(m_manager.get(), "wide.png", folder);
-    auto* knob = new Texture(m_manager.get(), "knob.png", folder);
-    auto* missing = new Texture(m_manager.get(), "missing.png", folder);
-    LogCapture log;
-    m_manager->CreateRenderTask();
-    ASSERT_TRUE(WaitForFrames(1));
-    EXPECT_EQ(0u, wide->Id());
-    EXPECT_NE(0u, knob->Id());
-    EXPECT_EQ(64, knob->Width());
-    EXPECT_EQ(0u, missing->Id());
-    EXPECT_EQ((std::vector<std::string>{"ERROR: texture wide.png not power of 2 sized\n"}), log.Lines());
 }
 
 TEST_F(RenderTaskTest, SecondStartIsRefusedAndStopKeepsItsBound) {

@@ -308,7 +308,7 @@ TEST_F(WidgetsRenderTest, InfoDisplayAndMetersFollowASineThroughTheUnit) {
         << "the line is drawn in grey";
 }
 
-TEST_F(WidgetsRenderTest, BadImagesStayUntexturedWithoutCrashing) {
+TEST_F(WidgetsRenderTest, BadImagesStayUntexturedWithOneLineForSizesAndGoodOnesLoad) {
     const std::string folder = m_folders.Root();
     {
         std::ifstream in(folder + "/knob.png", std::ios::binary);
@@ -320,10 +320,12 @@ TEST_F(WidgetsRenderTest, BadImagesStayUntexturedWithoutCrashing) {
         std::ofstream(folder + "/text.png") << "not an image";
         std::ofstream(folder + "/empty.png");
     }
+    WriteImage(folder + "/wide.png", 300, 256, [](int, int, unsigned char* p) { Set4(p, 200, 200, 200, 255); });
     std::vector<Texture*> bad;
-    for (const char* name : {"truncated.png", "huge.png", "text.png", "empty.png", "missing.png", ""})
+    for (const char* name : {"wide.png", "truncated.png", "huge.png", "text.png", "empty.png", "missing.png", ""})
         bad.push_back(new Texture(m.get(), name, folder));
-    auto* meters = new TexturedMeters(m.get(), bad[1], 0, 0, 16, 64);
+    auto* good = new Texture(m.get(), "knob.png", folder);
+    auto* meters = new TexturedMeters(m.get(), bad[2], 0, 0, 16, 64);
     static const float kFull = 1.3f;
     meters->Add(560, 100, &kFull);
     m->AddEffect(meters);
@@ -331,7 +333,9 @@ TEST_F(WidgetsRenderTest, BadImagesStayUntexturedWithoutCrashing) {
     m->CreateRenderTask();
     Capture();
     for (Texture* t : bad) EXPECT_EQ(0u, t->Id()) << t->Name();
-    EXPECT_EQ((std::vector<std::string>{"ERROR: texture huge.png is 16384 x 16384, larger than 4096 x 4096\n"}),
+    EXPECT_EQ(64, good->Width());
+    EXPECT_EQ((std::vector<std::string>{"ERROR: texture wide.png not power of 2 sized\n",
+                                        "ERROR: texture huge.png is 16384 x 16384, larger than 4096 x 4096\n"}),
               log.Lines());
     // The untextured meter still draws its full bar in the plain colour.
     EXPECT_GT(At(568, 150)[0], 200);

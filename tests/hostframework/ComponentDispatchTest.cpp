@@ -26,12 +26,10 @@ TEST(ComponentDispatch, OpenCallCloseAndRefuseAClosedHandle) {
     EXPECT_EQ(GetComponentInstanceStorage(unit), nullptr);
     EXPECT_EQ(CloseComponent(unit), badComponentInstance);
     EXPECT_EQ(AudioUnitInitialize(nullptr), badComponentInstance);
-}
 
-TEST(ComponentDispatch, FailedOpenReturnsTheThrownCodeAndNoHandle) {
+    // A constructor that throws: its code comes back and no handle.
     GainTestEffect::ms_failConstruction = true;
-    OSStatus err = noErr;
-    AudioUnit unit = OpenComponent(GainTestEffectEntry, kDescription, &err);
+    unit = OpenComponent(GainTestEffectEntry, kDescription, &err);
     GainTestEffect::ms_failConstruction = false;
     EXPECT_EQ(unit, nullptr);
     EXPECT_EQ(err, -4242);
@@ -43,9 +41,10 @@ TEST(ComponentDispatch, ExceptionsBecomeResultCodes) {
     UInt32 value = 0, size = 4;
     EXPECT_EQ(host.GetPropertyRaw(kThrowingProperty, 0, 0, &value, &size), noErr);
     EXPECT_EQ(value, 7u);
-    EXPECT_EQ(host.GetPropertyRaw(kThrowingProperty, 0, 1, &value, &size), -31337);
-    EXPECT_EQ(host.GetPropertyRaw(kThrowingProperty, 0, 2, &value, &size), memFullErr);
-    EXPECT_EQ(host.GetPropertyRaw(kThrowingProperty, 0, 3, &value, &size), -1);
+    // The element picks what GetProperty throws: a code, bad_alloc, another exception.
+    const OSStatus codes[] = {-31337, memFullErr, -1};
+    for (UInt32 element = 1; element <= 3; ++element)
+        EXPECT_EQ(host.GetPropertyRaw(kThrowingProperty, 0, element, &value, &size), codes[element - 1]);
 
     ASSERT_EQ(host.Initialize(), noErr);
     EXPECT_EQ(host.SysEx({1, 2}), -777);

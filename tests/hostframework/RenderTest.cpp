@@ -125,13 +125,9 @@ TEST_F(RenderTest, ScheduledEventsSplitTheSliceAtTheirOffsets) {
               noErr);
     Channels out;
     ASSERT_EQ(host.Render(128, Ramp(1, 128), out), noErr);
-    ASSERT_EQ(unit->numSlices, 3);
-    EXPECT_EQ(unit->sliceLog[0].frames, 64u);
-    EXPECT_EQ(unit->sliceLog[0].gain, 2.f);
-    EXPECT_EQ(unit->sliceLog[1].frames, 32u);
-    EXPECT_EQ(unit->sliceLog[1].gain, 0.5f);
-    EXPECT_EQ(unit->sliceLog[2].frames, 32u);
-    EXPECT_EQ(unit->sliceLog[2].gain, 0.25f);
+    std::vector<std::pair<UInt32, float>> slices;
+    for (int i = 0; i < unit->numSlices; ++i) slices.emplace_back(unit->sliceLog[i].frames, unit->sliceLog[i].gain);
+    EXPECT_EQ(slices, (std::vector<std::pair<UInt32, float>>{{64, 2.f}, {32, 0.5f}, {32, 0.25f}}));
     EXPECT_EQ(out[0][64], 0.5f * 65.f + 1.f);
 
     // Events apply to one render only; an event beyond the buffer takes effect after it.

@@ -15,13 +15,11 @@ using namespace gaintest;
 
 namespace {
 
+// Owns a property list; `p` is the tree.
 struct PlistPtr {
-    explicit PlistPtr(plist_t p = nullptr) : p(p) {}
-    ~PlistPtr() {
-        if (p) plist_free(p);
-    }
+    explicit PlistPtr(plist_t tree) : p(tree) {}
+    ~PlistPtr() { plist_free(p); }
     PlistPtr(const PlistPtr&) = delete;
-    PlistPtr& operator=(const PlistPtr&) = delete;
     plist_t p;
 };
 
@@ -149,7 +147,6 @@ TEST_F(StateTest, FactoryPresetsAndThePresentPreset) {
     EXPECT_EQ(host.Parameter(kGain), 0.5f);
     EXPECT_EQ(PresetName(), "1 Half");
     EXPECT_EQ(notifications, 1);
-
 
     AUPreset unnamed{-1, nullptr};
     EXPECT_EQ(host.SetProperty(kAudioUnitProperty_PresentPreset, unnamed), kAudioUnitErr_InvalidPropertyValue);

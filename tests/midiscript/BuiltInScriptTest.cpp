@@ -15,26 +15,22 @@ protected:
 };
 
 TEST_F(BuiltInScriptTest, NotesPlayTheOscillatorWithLastNotePriority) {
-    MIDI(m_unit, 0x90, 60, 100);
-    EXPECT_EQ(Param(m_unit, kParam_OscPitch), 60.0f);
-    MIDI(m_unit, 0x90, 64, 100);
-    EXPECT_EQ(Param(m_unit, kParam_OscPitch), 64.0f);
-    MIDI(m_unit, 0x90, 67, 100);
-    MIDI(m_unit, 0x80, 64, 0);  // not the sounding note
-    EXPECT_EQ(Param(m_unit, kParam_OscPitch), 67.0f);
-    MIDI(m_unit, 0x90, 67, 0);  // the sounding one: back to the latest still held
-    EXPECT_EQ(Param(m_unit, kParam_OscPitch), 60.0f);
-    MIDI(m_unit, 0x80, 60, 0);
-    EXPECT_EQ(Param(m_unit, kParam_OscPitch), 0.0f);  // tracking again
-    MIDI(m_unit, 0x80, 61, 0);  // a stray release changes nothing
-    EXPECT_EQ(Param(m_unit, kParam_OscPitch), 0.0f);
-
-    MIDI(m_unit, 0x90, 50, 1);  // the same note on two channels is two held notes
-    MIDI(m_unit, 0x91, 50, 1);
-    MIDI(m_unit, 0x80, 50, 0);
-    EXPECT_EQ(Param(m_unit, kParam_OscPitch), 50.0f);
-    MIDI(m_unit, 0x81, 50, 0);
-    EXPECT_EQ(Param(m_unit, kParam_OscPitch), 0.0f);
+    const struct {
+        UInt32 status, note, velocity;
+        float pitch;
+    } steps[] = {
+        {0x90, 60, 100, 60}, {0x90, 64, 100, 64}, {0x90, 67, 100, 67},
+        {0x80, 64, 0, 67},  // not the sounding note
+        {0x90, 67, 0, 60},  // the sounding one: back to the latest still held
+        {0x80, 60, 0, 0},   // 0: tracking again
+        {0x80, 61, 0, 0},   // a stray release changes nothing
+        {0x90, 50, 1, 50}, {0x91, 50, 1, 50}, {0x80, 50, 0, 50},  // one note on two channels: two held notes
+        {0x81, 50, 0, 0},
+    };
+    for (const auto& s : steps) {
+        MIDI(m_unit, s.status, s.note, s.velocity);
+        EXPECT_EQ(Param(m_unit, kParam_OscPitch), s.pitch) << std::hex << s.status << std::dec << " " << s.note;
+    }
 }
 
 TEST_F(BuiltInScriptTest, ModWheelSweepsCutoffAndPitchWheelBendsTwoSemitones) {

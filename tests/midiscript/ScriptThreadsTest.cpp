@@ -6,6 +6,7 @@
 
 #include "hostframework/RunLoop.h"
 #include "tests/midiscript/ScriptTestUnit.h"
+#include "tests/support/Process.h"
 
 using namespace std::chrono_literals;
 
@@ -68,10 +69,10 @@ TEST_F(ScriptThreadsTest, TimersFireOnTheRunLoopThread) {
 }
 
 TEST_F(ScriptThreadsTest, ClosingAUnitWithRunningTimersStopsThem) {
-    UserScript("midi.lua", "requestPeriodicCallback(0.001, function() for i = 1, 1000 do end end)");
+    UserScript("midi.lua", "ticks = 0 requestPeriodicCallback(0.001, function() ticks = ticks + 1 for i = 1, 1000 do end end)");
     AudioUnit unit = OpenUnit();
     std::thread loop([] { TB::RunLoop::Main().RunFor(200ms); });
-    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(TB::WaitUntil([&] { return Eval(unit, "ticks") != "0"; }, 2.0));
     CloseUnit(unit);  // while its timer keeps firing on the loop thread
     loop.join();
 }

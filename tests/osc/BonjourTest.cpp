@@ -74,38 +74,27 @@ bool PublishedAs(int port, bool present) {
 
 }  // namespace
 
-TEST(OSCHelperBonjour, ListeningPortsArePublishedAndWithdrawn) {
+TEST(OSCHelperBonjour, ListeningPortsArePublishedWithdrawnAndRenamedOnACollision) {
     if (!AvahiDaemonRuns()) GTEST_SKIP() << "avahi-daemon is not running (scripts/test starts a loopback-only one)";
-    const int first = FreePortRun(47300, 2);
+    const int first = FreePortRun(47300, 3);
     ASSERT_GT(first, 0);
-    const int second = first + 1;
-
-    OSCHelper helper(nullptr, nullptr);
+    OSCHelper helper(nullptr, nullptr), other(nullptr, nullptr);
     helper.CreateTask();
     EXPECT_TRUE(PublishedOn(first).empty());
 
     helper.SetPort(first);
     ASSERT_TRUE(WaitUntil([&] { return helper.GetBoundPort() == first; }));
     EXPECT_TRUE(PublishedAs(first, true));
-
-    helper.SetPort(second);
-    EXPECT_TRUE(PublishedAs(second, true));
+    helper.SetPort(first + 1);
+    EXPECT_TRUE(PublishedAs(first + 1, true));
     EXPECT_TRUE(PublishedAs(first, false));
 
-    helper.DestroyTask();
-    EXPECT_TRUE(PublishedAs(second, false));
-}
-
-TEST(OSCHelperBonjour, TwoHelpersOnOneMachineAreBothPublished) {
-    if (!AvahiDaemonRuns()) GTEST_SKIP() << "avahi-daemon is not running (scripts/test starts a loopback-only one)";
-    const int first = FreePortRun(47320, 2);
-    ASSERT_GT(first, 0);
-    OSCHelper a(nullptr, nullptr), b(nullptr, nullptr);
-    a.CreateTask();
-    b.CreateTask();
-    a.SetPort(first);
-    b.SetPort(first + 1);
     // Same name on one machine: the second moves to an alternative name and both stay visible.
-    EXPECT_TRUE(PublishedAs(first, true));
+    other.CreateTask();
+    other.SetPort(first + 2);
+    EXPECT_TRUE(PublishedAs(first + 2, true));
     EXPECT_TRUE(PublishedAs(first + 1, true));
+
+    helper.DestroyTask();
+    EXPECT_TRUE(PublishedAs(first + 1, false));
 }

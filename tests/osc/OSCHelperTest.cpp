@@ -1,27 +1,24 @@
 // The OSC service's tasks: listening, port changes, failures of the socket and of datagrams,
 // and shutdown. Every datagram goes to 127.0.0.1.
-#include <gtest/gtest.h>
-
 #include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
 
-#include <oscpack/osc/OscOutboundPacketStream.h>
-
-#include "osc/OSCHelper.h"
-#include "tests/support/Process.h"
-#include "tests/support/Udp.h"
+#include "tests/osc/OSCRemoteSupport.h"
 
 using namespace TB;
+using osctest::Packet;
 
 namespace {
 
 // Records every message that reaches the hook for unknown addresses; with `block`, the hook
-// waits until `release` (a script stuck in a loop, say).
+// waits until `release` (a script stuck in a loop, say) and shutdown waits 200 ms at most.
 class RecordingHelper : public OSCHelper {
 public:
-    explicit RecordingHelper(bool block = false) : OSCHelper(nullptr, nullptr), m_block(block) {}
+    explicit RecordingHelper(bool block = false) : OSCHelper(nullptr, nullptr), m_block(block) {
+        if (block) SetShutdownTimeout(200);
+    }
     ~RecordingHelper() override { DestroyTask(); }
     bool Received(const std::string& address) {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -53,15 +50,6 @@ private:
     std::vector<std::string> m_addresses;
 };
 
-std::string Message(const char* address, bool bundle = false) {
-    char buffer[256];
-    osc::OutboundPacketStream packet(buffer, sizeof buffer);
-    if (bundle) packet << osc::BeginBundleImmediate;
-    packet << osc::BeginMessage(address) << 0.5f << osc::EndMessage;
-    if (bundle) packet << osc::EndBundle;
-    return std::string(packet.Data(), packet.Size());
-}
-
 int CountLines(const std::string& text, const std::string& prefix) {
     std::istringstream lines(text);
     int count = 0;
@@ -73,7 +61,7 @@ int CountLines(const std::string& text, const std::string& prefix) {
 // reads), so a test does not depend on timing.
 bool Deliver(RecordingHelper& helper, int port, const std::string& address) {
     return WaitUntil([&] {
-        SendTo(port, Message(address.c_str()));
+        SendTo(port, Packet(address));
         return WaitUntil([&] { return helper.Received(address); }, 0.05);
     });
 }
@@ -89,7 +77,6 @@ TEST(OSCHelperTasks, RapidPortRequestsEndOnTheLastOneAndCloseTheOthers) {
     ASSERT_GT(base, 0);
     RecordingHelper helper;
     helper.SetPort(base);  // before the tasks exist: only stored
-    EXPECT_EQ(helper.GetPort(), base);
     helper.CreateTask();
     for (int i = 0; i < 200; ++i) {
         helper.SetPort(base + (i % 2));
@@ -147,9 +134,9 @@ TEST(OSCHelperFailures, MalformedDatagramsAreReportedAndListeningGoesOn) {
     std::string noise(37, '\0');
     for (char& c : noise) c = char(random());
     noise[0] = '/';  // looks like an address, then garbage of a length OSC never has
-    std::string truncatedBundle = Message("/inside", true);
+    std::string truncatedBundle = Packet("/inside", {}, true);
     truncatedBundle.resize(truncatedBundle.size() - 6);
-    std::string oversized = Message("/big");
+    std::string oversized = Packet("/big");
     oversized.resize(9001, 'x');  // beyond the receive buffer: arrives cut short
     const std::vector<std::string> garbage = {
         "abc", noise, truncatedBundle, oversized, std::string("/abc", 4), std::string("#bundle\0", 8),
@@ -169,7 +156,7 @@ TEST(OSCHelperFailures, MalformedDatagramsAreReportedAndListeningGoesOn) {
     EXPECT_EQ(helper.GetBoundPort(), port);
     EXPECT_FALSE(helper.Received("/inside"));
     // A well-formed bundle is unpacked into its message.
-    SendTo(port, Message("/bundled", true));
+    SendTo(port, Packet("/bundled", {}, true));
     EXPECT_TRUE(WaitUntil([&] { return helper.Received("/bundled"); }));
 }
 
@@ -220,19 +207,13 @@ TEST(OSCHelperBonjour, ServiceNameIsTheVersionOnTheHostWithinSixtyThreeBytes) {
 TEST(OSCHelperLifecycle, ATaskThatMissesTheShutdownBoundIsReportedAndLeftToFinish) {
     // A message handler that does not return holds the receive task. DestroyTask reports it,
     // returns, and the task still ends cleanly later.
-    struct BlockingHelper : RecordingHelper {
-        BlockingHelper() : RecordingHelper(true) { SetShutdownTimeout(200); }
-    };
     const int port = FreePort(kTestPorts + 90);
     ASSERT_GT(port, 0);
-    BlockingHelper helper;
+    RecordingHelper helper(true);
     helper.CreateTask();
     helper.SetPort(port);
     ASSERT_TRUE(helper.Listening(port));
-    ASSERT_TRUE(WaitUntil([&] {
-        SendTo(port, Message("/block"));
-        return WaitUntil([&] { return helper.Count() > 0; }, 0.05);
-    }));
+    ASSERT_TRUE(Deliver(helper, port, "/block"));
     testing::internal::CaptureStdout();
     const auto start = std::chrono::steady_clock::now();
     helper.DestroyTask();
