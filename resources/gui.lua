@@ -119,7 +119,7 @@ function createUI()
     }, {
         {"Filter Cutoff", "Cutoff Hz"}, {"Filter Type", "Type"}, {"Use Filtered For Wet", "Filtered Wet"},
     })
-    g = section("OSC", x, rows[2], {}, {{"OSC Port Offset", "Port Offset"}}, "last")
+    g = section("OSC", x, rows[2], {}, {{"OSC Port Offset", "Port Offset", "%.0f"}}, "last")
     g:add(button("Prefs", "Prefs", kCaption, 2, kField, 18))
 
     -- The oscillator, and the lamps the MIDI scripts light.

@@ -215,9 +215,9 @@ protected:
     MarrowfinLV2Test::LilvUridMap m_map;
 };
 
-// The skin's first knob ("Dry Level", id 0): 48 pixels square at (24, 360) from the bottom-left
+// The skin's first knob ("Dry Level", id 0), centred 47 pixels from the left and 96 from the top
 // of the 1024 x 512 window.
-constexpr int kKnobX = 48, kKnobY = 512 - 384;
+constexpr int kKnobX = 47, kKnobY = 96;
 
 TEST_F(EditorHost, DrawsInTheParentAndKeepsHostAndPluginInStep) {
     HostLog log;
@@ -297,7 +297,7 @@ TEST_F(EditorHost, DisplayMessagesMoveTheMetersWithoutInstanceAccess) {
     ASSERT_NE(ui, nullptr);
     ASSERT_TRUE(IdleUntil(ui, [&] { return Drawn(m_widget); }));
     // The four meters right of the "Channels" display.
-    const int x = 950, y = 230, w = 60, h = 80;
+    const int x = 950, y = 65, w = 60, h = 70;
     const long rest = Brightness(m_widget, x, y, w, h);
     struct {
         LV2_Atom atom;
@@ -344,9 +344,9 @@ TEST_F(EditorHost, PrefsOpensThePanelInAWindowOfItsOwnThatClosesWithTheEditor) {
     LV2UI_Handle ui = Open(m_parent, true, log);
     ASSERT_NE(ui, nullptr);
     ASSERT_TRUE(IdleUntil(ui, [&] { return Drawn(m_widget); }));
-    // The skin's "Prefs" button, bottom right.
-    SendButton(m_widget, ButtonPress, 905, 431);
-    SendButton(m_widget, ButtonRelease, 905, 431);
+    // The skin's "Prefs" button, in the OSC section on the right.
+    SendButton(m_widget, ButtonPress, 842, 238);
+    SendButton(m_widget, ButtonRelease, 842, 238);
     Window panel = 0;
     ASSERT_TRUE(IdleUntil(ui, [&] { return (panel = FindNamed(m_display, "Marrowfin Preferences")) != 0; }));
     EXPECT_TRUE(IdleUntil(ui, [&] { return Drawn(panel); }));
@@ -361,8 +361,8 @@ TEST_F(EditorHost, PrefsOpensThePanelInAWindowOfItsOwnThatClosesWithTheEditor) {
     XSync(m_display, False);
     EXPECT_TRUE(IdleUntil(ui, [&] { return FindNamed(m_display, "Marrowfin Preferences") == 0; }));
     // Opened again, it closes with the editor.
-    SendButton(m_widget, ButtonPress, 905, 431);
-    SendButton(m_widget, ButtonRelease, 905, 431);
+    SendButton(m_widget, ButtonPress, 842, 238);
+    SendButton(m_widget, ButtonRelease, 842, 238);
     ASSERT_TRUE(IdleUntil(ui, [&] { return FindNamed(m_display, "Marrowfin Preferences") != 0; }));
     m_ui->cleanup(ui);
     XSync(m_display, False);

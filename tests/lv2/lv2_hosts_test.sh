@@ -242,8 +242,8 @@ jalv-editor)
   }
   before=$(dry_level)
   [ -n "$before" ] || { cat "$work/jalv.log"; fail "the plug-in does not answer /get on UDP $port"; }
-  # The first knob ("Dry Level") is 48 pixels square at (24, 104) from the editor's top-left.
-  kx=$((x + 48)); ky=$((y + 128))
+  # The first knob ("Dry Level") is centred at (47, 96) from the editor's top-left.
+  kx=$((x + 47)); ky=$((y + 96))
   # The X server refuses a connection now and then: each xdotool call gets a few tries.
   xdo() { for _ in 1 2 3 4 5; do xdotool "$@" 2>/dev/null && return 0; sleep 0.05; done; xdotool "$@"; }
   xdo mousemove "$kx" "$ky"
