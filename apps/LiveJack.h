@@ -17,10 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "apps/LiveMidi.h"
+
 namespace MarrowfinApp {
 
 class UnitHost;
-class LiveMidiQueue;
 
 class LiveJackClient {
 public:

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <thread>
 
+#include "hostframework/SPSCQueue.h"
+
 namespace MarrowfinApp {
 
 class UnitHost;
@@ -20,40 +22,8 @@ struct LiveMidiMessage {
     uint32_t frame = 0;  // offset in the period it arrived in
 };
 
-// Single producer (the process callback), single consumer (the delivery thread). Push never
-// blocks, allocates or calls the system; a full queue drops the new message and counts it.
-class LiveMidiQueue {
-public:
-    static constexpr size_t kCapacity = 1024;  // a power of two; kCapacity - 1 messages fit
-
-    bool Push(const LiveMidiMessage& message) {
-        const size_t head = m_head.load(std::memory_order_relaxed);
-        const size_t next = (head + 1) & (kCapacity - 1);
-        if (next == m_tail.load(std::memory_order_acquire)) {
-            m_dropped.fetch_add(1, std::memory_order_relaxed);
-            return false;
-        }
-        m_items[head] = message;
-        m_head.store(next, std::memory_order_release);
-        return true;
-    }
-
-    bool Pop(LiveMidiMessage& message) {
-        const size_t tail = m_tail.load(std::memory_order_relaxed);
-        if (tail == m_head.load(std::memory_order_acquire)) return false;
-        message = m_items[tail];
-        m_tail.store((tail + 1) & (kCapacity - 1), std::memory_order_release);
-        return true;
-    }
-
-    uint64_t Dropped() const { return m_dropped.load(std::memory_order_relaxed); }
-
-private:
-    alignas(64) std::atomic<size_t> m_head{0};
-    alignas(64) std::atomic<size_t> m_tail{0};
-    alignas(64) std::atomic<uint64_t> m_dropped{0};
-    LiveMidiMessage m_items[kCapacity];
-};
+// Single producer (the process callback), single consumer (the delivery thread).
+typedef TB::SPSCQueue<LiveMidiMessage, 1024> LiveMidiQueue;
 
 // Turns one raw JACK MIDI event into a channel message; false for anything else (system
 // messages, SysEx, a status byte missing or data bytes too few). Real-time safe.

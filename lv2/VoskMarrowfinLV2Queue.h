@@ -1,13 +1,10 @@
-// A fixed-size lock-free queue for one producer thread and one consumer thread.
-//
-// The plug-in's run() (producer, host audio thread) hands MIDI events and OSC-port changes to the
-// instance's worker thread (consumer) through it: Push and Pop never allocate, lock or call the
-// system. A full queue drops the new item and counts it; nothing already queued is lost.
+// The queue through which the plug-in's run() (producer, host audio thread) hands MIDI events and
+// OSC-port changes to the instance's worker thread (consumer).
 #pragma once
 
-#include <atomic>
-#include <cstddef>
 #include <cstdint>
+
+#include "hostframework/SPSCQueue.h"
 
 // One item: a MIDI channel message, or a parameter value the worker must set off the audio thread.
 struct VoskMarrowfinLV2Job {
@@ -24,41 +21,4 @@ struct VoskMarrowfinLV2Job {
     uint32_t generation = 0;
 };
 
-class VoskMarrowfinLV2Queue {
-public:
-    static constexpr size_t kCapacity = 1024;  // a power of two; kCapacity - 1 items fit
-
-    // Producer thread only.
-    bool Push(const VoskMarrowfinLV2Job& job) {
-        const size_t head = m_head.load(std::memory_order_relaxed);
-        const size_t next = (head + 1) & (kCapacity - 1);
-        if (next == m_tail.load(std::memory_order_acquire)) {
-            m_dropped.fetch_add(1, std::memory_order_relaxed);
-            return false;
-        }
-        m_items[head] = job;
-        m_head.store(next, std::memory_order_release);
-        return true;
-    }
-
-    // Consumer thread only.
-    bool Pop(VoskMarrowfinLV2Job& job) {
-        const size_t tail = m_tail.load(std::memory_order_relaxed);
-        if (tail == m_head.load(std::memory_order_acquire)) return false;
-        job = m_items[tail];
-        m_tail.store((tail + 1) & (kCapacity - 1), std::memory_order_release);
-        return true;
-    }
-
-    // Consumer thread only: true when nothing is waiting.
-    bool Empty() const { return m_tail.load(std::memory_order_relaxed) == m_head.load(std::memory_order_acquire); }
-
-    // Any thread: items dropped because the queue was full, since construction.
-    uint64_t Dropped() const { return m_dropped.load(std::memory_order_relaxed); }
-
-private:
-    alignas(64) std::atomic<size_t> m_head{0};
-    alignas(64) std::atomic<size_t> m_tail{0};
-    alignas(64) std::atomic<uint64_t> m_dropped{0};
-    VoskMarrowfinLV2Job m_items[kCapacity];
-};
+typedef TB::SPSCQueue<VoskMarrowfinLV2Job, 1024> VoskMarrowfinLV2Queue;

@@ -23,6 +23,32 @@ export LV2_PATH="$work/lv2:/usr/lib/lv2"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# A JACK server of this run's own (dummy driver, no sound card) and a preferences file of its own
+# that puts the plug-in's OSC base port at $1. What is started is stopped on exit; exits 77
+# (skipped) when jackd cannot start here.
+pids=()
+start_jack() {
+  export JACK_DEFAULT_SERVER="marrowfin-test-$$-$RANDOM"
+  export JACK_NO_AUDIO_RESERVATION=1
+  export XDG_CONFIG_HOME="$work/config"
+  mkdir -p "$XDG_CONFIG_HOME"
+  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>OSC Base Port</key><integer>%d</integer></dict></plist>\n' \
+    "$1" >"$XDG_CONFIG_HOME/com.tallowbright.Marrowfin.plist"
+  stop_all() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+  }
+  trap stop_all EXIT
+  jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+  pids+=($!)
+  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
+    cat "$work/jackd.log"
+    echo "SKIP: jackd cannot start a dummy server here"
+    exit 77
+  fi
+}
+
 case $mode in
 validate)
   # lv2_validate exits 0 even when it finds errors.
@@ -107,28 +133,8 @@ jalv)
   # plug-in's latency from its latency port.
   command -v jackd >/dev/null || { echo "SKIP: jackd is not installed"; exit 77; }
   command -v jalv >/dev/null || fail "jalv is not installed (scripts/setup installs it)"
-  export JACK_DEFAULT_SERVER="marrowfin-test-$$-$RANDOM"
-  export JACK_NO_AUDIO_RESERVATION=1
-  # The plug-in's OSC base port, in a test range, from a preferences file of this run's own.
-  export XDG_CONFIG_HOME="$work/config"
-  mkdir -p "$XDG_CONFIG_HOME"
-  base=$((7600 + RANDOM % 90))
-  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>OSC Base Port</key><integer>%d</integer></dict></plist>\n' \
-    "$base" >"$XDG_CONFIG_HOME/com.tallowbright.Marrowfin.plist"
-  pids=()
-  stop_all() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-  }
-  trap stop_all EXIT
-  jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
-  pids+=($!)
-  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
-    cat "$work/jackd.log"
-    echo "SKIP: jackd cannot start a dummy server here"
-    exit 77
-  fi
+  base=$((7600 + RANDOM % 90))  # the plug-in's OSC base port, in a test range
+  start_jack "$base"
   # Console jalv reads commands on standard input: a FIFO held open keeps it running.
   mkfifo "$work/commands"
   exec 3<>"$work/commands"
@@ -176,27 +182,8 @@ jalv-editor)
   command -v jalv.gtk3 >/dev/null || fail "jalv.gtk3 is not installed (scripts/setup installs jalv)"
   command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/setup installs it)"
   [ -n "${DISPLAY:-}" ] || fail "needs an X server (run under xvfb-run -a)"
-  export JACK_DEFAULT_SERVER="marrowfin-test-$$-$RANDOM"
-  export JACK_NO_AUDIO_RESERVATION=1
-  export XDG_CONFIG_HOME="$work/config"
-  mkdir -p "$XDG_CONFIG_HOME"
-  base=$((7700 + RANDOM % 90))
-  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>OSC Base Port</key><integer>%d</integer></dict></plist>\n' \
-    "$base" >"$XDG_CONFIG_HOME/com.tallowbright.Marrowfin.plist"
-  pids=()
-  stop_all() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-  }
-  trap stop_all EXIT
-  jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
-  pids+=($!)
-  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
-    cat "$work/jackd.log"
-    echo "SKIP: jackd cannot start a dummy server here"
-    exit 77
-  fi
+  base=$((7700 + RANDOM % 90))  # the plug-in's OSC base port, in a test range
+  start_jack "$base"
   port=$((base + 5))
   reply=$((base + 100))
   jalv.gtk3 -x --jack-name marrowfin -c osc_port_offset=5 "$mono" >"$work/jalv.log" 2>&1 &
