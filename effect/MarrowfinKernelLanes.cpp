@@ -89,6 +89,7 @@ template <class V, int N, class Fn>
 // One lane's kernel: where its state lives and how to analyse it.
 struct LaneKernel {
     State* state;
+    const double* invPeriod;
     OscState* osc;
     BandState* band;
     float* ring;
@@ -150,7 +151,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
     D P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
     D S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
-    D invP = 1.0 / P;
+    D invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
 #undef MARROWFIN_LANES
     UInt32 countdown[N];
     // The kernels of a group write their rings in step (the caller checks).
@@ -171,7 +172,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         Set(oscPhase, l, os.oscPhase);
         Set(P, l, static_cast<double>(st.period));
         Set(S, l, static_cast<double>(st.readStart));
-        Set(invP, l, 1.0 / static_cast<double>(st.period));
+        Set(invP, l, *lk[l].invPeriod);
         Set(target, l, st.gatedEnv);
         Set(followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
         countdown[l] = st.countdown;
@@ -352,7 +353,7 @@ void CMarrowfinKernel::ProcessGroup(CMarrowfinKernel* const* kernels, const Floa
     LaneKernel lk[8];
     for (UInt32 c = 0; c < count; ++c) {
         CMarrowfinKernel* k = kernels[c];
-        lk[c] = LaneKernel{&k->m_state, &k->m_osc, &k->m_band, k->m_ring, &k->m_writeIndex,
+        lk[c] = LaneKernel{&k->m_state, &k->m_invPeriod, &k->m_osc, &k->m_band, k->m_ring, &k->m_writeIndex,
                            [](void* self, const PreCompNoInterp& pc) {
                                static_cast<CMarrowfinKernel*>(self)->AnalyseCycle(pc);
                            },
@@ -373,6 +374,13 @@ OSStatus CMarrowfinKernel::ProcessChannels(CMarrowfinKernel* const* kernels, con
 {
     for (UInt32 c = 0; c < count; ++c)
         if (frames > kernels[c]->m_block->scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
+    if (frames < kShortBlock) {
+        for (UInt32 c = 0; c < count; ++c) {
+            bool silence = false;
+            kernels[c]->CMarrowfinKernel::Process(in[c], out[c], frames, 1, silence);
+        }
+        return noErr;
+    }
     // Groups of 8, 4, 2 lanes as wide as allowed, a last odd channel alone.
     const UInt32 width = ms_laneWidth;
     UInt32 c = 0;
