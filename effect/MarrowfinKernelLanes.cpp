@@ -6,8 +6,11 @@
 // Channels reach their cycle analyses at different samples: the lanes run in step up to the
 // nearest analysis of any lane, that lane is analysed in scalar code (the kernel's own
 // AnalyseCycle), and the lanes go on.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "effect/MarrowfinKernel.h"
@@ -68,6 +71,9 @@ template <class F, class D>
 {
     if constexpr (sizeof(F) / sizeof(float) == sizeof(D) / sizeof(double)) {
         return __builtin_convertvector(x, F);
+    } else if constexpr (sizeof(D) == sizeof(__m128d) && sizeof(F) == sizeof(__m128)) {
+        // One conversion; the two padding lanes become 0.
+        return reinterpret_cast<F>(_mm_cvtpd_ps(reinterpret_cast<__m128d>(x)));
     } else {
         const Float2 y = __builtin_convertvector(x, Float2);
         return __builtin_shufflevector(y, y, 0, 1, 0, 1);
@@ -142,6 +148,28 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 #define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
     F lpLow = MARROWFIN_LANES(F, lk[l].band->lpLow), lpBand = MARROWFIN_LANES(F, lk[l].band->lpBand);
     F hpLow = MARROWFIN_LANES(F, lk[l].band->hpLow), hpBand = MARROWFIN_LANES(F, lk[l].band->hpBand);
+    // Two channels leave two float lanes free: there the two band filters run side by side, the
+    // lowpass of sample i + 1 in lanes 0 and 1 and the highpass of sample i (fed by the lowpass
+    // output of sample i) in lanes 2 and 3, as the scalar generator pairs them. Each lane does the
+    // scalar operations, and the filter states take two registers instead of four. The pairing
+    // spans the whole call: the first lowpass step runs alone below, the last highpass step
+    // alone at the last sample.
+    constexpr bool kPaired = N == 2;
+    F bandLow{}, bandBand{}, bandCoef{}, bandDamp{}, xNow{};
+    if constexpr (kPaired) {
+        bandLow = F{lpLow[0], lpLow[1], hpLow[0], hpLow[1]};
+        bandBand = F{lpBand[0], lpBand[1], hpBand[0], hpBand[1]};
+        bandCoef = F{pc.lpCoef, pc.lpCoef, pc.hpCoef, pc.hpCoef};
+        bandDamp = F{pc.lpDamp, pc.lpDamp, pc.hpDamp, pc.hpDamp};
+        if (frames > 0) {
+            xNow = F{lk[0].in[0], lk[1].in[0], 0.f, 0.f};
+            const F low = bandLow + bandBand * bandCoef;
+            const F t = xNow - low - bandBand * bandDamp;
+            const F band = bandBand + t * bandCoef;
+            bandLow = __builtin_shufflevector(low, bandLow, 0, 1, 6, 7);
+            bandBand = __builtin_shufflevector(band, bandBand, 0, 1, 6, 7);
+        }
+    }
     F followEnv = MARROWFIN_LANES(F, lk[l].osc->followEnv), oscPhase = MARROWFIN_LANES(F, lk[l].osc->oscPhase);
     F filterLow = MARROWFIN_LANES(F, lk[l].osc->filterLow), filterBand = MARROWFIN_LANES(F, lk[l].osc->filterBand);
     // Results of each lane's last analysis.
@@ -177,13 +205,22 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         Set(followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
         countdown[l] = st.countdown;
     };
+    // (While the band filters run paired, the lowpass stored at an analysis is a sample ahead;
+    // only the last store, after the last highpass step, counts.)
     auto store = [&](int l) {
         BandState& bs = *lk[l].band;
         OscState& os = *lk[l].osc;
-        bs.lpLow = Get(lpLow, l);
-        bs.lpBand = Get(lpBand, l);
-        bs.hpLow = Get(hpLow, l);
-        bs.hpBand = Get(hpBand, l);
+        if constexpr (kPaired) {
+            bs.lpLow = bandLow[l];
+            bs.lpBand = bandBand[l];
+            bs.hpLow = bandLow[l + 2];
+            bs.hpBand = bandBand[l + 2];
+        } else {
+            bs.lpLow = Get(lpLow, l);
+            bs.lpBand = Get(lpBand, l);
+            bs.hpLow = Get(hpLow, l);
+            bs.hpBand = Get(hpBand, l);
+        }
         os.readPhase = Get(readPhase, l);
         os.oscPhase = Get(oscPhase, l);
         os.followEnv = Get(followEnv, l);
@@ -202,14 +239,35 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     F envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
 
     auto ringSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
-        const F x = Gather<F, N>([&](int l) __attribute__((always_inline)) { return lk[l].in[i]; });
-
-        // Analysis band: lowpass, then highpass of the lowpass output.
-        lpLow = lpLow + lpBand * lpCoef;
-        lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
-        hpLow = hpLow + hpBand * hpCoef;
-        const F h = lpLow - hpLow - hpBand * hpDamp;
-        hpBand = hpBand + h * hpCoef;
+        F x, h;
+        if constexpr (kPaired) {
+            x = xNow;
+            if (__builtin_expect(i + 1 < frames, 1)) {
+                xNow = F{lk[0].in[i + 1], lk[1].in[i + 1], 0.f, 0.f};
+                const F input = __builtin_shufflevector(xNow, bandLow, 0, 1, 4, 5);
+                bandLow = bandLow + bandBand * bandCoef;
+                const F t = input - bandLow - bandBand * bandDamp;
+                bandBand = bandBand + t * bandCoef;
+                h = __builtin_shufflevector(t, t, 2, 3, 2, 3);
+            } else {
+                // Last sample of the call: only its highpass is left.
+                const F input = __builtin_shufflevector(bandLow, bandLow, 0, 1, 0, 1);
+                const F low = bandLow + bandBand * bandCoef;
+                const F t = input - low - bandBand * bandDamp;
+                const F band = bandBand + t * bandCoef;
+                bandLow = __builtin_shufflevector(bandLow, low, 0, 1, 6, 7);
+                bandBand = __builtin_shufflevector(bandBand, band, 0, 1, 6, 7);
+                h = __builtin_shufflevector(t, t, 2, 3, 2, 3);
+            }
+        } else {
+            x = Gather<F, N>([&](int l) __attribute__((always_inline)) { return lk[l].in[i]; });
+            // Analysis band: lowpass, then highpass of the lowpass output.
+            lpLow = lpLow + lpBand * lpCoef;
+            lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
+            hpLow = hpLow + hpBand * hpCoef;
+            h = lpLow - hpLow - hpBand * hpDamp;
+            hpBand = hpBand + h * hpCoef;
+        }
 
         followEnv = (followEnv - target) * followCoef + target;
         F e = followEnv - triggerLevel;
@@ -234,9 +292,17 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
             return ring[l][2 * ((static_cast<UInt32>(Get(qi, l)) + 1) & kMarrowfinRingMask) + wetCol];
         });
         const F wet = a - a * f + f * b;
-        for (int l = 0; l < N; ++l) {
-            ring[l][2 * w] = Get(x, l);
-            ring[l][2 * w + 1] = Get(h, l);
+        if constexpr (kPaired) {
+            const F pairs = __builtin_shufflevector(x, h, 0, 4, 1, 5);
+            const Float2 pair0 = __builtin_shufflevector(pairs, pairs, 0, 1);
+            const Float2 pair1 = __builtin_shufflevector(pairs, pairs, 2, 3);
+            std::memcpy(ring[0] + 2 * w, &pair0, sizeof pair0);
+            std::memcpy(ring[1] + 2 * w, &pair1, sizeof pair1);
+        } else {
+            for (int l = 0; l < N; ++l) {
+                ring[l][2 * w] = Get(x, l);
+                ring[l][2 * w + 1] = Get(h, l);
+            }
         }
         w = (w + 1) & kMarrowfinRingMask;
         d = (d + 1) & kMarrowfinRingMask;
