@@ -92,6 +92,15 @@ template <class V, int N, class Fn>
     return MakeLanes<V>(fn, std::make_index_sequence<N>{});
 }
 
+// p itself, but the compiler no longer knows where it points: what is read through it is read
+// again at every use, as a memory operand, instead of being held in a register.
+template <class T>
+[[gnu::always_inline]] inline T* Opaque(T* p)
+{
+    asm("" : "+r"(p));
+    return p;
+}
+
 // One lane's kernel: where its state lives and how to analyse it.
 struct LaneKernel {
     State* state;
@@ -122,27 +131,56 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     using D = typename LaneTypes<N>::D;
     using I = typename LaneTypes<N>::I;
 
-    const F lpCoef = Splat<F>(pc.lpCoef), lpDamp = Splat<F>(pc.lpDamp);
-    const F hpCoef = Splat<F>(pc.hpCoef), hpDamp = Splat<F>(pc.hpDamp);
     const UInt32 dryCol = pc.filteredDry ? 1 : 0;
     const UInt32 wetCol = pc.filteredWet ? 1 : 0;
-    const D ratio = Splat<D>(static_cast<double>(pc.ratio));
-    const D ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
-    const F triggerLevel = Splat<F>(g.triggerLevel);
-    const F oscInc = Splat<F>(pc.oscInc), oscIncEnv = Splat<F>(pc.oscIncEnv);
-    const F pulseWidth = Splat<F>(pc.pulseWidth), pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
-    const F triGain = Splat<F>(g.triGain), sawGain = Splat<F>(g.sawGain);
-    const F squareHigh = Splat<F>(g.squareGain), squareLow = Splat<F>(-g.squareGain);
-    const F envFollow = Splat<F>(g.envFollow), fixedLevel = Splat<F>(1.f - g.envFollow);
-    const F oscGain = Splat<F>(g.oscGain);
-    const F dryGain = Splat<F>(g.dryGain), wetGain = Splat<F>(g.wetGain);
-    const F dryRingGain = Splat<F>(g.dryRingGain), wetRingGain = Splat<F>(g.wetRingGain);
-    const F filterCoef = Splat<F>(pc.filterCoef), filterCoefEnv = Splat<F>(pc.filterCoefEnv);
-    const F filterDamp = Splat<F>(pc.filterDamp);
-    const F thruMix = Splat<F>(pc.thruMix), lowMix = Splat<F>(pc.lowMix);
-    const F bandMix = Splat<F>(pc.bandMix), highMix = Splat<F>(pc.highMix);
-    const F zeroF = Splat<F>(0.f), oneF = Splat<F>(1.f);
-    const D zeroD = Splat<D>(0.0);
+    // The block's values in lanes, and each lane's results of its last analysis. The sample loops
+    // read them through an opaque pointer, so they stay memory operands: the running states
+    // need every vector register, and a state that spills lengthens its loop-carried chain.
+    struct Consts {
+        F lpCoef, lpDamp, hpCoef, hpDamp, bandCoef, bandDamp;
+        D ratio, ratioEnv;
+        F triggerLevel, oscInc, oscIncEnv, pulseWidth, pulseWidthEnv;
+        F triGain, sawGain, squareHigh, squareLow, envFollow, fixedLevel, oscGain;
+        F dryGain, wetGain, dryRingGain, wetRingGain, filterCoef, filterCoefEnv, filterDamp;
+        F thruMix, lowMix, bandMix, highMix, zeroF, oneF;
+        D zeroD;
+        F target, followCoef;
+        D P, S, invP;
+    } k;
+    k.lpCoef = Splat<F>(pc.lpCoef);
+    k.lpDamp = Splat<F>(pc.lpDamp);
+    k.hpCoef = Splat<F>(pc.hpCoef);
+    k.hpDamp = Splat<F>(pc.hpDamp);
+    k.bandCoef = F{};
+    k.bandDamp = F{};
+    k.ratio = Splat<D>(static_cast<double>(pc.ratio));
+    k.ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
+    k.triggerLevel = Splat<F>(g.triggerLevel);
+    k.oscInc = Splat<F>(pc.oscInc);
+    k.oscIncEnv = Splat<F>(pc.oscIncEnv);
+    k.pulseWidth = Splat<F>(pc.pulseWidth);
+    k.pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
+    k.triGain = Splat<F>(g.triGain);
+    k.sawGain = Splat<F>(g.sawGain);
+    k.squareHigh = Splat<F>(g.squareGain);
+    k.squareLow = Splat<F>(-g.squareGain);
+    k.envFollow = Splat<F>(g.envFollow);
+    k.fixedLevel = Splat<F>(1.f - g.envFollow);
+    k.oscGain = Splat<F>(g.oscGain);
+    k.dryGain = Splat<F>(g.dryGain);
+    k.wetGain = Splat<F>(g.wetGain);
+    k.dryRingGain = Splat<F>(g.dryRingGain);
+    k.wetRingGain = Splat<F>(g.wetRingGain);
+    k.filterCoef = Splat<F>(pc.filterCoef);
+    k.filterCoefEnv = Splat<F>(pc.filterCoefEnv);
+    k.filterDamp = Splat<F>(pc.filterDamp);
+    k.thruMix = Splat<F>(pc.thruMix);
+    k.lowMix = Splat<F>(pc.lowMix);
+    k.bandMix = Splat<F>(pc.bandMix);
+    k.highMix = Splat<F>(pc.highMix);
+    k.zeroF = Splat<F>(0.f);
+    k.oneF = Splat<F>(1.f);
+    k.zeroD = Splat<D>(0.0);
 
     // Running state, one lane per channel, kept in registers for the whole call.
 #define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
@@ -155,31 +193,31 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // spans the whole call: the first lowpass step runs alone below, the last highpass step
     // alone at the last sample.
     constexpr bool kPaired = N == 2;
-    F bandLow{}, bandBand{}, bandCoef{}, bandDamp{}, xNow{};
+    F bandLow{}, bandBand{}, xNow{};
     if constexpr (kPaired) {
         bandLow = F{lpLow[0], lpLow[1], hpLow[0], hpLow[1]};
         bandBand = F{lpBand[0], lpBand[1], hpBand[0], hpBand[1]};
-        bandCoef = F{pc.lpCoef, pc.lpCoef, pc.hpCoef, pc.hpCoef};
-        bandDamp = F{pc.lpDamp, pc.lpDamp, pc.hpDamp, pc.hpDamp};
+        k.bandCoef = F{pc.lpCoef, pc.lpCoef, pc.hpCoef, pc.hpCoef};
+        k.bandDamp = F{pc.lpDamp, pc.lpDamp, pc.hpDamp, pc.hpDamp};
         if (frames > 0) {
             xNow = F{lk[0].in[0], lk[1].in[0], 0.f, 0.f};
-            const F low = bandLow + bandBand * bandCoef;
-            const F t = xNow - low - bandBand * bandDamp;
-            const F band = bandBand + t * bandCoef;
+            const F low = bandLow + bandBand * k.bandCoef;
+            const F t = xNow - low - bandBand * k.bandDamp;
+            const F band = bandBand + t * k.bandCoef;
             bandLow = __builtin_shufflevector(low, bandLow, 0, 1, 6, 7);
             bandBand = __builtin_shufflevector(band, bandBand, 0, 1, 6, 7);
         }
     }
     F followEnv = MARROWFIN_LANES(F, lk[l].osc->followEnv), oscPhase = MARROWFIN_LANES(F, lk[l].osc->oscPhase);
     F filterLow = MARROWFIN_LANES(F, lk[l].osc->filterLow), filterBand = MARROWFIN_LANES(F, lk[l].osc->filterBand);
-    // Results of each lane's last analysis.
-    F target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
-    F followCoef = MARROWFIN_LANES(
-        F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
     D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
-    D P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
-    D S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
-    D invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
+    // Results of each lane's last analysis.
+    k.target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
+    k.followCoef = MARROWFIN_LANES(
+        F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
+    k.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
+    k.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
+    k.invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
 #undef MARROWFIN_LANES
     UInt32 countdown[N];
     // The kernels of a group write their rings in step (the caller checks).
@@ -198,11 +236,11 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         const OscState& os = *lk[l].osc;
         Set(readPhase, l, os.readPhase);
         Set(oscPhase, l, os.oscPhase);
-        Set(P, l, static_cast<double>(st.period));
-        Set(S, l, static_cast<double>(st.readStart));
-        Set(invP, l, *lk[l].invPeriod);
-        Set(target, l, st.gatedEnv);
-        Set(followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
+        Set(k.P, l, static_cast<double>(st.period));
+        Set(k.S, l, static_cast<double>(st.readStart));
+        Set(k.invP, l, *lk[l].invPeriod);
+        Set(k.target, l, st.gatedEnv);
+        Set(k.followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
         countdown[l] = st.countdown;
     };
     // (While the band filters run paired, the lowpass stored at an analysis is a sample ahead;
@@ -236,25 +274,27 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // one loop runs the synthesis of a chunk with the ring side of the next, so the processor
     // overlaps the loop-carried chains of both sides.
     constexpr UInt32 kChunk = N >= 4 ? 32 : 64;
+    constexpr bool kSeparateSides = N == 2;
     F envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
 
     auto ringSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
+        const Consts& c = *Opaque(&k);
         F x, h;
         if constexpr (kPaired) {
             x = xNow;
             if (__builtin_expect(i + 1 < frames, 1)) {
                 xNow = F{lk[0].in[i + 1], lk[1].in[i + 1], 0.f, 0.f};
                 const F input = __builtin_shufflevector(xNow, bandLow, 0, 1, 4, 5);
-                bandLow = bandLow + bandBand * bandCoef;
-                const F t = input - bandLow - bandBand * bandDamp;
-                bandBand = bandBand + t * bandCoef;
+                bandLow = bandLow + bandBand * c.bandCoef;
+                const F t = input - bandLow - bandBand * c.bandDamp;
+                bandBand = bandBand + t * c.bandCoef;
                 h = __builtin_shufflevector(t, t, 2, 3, 2, 3);
             } else {
                 // Last sample of the call: only its highpass is left.
                 const F input = __builtin_shufflevector(bandLow, bandLow, 0, 1, 0, 1);
-                const F low = bandLow + bandBand * bandCoef;
-                const F t = input - low - bandBand * bandDamp;
-                const F band = bandBand + t * bandCoef;
+                const F low = bandLow + bandBand * c.bandCoef;
+                const F t = input - low - bandBand * c.bandDamp;
+                const F band = bandBand + t * c.bandCoef;
                 bandLow = __builtin_shufflevector(bandLow, low, 0, 1, 6, 7);
                 bandBand = __builtin_shufflevector(bandBand, band, 0, 1, 6, 7);
                 h = __builtin_shufflevector(t, t, 2, 3, 2, 3);
@@ -262,25 +302,25 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         } else {
             x = Gather<F, N>([&](int l) __attribute__((always_inline)) { return lk[l].in[i]; });
             // Analysis band: lowpass, then highpass of the lowpass output.
-            lpLow = lpLow + lpBand * lpCoef;
-            lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
-            hpLow = hpLow + hpBand * hpCoef;
-            h = lpLow - hpLow - hpBand * hpDamp;
-            hpBand = hpBand + h * hpCoef;
+            lpLow = lpLow + lpBand * c.lpCoef;
+            lpBand = lpBand + (x - lpLow - lpBand * c.lpDamp) * c.lpCoef;
+            hpLow = hpLow + hpBand * c.hpCoef;
+            h = lpLow - hpLow - hpBand * c.hpDamp;
+            hpBand = hpBand + h * c.hpCoef;
         }
 
-        followEnv = (followEnv - target) * followCoef + target;
-        F e = followEnv - triggerLevel;
-        e = e > zeroF ? e : zeroF;
+        followEnv = (followEnv - c.target) * c.followCoef + c.target;
+        F e = followEnv - c.triggerLevel;
+        e = e > c.zeroF ? e : c.zeroF;
 
         // Cycle replay at speed r, linearly interpolated.
-        const D r = ToD<D>(e) * ratioEnv + ratio;
-        const D q = S + readPhase;
+        const D r = ToD<D>(e) * c.ratioEnv + c.ratio;
+        const D q = c.S + readPhase;
         // q lies in [0, 2^31), where the 32-bit truncation equals the 64-bit one.
         const I qi = __builtin_convertvector(q, I);
         const F f = ToF<F>(q - __builtin_convertvector(qi, D));
         readPhase += r;
-        readPhase = readPhase - P >= zeroD ? readPhase - P : readPhase;
+        readPhase = readPhase - c.P >= c.zeroD ? readPhase - c.P : readPhase;
 
         // Ring reads of every lane before its writes.
         const UInt32 dryAt = 2 * d + dryCol;
@@ -312,34 +352,35 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         dryArr[j] = dry;
         wetArr[j] = wet;
         if constexpr (kTrackPitch)
-            incArr[j] = ToF<F>(r * invP);
+            incArr[j] = ToF<F>(r * c.invP);
         else
-            incArr[j] = oscIncEnv * e + oscInc;
+            incArr[j] = c.oscIncEnv * e + c.oscInc;
     };
 
     auto synthesisSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
+        const Consts& c = *Opaque(&k);
         const F e = envArr[j];
         const F dry = dryArr[j];
         const F wet = wetArr[j];
 
         oscPhase += incArr[j];
-        oscPhase = oscPhase - oneF >= zeroF ? oscPhase - oneF : oscPhase;
+        oscPhase = oscPhase - c.oneF >= c.zeroF ? oscPhase - c.oneF : oscPhase;
         const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
         const F tri = triUp < triDown ? triUp : triDown;
         const F saw = 2.f * oscPhase - 1.f;
-        const F square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareHigh : squareLow;
-        const F osc = triGain * tri + sawGain * saw + square;
+        const F square = oscPhase <= c.pulseWidthEnv * e + c.pulseWidth ? c.squareHigh : c.squareLow;
+        const F osc = c.triGain * tri + c.sawGain * saw + square;
 
-        const F level = (envFollow * followArr[j] + fixedLevel) * oscGain;
-        const F mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
+        const F level = (c.envFollow * followArr[j] + c.fixedLevel) * c.oscGain;
+        const F mix = (c.dryRingGain * dry + level) * osc + c.wetGain * wet + (wet * c.wetRingGain) * osc;
 
         // Output filter, cutoff following the envelope; the dry signal bypasses it.
-        const F gf = filterCoefEnv * e + filterCoef;
+        const F gf = c.filterCoefEnv * e + c.filterCoef;
         filterLow = filterLow + filterBand * gf;
-        const F high = mix - filterLow - filterDamp * filterBand;
+        const F high = mix - filterLow - c.filterDamp * filterBand;
         filterBand = filterBand + gf * high;
 
-        const F o = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
+        const F o = dry * c.dryGain + c.lowMix * filterLow + mix * c.thruMix + high * c.highMix + c.bandMix * filterBand;
         for (int l = 0; l < N; ++l)
             lk[l].out[i] = Get(o, l);
     };
@@ -360,26 +401,37 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
             s = std::min(s, countdown[l]);
         const UInt32 end = pos + s;
 
-        // Ring side of the first chunk alone, then each chunk's synthesis with the next chunk's
-        // ring side (the synthesis reads slot j before the ring side overwrites it; in place,
-        // the ring side has read every input the synthesis overwrites), then the last synthesis.
-        UInt32 m = std::min(kChunk, s);
-        for (UInt32 j = 0; j < m; ++j)
-            ringSide(pos + j, j);
-        UInt32 chunkStart = pos;
-        for (UInt32 next = pos + kChunk; next < end; next += kChunk) {
-            m = std::min(kChunk, end - next);
-            UInt32 j = 0;
-            for (; j < m; ++j) {
-                synthesisSide(chunkStart + j, j);
-                ringSide(next + j, j);
+        if constexpr (kSeparateSides) {
+            for (UInt32 chunk = pos; chunk < end; chunk += kChunk) {
+                const UInt32 m = std::min(kChunk, end - chunk);
+                for (UInt32 j = 0; j < m; ++j)
+                    ringSide(chunk + j, j);
+                for (UInt32 j = 0; j < m; ++j)
+                    synthesisSide(chunk + j, j);
             }
-            for (; j < kChunk; ++j)
+        } else {
+            // Ring side of the first chunk alone, then each chunk's synthesis with the next
+            // chunk's ring side (the synthesis reads slot j before the ring side overwrites it;
+            // in place, the ring side has read every input the synthesis overwrites), then the
+            // last synthesis.
+            UInt32 m = std::min(kChunk, s);
+            for (UInt32 j = 0; j < m; ++j)
+                ringSide(pos + j, j);
+            UInt32 chunkStart = pos;
+            for (UInt32 next = pos + kChunk; next < end; next += kChunk) {
+                m = std::min(kChunk, end - next);
+                UInt32 j = 0;
+                for (; j < m; ++j) {
+                    synthesisSide(chunkStart + j, j);
+                    ringSide(next + j, j);
+                }
+                for (; j < kChunk; ++j)
+                    synthesisSide(chunkStart + j, j);
+                chunkStart = next;
+            }
+            for (UInt32 j = 0; j < m; ++j)
                 synthesisSide(chunkStart + j, j);
-            chunkStart = next;
         }
-        for (UInt32 j = 0; j < m; ++j)
-            synthesisSide(chunkStart + j, j);
 
         pos = end;
         for (int l = 0; l < N; ++l)
