@@ -270,11 +270,11 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 
     // As in the scalar generator, the samples run in chunks on two sides that share no state:
     // the ring side (band filters, ring, dry tap, follower, replay) and the synthesis side
-    // (oscillator, mix, output filter), handing five values per sample through local arrays, and
-    // one loop runs the synthesis of a chunk with the ring side of the next, so the processor
-    // overlaps the loop-carried chains of both sides.
-    constexpr UInt32 kChunk = N >= 4 ? 32 : 64;
-    constexpr bool kSeparateSides = N == 2;
+    // (oscillator, mix, output filter), handing five values per sample through local arrays.
+    // Unlike there, each chunk runs its two sides one after the other: with several lanes the
+    // states of both sides at once do not fit the vector registers, and spilled states cost more
+    // than the overlap of the two sides' chains gains.
+    constexpr UInt32 kChunk = 64;
     F envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
 
     auto ringSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
@@ -401,36 +401,12 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
             s = std::min(s, countdown[l]);
         const UInt32 end = pos + s;
 
-        if constexpr (kSeparateSides) {
-            for (UInt32 chunk = pos; chunk < end; chunk += kChunk) {
-                const UInt32 m = std::min(kChunk, end - chunk);
-                for (UInt32 j = 0; j < m; ++j)
-                    ringSide(chunk + j, j);
-                for (UInt32 j = 0; j < m; ++j)
-                    synthesisSide(chunk + j, j);
-            }
-        } else {
-            // Ring side of the first chunk alone, then each chunk's synthesis with the next
-            // chunk's ring side (the synthesis reads slot j before the ring side overwrites it;
-            // in place, the ring side has read every input the synthesis overwrites), then the
-            // last synthesis.
-            UInt32 m = std::min(kChunk, s);
+        for (UInt32 chunk = pos; chunk < end; chunk += kChunk) {
+            const UInt32 m = std::min(kChunk, end - chunk);
             for (UInt32 j = 0; j < m; ++j)
-                ringSide(pos + j, j);
-            UInt32 chunkStart = pos;
-            for (UInt32 next = pos + kChunk; next < end; next += kChunk) {
-                m = std::min(kChunk, end - next);
-                UInt32 j = 0;
-                for (; j < m; ++j) {
-                    synthesisSide(chunkStart + j, j);
-                    ringSide(next + j, j);
-                }
-                for (; j < kChunk; ++j)
-                    synthesisSide(chunkStart + j, j);
-                chunkStart = next;
-            }
+                ringSide(chunk + j, j);
             for (UInt32 j = 0; j < m; ++j)
-                synthesisSide(chunkStart + j, j);
+                synthesisSide(chunk + j, j);
         }
 
         pos = end;
