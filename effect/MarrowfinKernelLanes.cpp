@@ -468,13 +468,6 @@ OSStatus CMarrowfinKernel::ProcessChannels(CMarrowfinKernel* const* kernels, con
 {
     for (UInt32 c = 0; c < count; ++c)
         if (frames > kernels[c]->m_block->scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
-    if (frames < kShortBlock) {
-        for (UInt32 c = 0; c < count; ++c) {
-            bool silence = false;
-            kernels[c]->CMarrowfinKernel::Process(in[c], out[c], frames, 1, silence);
-        }
-        return noErr;
-    }
     // Groups of 8, 4, 2 lanes as wide as allowed, a last odd channel alone.
     const UInt32 width = ms_laneWidth;
     UInt32 c = 0;
