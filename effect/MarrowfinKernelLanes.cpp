@@ -277,13 +277,17 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     constexpr UInt32 kChunk = 64;
     F envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
 
-    auto ringSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
+    // Input of the two paired lanes, in locals: stores into the ring could alias the records.
+    const float* const pairIn0 = lk[0].in;
+    const float* const pairIn1 = lk[N > 1 ? 1 : 0].in;
+    // mayBeLast: i may be the call's last sample (only the last sample of a chunk can be).
+    auto ringSide = [&](UInt32 i, UInt32 j, bool mayBeLast) __attribute__((always_inline)) {
         const Consts& c = *Opaque(&k);
         F x, h;
         if constexpr (kPaired) {
             x = xNow;
-            if (__builtin_expect(i + 1 < frames, 1)) {
-                xNow = F{lk[0].in[i + 1], lk[1].in[i + 1], 0.f, 0.f};
+            if (!mayBeLast || i + 1 < frames) {
+                xNow = F{pairIn0[i + 1], pairIn1[i + 1], 0.f, 0.f};
                 const F input = __builtin_shufflevector(xNow, bandLow, 0, 1, 4, 5);
                 bandLow = bandLow + bandBand * c.bandCoef;
                 const F t = input - bandLow - bandBand * c.bandDamp;
@@ -403,8 +407,9 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 
         for (UInt32 chunk = pos; chunk < end; chunk += kChunk) {
             const UInt32 m = std::min(kChunk, end - chunk);
-            for (UInt32 j = 0; j < m; ++j)
-                ringSide(chunk + j, j);
+            for (UInt32 j = 0; j + 1 < m; ++j)
+                ringSide(chunk + j, j, false);
+            ringSide(chunk + m - 1, m - 1, true);
             for (UInt32 j = 0; j < m; ++j)
                 synthesisSide(chunk + j, j);
         }
