@@ -136,7 +136,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // The block's values in lanes, and each lane's results of its last analysis. The sample loops
     // read them through an opaque pointer, so they stay memory operands: the running states
     // need every vector register, and a state that spills lengthens its loop-carried chain.
-    struct Consts {
+    struct Values {
         F lpCoef, lpDamp, hpCoef, hpDamp, bandCoef, bandDamp;
         D ratio, ratioEnv;
         F triggerLevel, oscInc, oscIncEnv, pulseWidth, pulseWidthEnv;
@@ -146,41 +146,41 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         D zeroD;
         F target, followCoef;
         D P, S, invP;
-    } k;
-    k.lpCoef = Splat<F>(pc.lpCoef);
-    k.lpDamp = Splat<F>(pc.lpDamp);
-    k.hpCoef = Splat<F>(pc.hpCoef);
-    k.hpDamp = Splat<F>(pc.hpDamp);
-    k.bandCoef = F{};
-    k.bandDamp = F{};
-    k.ratio = Splat<D>(static_cast<double>(pc.ratio));
-    k.ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
-    k.triggerLevel = Splat<F>(g.triggerLevel);
-    k.oscInc = Splat<F>(pc.oscInc);
-    k.oscIncEnv = Splat<F>(pc.oscIncEnv);
-    k.pulseWidth = Splat<F>(pc.pulseWidth);
-    k.pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
-    k.triGain = Splat<F>(g.triGain);
-    k.sawGain = Splat<F>(g.sawGain);
-    k.squareHigh = Splat<F>(g.squareGain);
-    k.squareLow = Splat<F>(-g.squareGain);
-    k.envFollow = Splat<F>(g.envFollow);
-    k.fixedLevel = Splat<F>(1.f - g.envFollow);
-    k.oscGain = Splat<F>(g.oscGain);
-    k.dryGain = Splat<F>(g.dryGain);
-    k.wetGain = Splat<F>(g.wetGain);
-    k.dryRingGain = Splat<F>(g.dryRingGain);
-    k.wetRingGain = Splat<F>(g.wetRingGain);
-    k.filterCoef = Splat<F>(pc.filterCoef);
-    k.filterCoefEnv = Splat<F>(pc.filterCoefEnv);
-    k.filterDamp = Splat<F>(pc.filterDamp);
-    k.thruMix = Splat<F>(pc.thruMix);
-    k.lowMix = Splat<F>(pc.lowMix);
-    k.bandMix = Splat<F>(pc.bandMix);
-    k.highMix = Splat<F>(pc.highMix);
-    k.zeroF = Splat<F>(0.f);
-    k.oneF = Splat<F>(1.f);
-    k.zeroD = Splat<D>(0.0);
+    } values;
+    values.lpCoef = Splat<F>(pc.lpCoef);
+    values.lpDamp = Splat<F>(pc.lpDamp);
+    values.hpCoef = Splat<F>(pc.hpCoef);
+    values.hpDamp = Splat<F>(pc.hpDamp);
+    values.bandCoef = F{};
+    values.bandDamp = F{};
+    values.ratio = Splat<D>(static_cast<double>(pc.ratio));
+    values.ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
+    values.triggerLevel = Splat<F>(g.triggerLevel);
+    values.oscInc = Splat<F>(pc.oscInc);
+    values.oscIncEnv = Splat<F>(pc.oscIncEnv);
+    values.pulseWidth = Splat<F>(pc.pulseWidth);
+    values.pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
+    values.triGain = Splat<F>(g.triGain);
+    values.sawGain = Splat<F>(g.sawGain);
+    values.squareHigh = Splat<F>(g.squareGain);
+    values.squareLow = Splat<F>(-g.squareGain);
+    values.envFollow = Splat<F>(g.envFollow);
+    values.fixedLevel = Splat<F>(1.f - g.envFollow);
+    values.oscGain = Splat<F>(g.oscGain);
+    values.dryGain = Splat<F>(g.dryGain);
+    values.wetGain = Splat<F>(g.wetGain);
+    values.dryRingGain = Splat<F>(g.dryRingGain);
+    values.wetRingGain = Splat<F>(g.wetRingGain);
+    values.filterCoef = Splat<F>(pc.filterCoef);
+    values.filterCoefEnv = Splat<F>(pc.filterCoefEnv);
+    values.filterDamp = Splat<F>(pc.filterDamp);
+    values.thruMix = Splat<F>(pc.thruMix);
+    values.lowMix = Splat<F>(pc.lowMix);
+    values.bandMix = Splat<F>(pc.bandMix);
+    values.highMix = Splat<F>(pc.highMix);
+    values.zeroF = Splat<F>(0.f);
+    values.oneF = Splat<F>(1.f);
+    values.zeroD = Splat<D>(0.0);
 
     // Running state, one lane per channel, kept in registers for the whole call.
 #define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
@@ -197,13 +197,13 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     if constexpr (kPaired) {
         bandLow = F{lpLow[0], lpLow[1], hpLow[0], hpLow[1]};
         bandBand = F{lpBand[0], lpBand[1], hpBand[0], hpBand[1]};
-        k.bandCoef = F{pc.lpCoef, pc.lpCoef, pc.hpCoef, pc.hpCoef};
-        k.bandDamp = F{pc.lpDamp, pc.lpDamp, pc.hpDamp, pc.hpDamp};
+        values.bandCoef = F{pc.lpCoef, pc.lpCoef, pc.hpCoef, pc.hpCoef};
+        values.bandDamp = F{pc.lpDamp, pc.lpDamp, pc.hpDamp, pc.hpDamp};
         if (frames > 0) {
             xNow = F{lk[0].in[0], lk[1].in[0], 0.f, 0.f};
-            const F low = bandLow + bandBand * k.bandCoef;
-            const F t = xNow - low - bandBand * k.bandDamp;
-            const F band = bandBand + t * k.bandCoef;
+            const F low = bandLow + bandBand * values.bandCoef;
+            const F t = xNow - low - bandBand * values.bandDamp;
+            const F band = bandBand + t * values.bandCoef;
             bandLow = __builtin_shufflevector(low, bandLow, 0, 1, 6, 7);
             bandBand = __builtin_shufflevector(band, bandBand, 0, 1, 6, 7);
         }
@@ -212,12 +212,12 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     F filterLow = MARROWFIN_LANES(F, lk[l].osc->filterLow), filterBand = MARROWFIN_LANES(F, lk[l].osc->filterBand);
     D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
     // Results of each lane's last analysis.
-    k.target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
-    k.followCoef = MARROWFIN_LANES(
+    values.target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
+    values.followCoef = MARROWFIN_LANES(
         F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
-    k.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
-    k.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
-    k.invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
+    values.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
+    values.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
+    values.invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
 #undef MARROWFIN_LANES
     UInt32 countdown[N];
     // The kernels of a group write their rings in step (the caller checks).
@@ -236,11 +236,11 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         const OscState& os = *lk[l].osc;
         Set(readPhase, l, os.readPhase);
         Set(oscPhase, l, os.oscPhase);
-        Set(k.P, l, static_cast<double>(st.period));
-        Set(k.S, l, static_cast<double>(st.readStart));
-        Set(k.invP, l, *lk[l].invPeriod);
-        Set(k.target, l, st.gatedEnv);
-        Set(k.followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
+        Set(values.P, l, static_cast<double>(st.period));
+        Set(values.S, l, static_cast<double>(st.readStart));
+        Set(values.invP, l, *lk[l].invPeriod);
+        Set(values.target, l, st.gatedEnv);
+        Set(values.followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
         countdown[l] = st.countdown;
     };
     // (While the band filters run paired, the lowpass stored at an analysis is a sample ahead;
@@ -282,7 +282,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     const float* const pairIn1 = lk[N > 1 ? 1 : 0].in;
     // mayBeLast: i may be the call's last sample (only the last sample of a chunk can be).
     auto ringSide = [&](UInt32 i, UInt32 j, bool mayBeLast) __attribute__((always_inline)) {
-        const Consts& c = *Opaque(&k);
+        const Values& c = *Opaque(&values);
         F x, h;
         if constexpr (kPaired) {
             x = xNow;
@@ -362,7 +362,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     };
 
     auto synthesisSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
-        const Consts& c = *Opaque(&k);
+        const Values& c = *Opaque(&values);
         const F e = envArr[j];
         const F dry = dryArr[j];
         const F wet = wetArr[j];
