@@ -270,12 +270,15 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 
     // As in the scalar generator, the samples run in chunks on two sides that share no state:
     // the ring side (band filters, ring, dry tap, follower, replay) and the synthesis side
-    // (oscillator, mix, output filter), handing five values per sample through local arrays.
+    // (oscillator, mix, output filter), handing five values per sample through a local array.
     // Unlike there, each chunk runs its two sides one after the other: with several lanes the
     // states of both sides at once do not fit the vector registers, and spilled states cost more
     // than the overlap of the two sides' chains gains.
     constexpr UInt32 kChunk = 64;
-    F envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
+    // One record per sample, so the loops address the hand-over through one base register.
+    struct HandOver {
+        F env, follow, dry, wet, inc;
+    } handOver[kChunk];
 
     // Input of the two paired lanes, in locals: stores into the ring could alias the records.
     const float* const pairIn0 = lk[0].in;
@@ -351,23 +354,23 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         w = (w + 1) & kMarrowfinRingMask;
         d = (d + 1) & kMarrowfinRingMask;
 
-        envArr[j] = e;
-        followArr[j] = followEnv;
-        dryArr[j] = dry;
-        wetArr[j] = wet;
+        handOver[j].env = e;
+        handOver[j].follow = followEnv;
+        handOver[j].dry = dry;
+        handOver[j].wet = wet;
         if constexpr (kTrackPitch)
-            incArr[j] = ToF<F>(r * c.invP);
+            handOver[j].inc = ToF<F>(r * c.invP);
         else
-            incArr[j] = c.oscIncEnv * e + c.oscInc;
+            handOver[j].inc = c.oscIncEnv * e + c.oscInc;
     };
 
     auto synthesisSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
         const Values& c = *Opaque(&values);
-        const F e = envArr[j];
-        const F dry = dryArr[j];
-        const F wet = wetArr[j];
+        const F e = handOver[j].env;
+        const F dry = handOver[j].dry;
+        const F wet = handOver[j].wet;
 
-        oscPhase += incArr[j];
+        oscPhase += handOver[j].inc;
         oscPhase = oscPhase - c.oneF >= c.zeroF ? oscPhase - c.oneF : oscPhase;
         const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
         const F tri = triUp < triDown ? triUp : triDown;
@@ -375,7 +378,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         const F square = oscPhase <= c.pulseWidthEnv * e + c.pulseWidth ? c.squareHigh : c.squareLow;
         const F osc = c.triGain * tri + c.sawGain * saw + square;
 
-        const F level = (c.envFollow * followArr[j] + c.fixedLevel) * c.oscGain;
+        const F level = (c.envFollow * handOver[j].follow + c.fixedLevel) * c.oscGain;
         const F mix = (c.dryRingGain * dry + level) * osc + c.wetGain * wet + (wet * c.wetRingGain) * osc;
 
         // Output filter, cutoff following the envelope; the dry signal bypasses it.
