@@ -89,7 +89,15 @@ template <class V, class Fn, size_t... Is>
 template <class V, int N, class Fn>
 [[gnu::always_inline]] inline V Gather(const Fn& fn)
 {
-    return MakeLanes<V>(fn, std::make_index_sequence<N>{});
+    if constexpr (N == 2 && sizeof(V) == 4 * sizeof(float)) {
+        // Two lanes of four: the compiler then knows lanes 2 and 3 are already 0 after the
+        // first load and inserts the second value, instead of clearing them once more.
+        V v{fn(0)};
+        v[1] = fn(1);
+        return v;
+    } else {
+        return MakeLanes<V>(fn, std::make_index_sequence<N>{});
+    }
 }
 
 // p itself, but the compiler no longer knows where it points: what is read through it is read
@@ -143,7 +151,6 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         F triGain, sawGain, squareHigh, squareLow, envFollow, fixedLevel, oscGain;
         F dryGain, wetGain, dryRingGain, wetRingGain, filterCoef, filterCoefEnv, filterDamp;
         F thruMix, lowMix, bandMix, highMix, zeroF, oneF;
-        D zeroD;
         F target, followCoef;
         D P, S, invP;
     } values;
@@ -180,7 +187,6 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     values.highMix = Splat<F>(pc.highMix);
     values.zeroF = Splat<F>(0.f);
     values.oneF = Splat<F>(1.f);
-    values.zeroD = Splat<D>(0.0);
 
     // Running state, one lane per channel, kept in registers for the whole call.
 #define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
@@ -290,7 +296,9 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         if constexpr (kPaired) {
             x = xNow;
             if (!mayBeLast || i + 1 < frames) {
-                xNow = F{pairIn0[i + 1], pairIn1[i + 1], 0.f, 0.f};
+                xNow = Gather<F, N>([&](int l) __attribute__((always_inline)) {
+                    return (l == 0 ? pairIn0 : pairIn1)[i + 1];
+                });
                 const F input = __builtin_shufflevector(xNow, bandLow, 0, 1, 4, 5);
                 bandLow = bandLow + bandBand * c.bandCoef;
                 const F t = input - bandLow - bandBand * c.bandDamp;
@@ -327,7 +335,8 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         const I qi = __builtin_convertvector(q, I);
         const F f = ToF<F>(q - __builtin_convertvector(qi, D));
         readPhase += r;
-        readPhase = readPhase - c.P >= c.zeroD ? readPhase - c.P : readPhase;
+        const D wrapped = readPhase - c.P;
+        readPhase = wrapped >= D{} ? wrapped : readPhase;
 
         // Ring reads of every lane before its writes.
         const UInt32 dryAt = 2 * d + dryCol;
@@ -371,7 +380,8 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         const F wet = handOver[j].wet;
 
         oscPhase += handOver[j].inc;
-        oscPhase = oscPhase - c.oneF >= c.zeroF ? oscPhase - c.oneF : oscPhase;
+        const F wrapped = oscPhase - c.oneF;
+        oscPhase = wrapped >= F{} ? wrapped : oscPhase;
         const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
         const F tri = triUp < triDown ? triUp : triDown;
         const F saw = 2.f * oscPhase - 1.f;
