@@ -334,15 +334,14 @@ OSStatus VoskMarrowfinLV2::InputCallback(void* refCon, AudioUnitRenderActionFlag
                                          UInt32 frames, AudioBufferList* ioData) {
     auto* self = static_cast<VoskMarrowfinLV2*>(refCon);
     if (!ioData || frames > self->m_maxFrames) return paramErr;
+    // The unit gets the host's input itself instead of a copy: it only reads its input (it
+    // renders into the output buffers RenderSlice hands it, never in place), and it prepares its
+    // own buffer list again before the next pull.
     const UInt32 buffers = std::min<UInt32>(ioData->mNumberBuffers, self->m_channels);
     for (UInt32 c = 0; c < buffers; ++c) {
         const float* source = self->m_in[c] ? self->m_in[c] + self->m_sliceOffset : self->m_silence.data();
         AudioBuffer& buffer = ioData->mBuffers[c];
-        if (!buffer.mData) {
-            buffer.mData = const_cast<float*>(source);
-        } else if (buffer.mData != source) {
-            std::memmove(buffer.mData, source, frames * sizeof(float));
-        }
+        buffer.mData = const_cast<float*>(source);
         buffer.mDataByteSize = frames * sizeof(float);
     }
     return noErr;
