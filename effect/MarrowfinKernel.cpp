@@ -58,7 +58,7 @@ inline float MinF(float a, float b) { return a < b ? a : b; }
 template <bool kTrackPitch>
 MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     const float* in, float* bandOut, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g,
-    const State& st, OscState& os, BandState& bs, const PGOData& pd)
+    const State& st, double invP, OscState& os, BandState& bs, const PGOData& pd)
 {
     const float lpCoef = pc.lpCoef, lpDamp = pc.lpDamp, hpCoef = pc.hpCoef, hpDamp = pc.hpDamp;
     float lpLow = bs.lpLow, lpBand = bs.lpBand, hpLow = bs.hpLow, hpBand = bs.hpBand;
@@ -71,7 +71,6 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
 
     const double P = static_cast<double>(st.period);
     const double S = static_cast<double>(st.readStart);
-    const double invP = 1.0 / P;
     const double ratio = static_cast<double>(pc.ratio);
     const double ratioEnv = static_cast<double>(pc.ratioEnv);
 
@@ -225,6 +224,87 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     os.filterBand = filterBand;
 }
 
+// Generates n output samples of one stretch, sample after sample: the generator for blocks too
+// short for the chunked one above, whose set-up (band filter lanes, the two-sided chunks) costs
+// more than a handful of samples do. Same operations in the same order, so the same output bit for
+// bit; it writes no band-limited scratch (nothing reads it). Render thread.
+template <bool kTrackPitch>
+MARROWFIN_KERNEL_CLONES void GenerateShort(
+    const float* in, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g, const State& st,
+    double invP, OscState& os, BandState& bs, const PGOData& pd)
+{
+    float lpLow = bs.lpLow, lpBand = bs.lpBand, hpLow = bs.hpLow, hpBand = bs.hpBand;
+    float* const ring = pd.ring;
+    UInt32 w = pd.writeIndex;
+    UInt32 d = (pd.writeIndex - static_cast<UInt32>(pd.window)) & kMarrowfinRingMask;
+    const UInt32 dryCol = pc.filteredDry ? 1 : 0;
+    const UInt32 wetCol = pc.filteredWet ? 1 : 0;
+    const double P = static_cast<double>(st.period);
+    const double S = static_cast<double>(st.readStart);
+    const float target = st.gatedEnv;
+    float followEnv = os.followEnv;
+    const float followCoef = target <= followEnv ? pc.releaseCoef : pc.attackCoef;
+    double readPhase = os.readPhase;
+    float oscPhase = os.oscPhase;
+    float filterLow = os.filterLow, filterBand = os.filterBand;
+
+    for (UInt32 i = 0; i < n; ++i) {
+        const float x = in[i];
+        lpLow = lpLow + lpBand * pc.lpCoef;
+        lpBand = lpBand + (x - lpLow - lpBand * pc.lpDamp) * pc.lpCoef;
+        hpLow = hpLow + hpBand * pc.hpCoef;
+        const float h = lpLow - hpLow - hpBand * pc.hpDamp;
+        hpBand = hpBand + h * pc.hpCoef;
+
+        const float dry = ring[2 * d + dryCol];
+        followEnv = (followEnv - target) * followCoef + target;
+        float e = followEnv - g.triggerLevel;
+        e = e > 0.f ? e : 0.f;
+
+        const double r = static_cast<double>(e) * static_cast<double>(pc.ratioEnv) + static_cast<double>(pc.ratio);
+        const double q = S + readPhase;
+        const int64_t qi = static_cast<int64_t>(q);
+        const float f = static_cast<float>(q - static_cast<double>(qi));
+        const UInt32 k = static_cast<UInt32>(qi) & kMarrowfinRingMask;
+        readPhase += r;
+        if (readPhase - P >= 0.0)
+            readPhase -= P;
+        const float a = ring[2 * k + wetCol];
+        const float b = ring[2 * ((k + 1) & kMarrowfinRingMask) + wetCol];
+        const float wet = a - a * f + f * b;
+        ring[2 * w] = x;
+        ring[2 * w + 1] = h;
+        w = (w + 1) & kMarrowfinRingMask;
+        d = (d + 1) & kMarrowfinRingMask;
+
+        oscPhase += kTrackPitch ? static_cast<float>(r * invP) : pc.oscIncEnv * e + pc.oscInc;
+        if (oscPhase - 1.f >= 0.f)
+            oscPhase -= 1.f;
+        const float tri = MinF(3.f - 4.f * oscPhase, 4.f * oscPhase - 1.f);
+        const float saw = 2.f * oscPhase - 1.f;
+        const float square = oscPhase <= pc.pulseWidthEnv * e + pc.pulseWidth ? g.squareGain : -g.squareGain;
+        const float osc = g.triGain * tri + g.sawGain * saw + square;
+        const float level = (g.envFollow * followEnv + (1.f - g.envFollow)) * g.oscGain;
+        const float mix = (g.dryRingGain * dry + level) * osc + g.wetGain * wet + (wet * g.wetRingGain) * osc;
+        const float gf = pc.filterCoefEnv * e + pc.filterCoef;
+        filterLow = filterLow + filterBand * gf;
+        const float high = mix - filterLow - pc.filterDamp * filterBand;
+        filterBand = filterBand + gf * high;
+        out[i] = dry * g.dryGain + pc.lowMix * filterLow + mix * pc.thruMix + high * pc.highMix +
+                 pc.bandMix * filterBand;
+    }
+
+    bs.lpLow = lpLow;
+    bs.lpBand = lpBand;
+    bs.hpLow = hpLow;
+    bs.hpBand = hpBand;
+    os.readPhase = readPhase;
+    os.oscPhase = oscPhase;
+    os.followEnv = followEnv;
+    os.filterLow = filterLow;
+    os.filterBand = filterBand;
+}
+
 }  // namespace
 
 CMarrowfinKernel::CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex)
@@ -248,6 +328,7 @@ void CMarrowfinKernel::Reset()
     m_state.cycleEnv = 0.f;
     m_state.gatedEnv = 0.f;
     m_state.period = kMarrowfinMaxWindow;
+    m_invPeriod = 1.0 / static_cast<double>(kMarrowfinMaxWindow);
     m_state.countdown = 0;
     m_state.syncCount = 0;
     m_state.noLock = true;
@@ -260,20 +341,76 @@ void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
     const SInt32 window = pc.window;
     const UInt32 start = (m_writeIndex - static_cast<UInt32>(window)) & kMarrowfinRingMask;
 
-    // Peak of the band-limited window up to the first rising zero crossing (all of it when none).
+    // Peak of the band-limited window up to the first rising zero crossing (all of it when none),
+    // eight frames at a time while they lie side by side in the ring. The peak is the largest
+    // value above +0 seen (v > peak keeps neither NaN nor -0), so the lanes' order cannot change
+    // it, and maxps(v, peak) is exactly "v > peak ? v : peak".
     float peak = 0.f;
     float prev = 1000000.f;
     UInt32 found = 0;
-    for (SInt32 i = 0; i < window; ++i) {
-        const float v = m_ring[2 * ((start + static_cast<UInt32>(i)) & kMarrowfinRingMask) + 1];
+    bool stopped = false;
+    __m128 peaksA = _mm_setzero_ps(), peaksB = _mm_setzero_ps();
+    const __m128 zero = _mm_setzero_ps();
+    const UInt32 frames = static_cast<UInt32>(window > 0 ? window : 0);
+    UInt32 i = 0;
+    while (i < frames && !stopped) {
+        const UInt32 at = (start + i) & kMarrowfinRingMask;
+        const UInt32 run = std::min(frames - i, kMarrowfinRingFrames - at);  // side by side from `at`
+        const float* band = m_ring + 2 * at;
+        // Lane 3 of `last` is the value before the group.
+        __m128 last = _mm_set1_ps(prev);
+        UInt32 k = 0;
+        for (; k + 8 <= run; k += 8) {
+            const __m128 v0 = _mm_shuffle_ps(_mm_loadu_ps(band + 2 * k), _mm_loadu_ps(band + 2 * k + 4),
+                                             _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128 v1 = _mm_shuffle_ps(_mm_loadu_ps(band + 2 * k + 8), _mm_loadu_ps(band + 2 * k + 12),
+                                             _MM_SHUFFLE(3, 1, 3, 1));
+            // (last3, v0_0, v0_1, v0_2) and (v0_3, v1_0, v1_1, v1_2)
+            const __m128 t0 = _mm_shuffle_ps(last, v0, _MM_SHUFFLE(0, 0, 3, 3));
+            const __m128 before0 = _mm_shuffle_ps(t0, v0, _MM_SHUFFLE(2, 1, 2, 0));
+            const __m128 t1 = _mm_shuffle_ps(v0, v1, _MM_SHUFFLE(0, 0, 3, 3));
+            const __m128 before1 = _mm_shuffle_ps(t1, v1, _MM_SHUFFLE(2, 1, 2, 0));
+            const int rising =
+                _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(v0, zero), _mm_cmple_ps(before0, zero))) |
+                (_mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(v1, zero), _mm_cmple_ps(before1, zero))) << 4);
+            if (rising != 0) {
+                const int first = __builtin_ctz(static_cast<unsigned>(rising));
+                alignas(16) float lanes[8];
+                _mm_store_ps(lanes, v0);
+                _mm_store_ps(lanes + 4, v1);
+                for (int l = 0; l <= first; ++l)
+                    if (lanes[l] > peak)
+                        peak = lanes[l];
+                found = i + k + static_cast<UInt32>(first);
+                stopped = true;
+                break;
+            }
+            peaksA = _mm_max_ps(v0, peaksA);
+            peaksB = _mm_max_ps(v1, peaksB);
+            last = v1;
+        }
+        if (stopped)
+            break;
+        prev = _mm_cvtss_f32(_mm_shuffle_ps(last, last, _MM_SHUFFLE(3, 3, 3, 3)));
+        for (; k < run; ++k) {
+            const float v = band[2 * k + 1];
+            if (v > peak)
+                peak = v;
+            if (v > 0.f && prev <= 0.f) {
+                found = i + k;
+                stopped = true;
+                break;
+            }
+            prev = v;
+        }
+        i += run;
+    }
+    alignas(16) float lanes[8];
+    _mm_store_ps(lanes, peaksA);
+    _mm_store_ps(lanes + 4, peaksB);
+    for (float v : lanes)
         if (v > peak)
             peak = v;
-        if (v > 0.f && prev <= 0.f) {
-            found = static_cast<UInt32>(i);
-            break;
-        }
-        prev = v;
-    }
 
     float env = peak * pc.envPreGain;
     if (env >= 1.f)
@@ -281,8 +418,10 @@ void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
     m_state.cycleEnv = env;
     m_state.gatedEnv = pc.envGate <= env ? env : 0.f;
     m_state.noLock = found == 0;
-    if (found != 0)
+    if (found != 0 && found != m_state.period) {
         m_state.period = found;
+        m_invPeriod = 1.0 / static_cast<double>(found);
+    }
     m_state.readStart = start;
     m_state.countdown = m_state.period;
     m_osc.readPhase = 0.0;
@@ -304,6 +443,8 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
     ioSilence = false;
 
     const PreCompNoInterp& pc = block.preCompNoInterp;
+    // Both generators take the same stretches, so a block's output does not depend on which runs.
+    const bool shortBlock = frames < kShortBlock;
     float* const band = block.scratch;
     UInt32 pos = 0;
     UInt32 remaining = frames;
@@ -311,8 +452,14 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
         const UInt32 s = std::min(remaining, m_state.countdown);
         if (s > 0) {
             const PGOData pd{m_ring, m_writeIndex, pc.window};
-            auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
-            generate(in + pos, band + pos, out + pos, s, pc, block.preComp, m_state, m_osc, m_band, pd);
+            if (shortBlock) {
+                auto* generate = pc.trackPitch ? GenerateShort<true> : GenerateShort<false>;
+                generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
+            } else {
+                auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
+                generate(in + pos, band + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band,
+                         pd);
+            }
             pos += s;
             m_state.countdown -= s;
             remaining -= s;

@@ -64,6 +64,10 @@ public:
     // Render thread.
     static OSStatus ProcessChannels(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,
                                     UInt32 count, UInt32 frames);
+    // A lone channel's blocks shorter than this are generated sample by sample: for them the
+    // set-up of the chunked generator costs more than it saves. (Lanes of several channels gain
+    // more from running side by side, whatever the block size.)
+    static constexpr UInt32 kShortBlock = 16;
     // Widest lane group ProcessChannels forms (1, 2, 4 or 8): 8 on processors with AVX2,
     // otherwise 2. Tests change it to compare group shapes; set it only while nothing renders.
     static UInt32 ms_laneWidth;
@@ -91,6 +95,7 @@ private:
     const MarrowfinBlock* m_block;
     SInt32 m_channelIndex;
     State m_state{};
+    double m_invPeriod = 0.0;  // 1 / period, renewed when the period changes
     OscState m_osc{};
     BandState m_band{};
     float* m_ring = nullptr;

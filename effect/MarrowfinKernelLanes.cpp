@@ -6,8 +6,11 @@
 // Channels reach their cycle analyses at different samples: the lanes run in step up to the
 // nearest analysis of any lane, that lane is analysed in scalar code (the kernel's own
 // AnalyseCycle), and the lanes go on.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "effect/MarrowfinKernel.h"
@@ -68,6 +71,9 @@ template <class F, class D>
 {
     if constexpr (sizeof(F) / sizeof(float) == sizeof(D) / sizeof(double)) {
         return __builtin_convertvector(x, F);
+    } else if constexpr (sizeof(D) == sizeof(__m128d) && sizeof(F) == sizeof(__m128)) {
+        // One conversion; the two padding lanes become 0.
+        return reinterpret_cast<F>(_mm_cvtpd_ps(reinterpret_cast<__m128d>(x)));
     } else {
         const Float2 y = __builtin_convertvector(x, Float2);
         return __builtin_shufflevector(y, y, 0, 1, 0, 1);
@@ -83,12 +89,30 @@ template <class V, class Fn, size_t... Is>
 template <class V, int N, class Fn>
 [[gnu::always_inline]] inline V Gather(const Fn& fn)
 {
-    return MakeLanes<V>(fn, std::make_index_sequence<N>{});
+    if constexpr (N == 2 && sizeof(V) == 4 * sizeof(float)) {
+        // Two lanes of four: the compiler then knows lanes 2 and 3 are already 0 after the
+        // first load and inserts the second value, instead of clearing them once more.
+        V v{fn(0)};
+        v[1] = fn(1);
+        return v;
+    } else {
+        return MakeLanes<V>(fn, std::make_index_sequence<N>{});
+    }
+}
+
+// p itself, but the compiler no longer knows where it points: what is read through it is read
+// again at every use, as a memory operand, instead of being held in a register.
+template <class T>
+[[gnu::always_inline]] inline T* Opaque(T* p)
+{
+    asm("" : "+r"(p));
+    return p;
 }
 
 // One lane's kernel: where its state lives and how to analyse it.
 struct LaneKernel {
     State* state;
+    const double* invPeriod;
     OscState* osc;
     BandState* band;
     float* ring;
@@ -115,42 +139,91 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     using D = typename LaneTypes<N>::D;
     using I = typename LaneTypes<N>::I;
 
-    const F lpCoef = Splat<F>(pc.lpCoef), lpDamp = Splat<F>(pc.lpDamp);
-    const F hpCoef = Splat<F>(pc.hpCoef), hpDamp = Splat<F>(pc.hpDamp);
     const UInt32 dryCol = pc.filteredDry ? 1 : 0;
     const UInt32 wetCol = pc.filteredWet ? 1 : 0;
-    const D ratio = Splat<D>(static_cast<double>(pc.ratio));
-    const D ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
-    const F triggerLevel = Splat<F>(g.triggerLevel);
-    const F oscInc = Splat<F>(pc.oscInc), oscIncEnv = Splat<F>(pc.oscIncEnv);
-    const F pulseWidth = Splat<F>(pc.pulseWidth), pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
-    const F triGain = Splat<F>(g.triGain), sawGain = Splat<F>(g.sawGain);
-    const F squareHigh = Splat<F>(g.squareGain), squareLow = Splat<F>(-g.squareGain);
-    const F envFollow = Splat<F>(g.envFollow), fixedLevel = Splat<F>(1.f - g.envFollow);
-    const F oscGain = Splat<F>(g.oscGain);
-    const F dryGain = Splat<F>(g.dryGain), wetGain = Splat<F>(g.wetGain);
-    const F dryRingGain = Splat<F>(g.dryRingGain), wetRingGain = Splat<F>(g.wetRingGain);
-    const F filterCoef = Splat<F>(pc.filterCoef), filterCoefEnv = Splat<F>(pc.filterCoefEnv);
-    const F filterDamp = Splat<F>(pc.filterDamp);
-    const F thruMix = Splat<F>(pc.thruMix), lowMix = Splat<F>(pc.lowMix);
-    const F bandMix = Splat<F>(pc.bandMix), highMix = Splat<F>(pc.highMix);
-    const F zeroF = Splat<F>(0.f), oneF = Splat<F>(1.f);
-    const D zeroD = Splat<D>(0.0);
+    // The block's values in lanes, and each lane's results of its last analysis. The sample loops
+    // read them through an opaque pointer, so they stay memory operands: the running states
+    // need every vector register, and a state that spills lengthens its loop-carried chain.
+    struct Values {
+        F lpCoef, lpDamp, hpCoef, hpDamp, bandCoef, bandDamp;
+        D ratio, ratioEnv;
+        F triggerLevel, oscInc, oscIncEnv, pulseWidth, pulseWidthEnv;
+        F triGain, sawGain, squareHigh, squareLow, envFollow, fixedLevel, oscGain;
+        F dryGain, wetGain, dryRingGain, wetRingGain, filterCoef, filterCoefEnv, filterDamp;
+        F thruMix, lowMix, bandMix, highMix, zeroF, oneF;
+        F target, followCoef;
+        D P, S, invP;
+    } values;
+    values.lpCoef = Splat<F>(pc.lpCoef);
+    values.lpDamp = Splat<F>(pc.lpDamp);
+    values.hpCoef = Splat<F>(pc.hpCoef);
+    values.hpDamp = Splat<F>(pc.hpDamp);
+    values.bandCoef = F{};
+    values.bandDamp = F{};
+    values.ratio = Splat<D>(static_cast<double>(pc.ratio));
+    values.ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
+    values.triggerLevel = Splat<F>(g.triggerLevel);
+    values.oscInc = Splat<F>(pc.oscInc);
+    values.oscIncEnv = Splat<F>(pc.oscIncEnv);
+    values.pulseWidth = Splat<F>(pc.pulseWidth);
+    values.pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
+    values.triGain = Splat<F>(g.triGain);
+    values.sawGain = Splat<F>(g.sawGain);
+    values.squareHigh = Splat<F>(g.squareGain);
+    values.squareLow = Splat<F>(-g.squareGain);
+    values.envFollow = Splat<F>(g.envFollow);
+    values.fixedLevel = Splat<F>(1.f - g.envFollow);
+    values.oscGain = Splat<F>(g.oscGain);
+    values.dryGain = Splat<F>(g.dryGain);
+    values.wetGain = Splat<F>(g.wetGain);
+    values.dryRingGain = Splat<F>(g.dryRingGain);
+    values.wetRingGain = Splat<F>(g.wetRingGain);
+    values.filterCoef = Splat<F>(pc.filterCoef);
+    values.filterCoefEnv = Splat<F>(pc.filterCoefEnv);
+    values.filterDamp = Splat<F>(pc.filterDamp);
+    values.thruMix = Splat<F>(pc.thruMix);
+    values.lowMix = Splat<F>(pc.lowMix);
+    values.bandMix = Splat<F>(pc.bandMix);
+    values.highMix = Splat<F>(pc.highMix);
+    values.zeroF = Splat<F>(0.f);
+    values.oneF = Splat<F>(1.f);
 
     // Running state, one lane per channel, kept in registers for the whole call.
 #define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
     F lpLow = MARROWFIN_LANES(F, lk[l].band->lpLow), lpBand = MARROWFIN_LANES(F, lk[l].band->lpBand);
     F hpLow = MARROWFIN_LANES(F, lk[l].band->hpLow), hpBand = MARROWFIN_LANES(F, lk[l].band->hpBand);
+    // Two channels leave two float lanes free: there the two band filters run side by side, the
+    // lowpass of sample i + 1 in lanes 0 and 1 and the highpass of sample i (fed by the lowpass
+    // output of sample i) in lanes 2 and 3, as the scalar generator pairs them. Each lane does the
+    // scalar operations, and the filter states take two registers instead of four. The pairing
+    // spans the whole call: the first lowpass step runs alone below, the last highpass step
+    // alone at the last sample.
+    constexpr bool kPaired = N == 2;
+    F bandLow{}, bandBand{}, xNow{};
+    if constexpr (kPaired) {
+        bandLow = F{lpLow[0], lpLow[1], hpLow[0], hpLow[1]};
+        bandBand = F{lpBand[0], lpBand[1], hpBand[0], hpBand[1]};
+        values.bandCoef = F{pc.lpCoef, pc.lpCoef, pc.hpCoef, pc.hpCoef};
+        values.bandDamp = F{pc.lpDamp, pc.lpDamp, pc.hpDamp, pc.hpDamp};
+        if (frames > 0) {
+            xNow = F{lk[0].in[0], lk[1].in[0], 0.f, 0.f};
+            const F low = bandLow + bandBand * values.bandCoef;
+            const F t = xNow - low - bandBand * values.bandDamp;
+            const F band = bandBand + t * values.bandCoef;
+            bandLow = __builtin_shufflevector(low, bandLow, 0, 1, 6, 7);
+            bandBand = __builtin_shufflevector(band, bandBand, 0, 1, 6, 7);
+        }
+    }
     F followEnv = MARROWFIN_LANES(F, lk[l].osc->followEnv), oscPhase = MARROWFIN_LANES(F, lk[l].osc->oscPhase);
     F filterLow = MARROWFIN_LANES(F, lk[l].osc->filterLow), filterBand = MARROWFIN_LANES(F, lk[l].osc->filterBand);
-    // Results of each lane's last analysis.
-    F target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
-    F followCoef = MARROWFIN_LANES(
-        F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
     D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
-    D P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
-    D S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
-    D invP = 1.0 / P;
+    // Results of each lane's last analysis.
+    values.target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
+    values.followCoef = MARROWFIN_LANES(
+        F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
+    values.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
+    values.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
+    values.invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
 #undef MARROWFIN_LANES
     UInt32 countdown[N];
     // The kernels of a group write their rings in step (the caller checks).
@@ -169,20 +242,29 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         const OscState& os = *lk[l].osc;
         Set(readPhase, l, os.readPhase);
         Set(oscPhase, l, os.oscPhase);
-        Set(P, l, static_cast<double>(st.period));
-        Set(S, l, static_cast<double>(st.readStart));
-        Set(invP, l, 1.0 / static_cast<double>(st.period));
-        Set(target, l, st.gatedEnv);
-        Set(followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
+        Set(values.P, l, static_cast<double>(st.period));
+        Set(values.S, l, static_cast<double>(st.readStart));
+        Set(values.invP, l, *lk[l].invPeriod);
+        Set(values.target, l, st.gatedEnv);
+        Set(values.followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
         countdown[l] = st.countdown;
     };
+    // (While the band filters run paired, the lowpass stored at an analysis is a sample ahead;
+    // only the last store, after the last highpass step, counts.)
     auto store = [&](int l) {
         BandState& bs = *lk[l].band;
         OscState& os = *lk[l].osc;
-        bs.lpLow = Get(lpLow, l);
-        bs.lpBand = Get(lpBand, l);
-        bs.hpLow = Get(hpLow, l);
-        bs.hpBand = Get(hpBand, l);
+        if constexpr (kPaired) {
+            bs.lpLow = bandLow[l];
+            bs.lpBand = bandBand[l];
+            bs.hpLow = bandLow[l + 2];
+            bs.hpBand = bandBand[l + 2];
+        } else {
+            bs.lpLow = Get(lpLow, l);
+            bs.lpBand = Get(lpBand, l);
+            bs.hpLow = Get(hpLow, l);
+            bs.hpBand = Get(hpBand, l);
+        }
         os.readPhase = Get(readPhase, l);
         os.oscPhase = Get(oscPhase, l);
         os.followEnv = Get(followEnv, l);
@@ -194,34 +276,67 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 
     // As in the scalar generator, the samples run in chunks on two sides that share no state:
     // the ring side (band filters, ring, dry tap, follower, replay) and the synthesis side
-    // (oscillator, mix, output filter), handing five values per sample through local arrays, and
-    // one loop runs the synthesis of a chunk with the ring side of the next, so the processor
-    // overlaps the loop-carried chains of both sides.
-    constexpr UInt32 kChunk = N >= 4 ? 32 : 64;
-    F envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
+    // (oscillator, mix, output filter), handing five values per sample through a local array.
+    // Unlike there, each chunk runs its two sides one after the other: with several lanes the
+    // states of both sides at once do not fit the vector registers, and spilled states cost more
+    // than the overlap of the two sides' chains gains.
+    constexpr UInt32 kChunk = 64;
+    // One record per sample, so the loops address the hand-over through one base register.
+    struct HandOver {
+        F env, follow, dry, wet, inc;
+    } handOver[kChunk];
 
-    auto ringSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
-        const F x = Gather<F, N>([&](int l) __attribute__((always_inline)) { return lk[l].in[i]; });
+    // Input of the two paired lanes, in locals: stores into the ring could alias the records.
+    const float* const pairIn0 = lk[0].in;
+    const float* const pairIn1 = lk[N > 1 ? 1 : 0].in;
+    // mayBeLast: i may be the call's last sample (only the last sample of a chunk can be).
+    auto ringSide = [&](UInt32 i, UInt32 j, bool mayBeLast) __attribute__((always_inline)) {
+        const Values& c = *Opaque(&values);
+        F x, h;
+        if constexpr (kPaired) {
+            x = xNow;
+            if (!mayBeLast || i + 1 < frames) {
+                xNow = Gather<F, N>([&](int l) __attribute__((always_inline)) {
+                    return (l == 0 ? pairIn0 : pairIn1)[i + 1];
+                });
+                const F input = __builtin_shufflevector(xNow, bandLow, 0, 1, 4, 5);
+                bandLow = bandLow + bandBand * c.bandCoef;
+                const F t = input - bandLow - bandBand * c.bandDamp;
+                bandBand = bandBand + t * c.bandCoef;
+                h = __builtin_shufflevector(t, t, 2, 3, 2, 3);
+            } else {
+                // Last sample of the call: only its highpass is left.
+                const F input = __builtin_shufflevector(bandLow, bandLow, 0, 1, 0, 1);
+                const F low = bandLow + bandBand * c.bandCoef;
+                const F t = input - low - bandBand * c.bandDamp;
+                const F band = bandBand + t * c.bandCoef;
+                bandLow = __builtin_shufflevector(bandLow, low, 0, 1, 6, 7);
+                bandBand = __builtin_shufflevector(bandBand, band, 0, 1, 6, 7);
+                h = __builtin_shufflevector(t, t, 2, 3, 2, 3);
+            }
+        } else {
+            x = Gather<F, N>([&](int l) __attribute__((always_inline)) { return lk[l].in[i]; });
+            // Analysis band: lowpass, then highpass of the lowpass output.
+            lpLow = lpLow + lpBand * c.lpCoef;
+            lpBand = lpBand + (x - lpLow - lpBand * c.lpDamp) * c.lpCoef;
+            hpLow = hpLow + hpBand * c.hpCoef;
+            h = lpLow - hpLow - hpBand * c.hpDamp;
+            hpBand = hpBand + h * c.hpCoef;
+        }
 
-        // Analysis band: lowpass, then highpass of the lowpass output.
-        lpLow = lpLow + lpBand * lpCoef;
-        lpBand = lpBand + (x - lpLow - lpBand * lpDamp) * lpCoef;
-        hpLow = hpLow + hpBand * hpCoef;
-        const F h = lpLow - hpLow - hpBand * hpDamp;
-        hpBand = hpBand + h * hpCoef;
-
-        followEnv = (followEnv - target) * followCoef + target;
-        F e = followEnv - triggerLevel;
-        e = e > zeroF ? e : zeroF;
+        followEnv = (followEnv - c.target) * c.followCoef + c.target;
+        F e = followEnv - c.triggerLevel;
+        e = e > c.zeroF ? e : c.zeroF;
 
         // Cycle replay at speed r, linearly interpolated.
-        const D r = ToD<D>(e) * ratioEnv + ratio;
-        const D q = S + readPhase;
+        const D r = ToD<D>(e) * c.ratioEnv + c.ratio;
+        const D q = c.S + readPhase;
         // q lies in [0, 2^31), where the 32-bit truncation equals the 64-bit one.
         const I qi = __builtin_convertvector(q, I);
         const F f = ToF<F>(q - __builtin_convertvector(qi, D));
         readPhase += r;
-        readPhase = readPhase - P >= zeroD ? readPhase - P : readPhase;
+        const D wrapped = readPhase - c.P;
+        readPhase = wrapped >= D{} ? wrapped : readPhase;
 
         // Ring reads of every lane before its writes.
         const UInt32 dryAt = 2 * d + dryCol;
@@ -233,46 +348,56 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
             return ring[l][2 * ((static_cast<UInt32>(Get(qi, l)) + 1) & kMarrowfinRingMask) + wetCol];
         });
         const F wet = a - a * f + f * b;
-        for (int l = 0; l < N; ++l) {
-            ring[l][2 * w] = Get(x, l);
-            ring[l][2 * w + 1] = Get(h, l);
+        if constexpr (kPaired) {
+            const F pairs = __builtin_shufflevector(x, h, 0, 4, 1, 5);
+            const Float2 pair0 = __builtin_shufflevector(pairs, pairs, 0, 1);
+            const Float2 pair1 = __builtin_shufflevector(pairs, pairs, 2, 3);
+            std::memcpy(ring[0] + 2 * w, &pair0, sizeof pair0);
+            std::memcpy(ring[1] + 2 * w, &pair1, sizeof pair1);
+        } else {
+            for (int l = 0; l < N; ++l) {
+                ring[l][2 * w] = Get(x, l);
+                ring[l][2 * w + 1] = Get(h, l);
+            }
         }
         w = (w + 1) & kMarrowfinRingMask;
         d = (d + 1) & kMarrowfinRingMask;
 
-        envArr[j] = e;
-        followArr[j] = followEnv;
-        dryArr[j] = dry;
-        wetArr[j] = wet;
+        handOver[j].env = e;
+        handOver[j].follow = followEnv;
+        handOver[j].dry = dry;
+        handOver[j].wet = wet;
         if constexpr (kTrackPitch)
-            incArr[j] = ToF<F>(r * invP);
+            handOver[j].inc = ToF<F>(r * c.invP);
         else
-            incArr[j] = oscIncEnv * e + oscInc;
+            handOver[j].inc = c.oscIncEnv * e + c.oscInc;
     };
 
     auto synthesisSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
-        const F e = envArr[j];
-        const F dry = dryArr[j];
-        const F wet = wetArr[j];
+        const Values& c = *Opaque(&values);
+        const F e = handOver[j].env;
+        const F dry = handOver[j].dry;
+        const F wet = handOver[j].wet;
 
-        oscPhase += incArr[j];
-        oscPhase = oscPhase - oneF >= zeroF ? oscPhase - oneF : oscPhase;
+        oscPhase += handOver[j].inc;
+        const F wrapped = oscPhase - c.oneF;
+        oscPhase = wrapped >= F{} ? wrapped : oscPhase;
         const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
         const F tri = triUp < triDown ? triUp : triDown;
         const F saw = 2.f * oscPhase - 1.f;
-        const F square = oscPhase <= pulseWidthEnv * e + pulseWidth ? squareHigh : squareLow;
-        const F osc = triGain * tri + sawGain * saw + square;
+        const F square = oscPhase <= c.pulseWidthEnv * e + c.pulseWidth ? c.squareHigh : c.squareLow;
+        const F osc = c.triGain * tri + c.sawGain * saw + square;
 
-        const F level = (envFollow * followArr[j] + fixedLevel) * oscGain;
-        const F mix = (dryRingGain * dry + level) * osc + wetGain * wet + (wet * wetRingGain) * osc;
+        const F level = (c.envFollow * handOver[j].follow + c.fixedLevel) * c.oscGain;
+        const F mix = (c.dryRingGain * dry + level) * osc + c.wetGain * wet + (wet * c.wetRingGain) * osc;
 
         // Output filter, cutoff following the envelope; the dry signal bypasses it.
-        const F gf = filterCoefEnv * e + filterCoef;
+        const F gf = c.filterCoefEnv * e + c.filterCoef;
         filterLow = filterLow + filterBand * gf;
-        const F high = mix - filterLow - filterDamp * filterBand;
+        const F high = mix - filterLow - c.filterDamp * filterBand;
         filterBand = filterBand + gf * high;
 
-        const F o = dry * dryGain + lowMix * filterLow + mix * thruMix + high * highMix + bandMix * filterBand;
+        const F o = dry * c.dryGain + c.lowMix * filterLow + mix * c.thruMix + high * c.highMix + c.bandMix * filterBand;
         for (int l = 0; l < N; ++l)
             lk[l].out[i] = Get(o, l);
     };
@@ -293,26 +418,14 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
             s = std::min(s, countdown[l]);
         const UInt32 end = pos + s;
 
-        // Ring side of the first chunk alone, then each chunk's synthesis with the next chunk's
-        // ring side (the synthesis reads slot j before the ring side overwrites it; in place,
-        // the ring side has read every input the synthesis overwrites), then the last synthesis.
-        UInt32 m = std::min(kChunk, s);
-        for (UInt32 j = 0; j < m; ++j)
-            ringSide(pos + j, j);
-        UInt32 chunkStart = pos;
-        for (UInt32 next = pos + kChunk; next < end; next += kChunk) {
-            m = std::min(kChunk, end - next);
-            UInt32 j = 0;
-            for (; j < m; ++j) {
-                synthesisSide(chunkStart + j, j);
-                ringSide(next + j, j);
-            }
-            for (; j < kChunk; ++j)
-                synthesisSide(chunkStart + j, j);
-            chunkStart = next;
+        for (UInt32 chunk = pos; chunk < end; chunk += kChunk) {
+            const UInt32 m = std::min(kChunk, end - chunk);
+            for (UInt32 j = 0; j + 1 < m; ++j)
+                ringSide(chunk + j, j, false);
+            ringSide(chunk + m - 1, m - 1, true);
+            for (UInt32 j = 0; j < m; ++j)
+                synthesisSide(chunk + j, j);
         }
-        for (UInt32 j = 0; j < m; ++j)
-            synthesisSide(chunkStart + j, j);
 
         pos = end;
         for (int l = 0; l < N; ++l)
@@ -352,7 +465,7 @@ void CMarrowfinKernel::ProcessGroup(CMarrowfinKernel* const* kernels, const Floa
     LaneKernel lk[8];
     for (UInt32 c = 0; c < count; ++c) {
         CMarrowfinKernel* k = kernels[c];
-        lk[c] = LaneKernel{&k->m_state, &k->m_osc, &k->m_band, k->m_ring, &k->m_writeIndex,
+        lk[c] = LaneKernel{&k->m_state, &k->m_invPeriod, &k->m_osc, &k->m_band, k->m_ring, &k->m_writeIndex,
                            [](void* self, const PreCompNoInterp& pc) {
                                static_cast<CMarrowfinKernel*>(self)->AnalyseCycle(pc);
                            },

@@ -768,10 +768,14 @@ OSStatus AUBase::DispatchGetProperty(AudioUnitPropertyID id, AudioUnitScope scop
 
 OSStatus AUBase::AddRenderNotify(AURenderCallback proc, void* refCon) {
     if (proc == nullptr) return paramErr;
-    for (auto& slot : m_renderNotify) {
+    for (UInt32 i = 0; i < kMaxRenderNotifications; ++i) {
+        RenderNotify& slot = m_renderNotify[i];
         if (slot.proc.load() == nullptr) {
             slot.refCon.store(refCon);
             slot.proc.store(proc);
+            UInt32 used = m_renderNotifyUsed.load();
+            while (used < i + 1 && !m_renderNotifyUsed.compare_exchange_weak(used, i + 1)) {
+            }
             return noErr;
         }
     }
@@ -812,7 +816,10 @@ OSStatus AUBase::DoRender(AudioUnitRenderActionFlags& ioActionFlags, const Audio
     }
 
     ScopedDenormalsOff denormalsOff;
-    for (auto& slot : m_renderNotify) {
+    // Only the slots ever filled can hold a notification (usually none).
+    const UInt32 notifySlots = m_renderNotifyUsed.load(std::memory_order_acquire);
+    for (UInt32 i = 0; i < notifySlots; ++i) {
+        const RenderNotify& slot = m_renderNotify[i];
         AURenderCallback proc = slot.proc.load(std::memory_order_acquire);
         if (proc == nullptr) continue;
         AudioUnitRenderActionFlags flags = ioActionFlags | kAudioUnitRenderAction_PreRender;
@@ -844,7 +851,8 @@ OSStatus AUBase::DoRender(AudioUnitRenderActionFlags& ioActionFlags, const Audio
         m_lastRenderError.store(result, std::memory_order_relaxed);
     }
 
-    for (auto& slot : m_renderNotify) {
+    for (UInt32 i = 0; i < notifySlots; ++i) {
+        const RenderNotify& slot = m_renderNotify[i];
         AURenderCallback proc = slot.proc.load(std::memory_order_acquire);
         if (proc == nullptr) continue;
         AudioUnitRenderActionFlags flags = ioActionFlags | kAudioUnitRenderAction_PostRender;

@@ -177,6 +177,7 @@ private:
         std::atomic<void*> refCon{nullptr};
     };
     std::array<RenderNotify, kMaxRenderNotifications> m_renderNotify;
+    std::atomic<UInt32> m_renderNotifyUsed{0};  // slots [0, used) have been filled at some time
 
     std::array<AudioUnitParameterEvent, kMaxScheduledEvents> m_scheduledEvents{};
     UInt32 m_numScheduledEvents = 0;

@@ -8,6 +8,7 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -288,6 +289,17 @@ LV2_Worker_Status VoskMarrowfinLV2::Work(uint32_t size, const void* data) {
 }
 
 void VoskMarrowfinLV2::ApplyControls() {
+    // Most runs change no control: first compare every connected port's bits with the value
+    // last taken from it, without a branch per port, and walk the ports only on a difference.
+    // (A NaN port never counts as taken, so it makes every run walk; the walk skips it.)
+    uint32_t differ = 0;
+    for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
+        const float* port = m_controls[id];
+        const float value = port ? *port : m_lastControl[id].load(std::memory_order_relaxed);
+        differ |= std::bit_cast<uint32_t>(value) ^
+                  std::bit_cast<uint32_t>(m_lastControl[id].load(std::memory_order_relaxed));
+    }
+    if (differ == 0) return;
     for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
         const float* port = m_controls[id];
         if (!port) continue;
@@ -329,15 +341,14 @@ OSStatus VoskMarrowfinLV2::InputCallback(void* refCon, AudioUnitRenderActionFlag
                                          UInt32 frames, AudioBufferList* ioData) {
     auto* self = static_cast<VoskMarrowfinLV2*>(refCon);
     if (!ioData || frames > self->m_maxFrames) return paramErr;
+    // The unit gets the host's input itself instead of a copy: it only reads its input (it
+    // renders into the output buffers RenderSlice hands it, never in place), and it prepares its
+    // own buffer list again before the next pull.
     const UInt32 buffers = std::min<UInt32>(ioData->mNumberBuffers, self->m_channels);
     for (UInt32 c = 0; c < buffers; ++c) {
         const float* source = self->m_in[c] ? self->m_in[c] + self->m_sliceOffset : self->m_silence.data();
         AudioBuffer& buffer = ioData->mBuffers[c];
-        if (!buffer.mData) {
-            buffer.mData = const_cast<float*>(source);
-        } else if (buffer.mData != source) {
-            std::memmove(buffer.mData, source, frames * sizeof(float));
-        }
+        buffer.mData = const_cast<float*>(source);
         buffer.mDataByteSize = frames * sizeof(float);
     }
     return noErr;

@@ -67,5 +67,7 @@ TEST(KernelAlloc, ThousandBlocksAllocateNothing)
     }
     rig.kernel.Reset();  // a reset keeps the ring
     rig.Render(in.data(), out.data(), in.size(), 64);
+    rig.Render(in.data(), out.data(), 32, 1);  // the sample-by-sample generator
+    EXPECT_EQ(noErr, CMarrowfinKernel::ProcessChannels(group, groupIn, groupOut, 3, 1));
     EXPECT_EQ(g_allocations.load() - before, 0);
 }
