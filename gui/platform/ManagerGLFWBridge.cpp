@@ -5,8 +5,9 @@
 #include <GLFW/glfw3.h>
 #include <X11/Xlib.h>
 
-// GLFW's X11 accessor (glfw3native.h would also pull in the XRandR headers).
+// GLFW's X11 accessors (glfw3native.h would also pull in the XRandR headers).
 extern "C" Window glfwGetX11Window(GLFWwindow* window);
+extern "C" Display* glfwGetX11Display(void);
 
 #include <atomic>
 #include <chrono>
@@ -187,7 +188,8 @@ void ManagerGLFWBridge::FocusCallback(GLFWwindow* window, int focused) {
 }
 
 bool ManagerGLFWBridge::WindowCloseRequested() const {
-    return glfwWindowShouldClose(m_window) == GLFW_TRUE || g_lostWindow.load() == glfwGetX11Window(m_window);
+    return glfwWindowShouldClose(m_window) == GLFW_TRUE || m_windowLost.load(std::memory_order_relaxed) ||
+           g_lostWindow.load() == glfwGetX11Window(m_window);
 }
 void ManagerGLFWBridge::BringToFront() {
     glfwShowWindow(m_window);
@@ -252,7 +254,24 @@ void ManagerGLFWBridge::MakeOffscreenCurrent() {
     glViewport(0, kOffscreenHeight - m_offscreenHeight, m_offscreenWidth, m_offscreenHeight);
 }
 
+// Render task, once a frame: a window destroyed behind our back (another client) must not be
+// drawn into again, or the GL driver works on buffers that are gone. One round trip a frame
+// asks the server whether the window still exists; from then on no context is current, and
+// every GL call of the frame does nothing.
+bool ManagerGLFWBridge::WindowAlive() {
+    if (m_windowLost.load(std::memory_order_relaxed)) return false;
+    XWindowAttributes attributes;
+    const ::Window xwindow = glfwGetX11Window(m_window);
+    if (XGetWindowAttributes(glfwGetX11Display(), xwindow, &attributes) != 0 && g_lostWindow.load() != xwindow)
+        return true;
+    m_windowLost.store(true, std::memory_order_relaxed);
+    glfwMakeContextCurrent(nullptr);
+    m_contextCurrent = false;
+    return false;
+}
+
 void ManagerGLFWBridge::MakeCurrent() {
+    if (!WindowAlive()) return;
     if (m_offscreenCurrent) {
         // Leaving the offscreen context: its picture becomes readable in the pixel buffer, row 0
         // the top row (GL reads bottom-up).
@@ -270,6 +289,7 @@ void ManagerGLFWBridge::MakeCurrent() {
 }
 
 void ManagerGLFWBridge::SwapBuffers() {
+    if (m_windowLost.load(std::memory_order_relaxed)) return;
     {
         std::lock_guard<std::mutex> guard(m_captureLock);
         if (m_captureRequested && !m_captureReady) {

@@ -6,6 +6,7 @@
 // when the labels layer cannot use a framebuffer object.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -80,6 +81,7 @@ private:
     static void FocusCallback(GLFWwindow* window, int focused);
     void ToWindowPoint(double x, double y, double& outX, double& outY) const;
     UInt32 CurrentModifiers() const;
+    bool WindowAlive();
 
     Manager* m_manager;       // owns this bridge
     ViewInput m_ownInput;     // UI thread: the default route, straight to the manager
@@ -89,6 +91,7 @@ private:
     int m_offscreenWidth = 0, m_offscreenHeight = 0;
     bool m_offscreenCurrent = false;  // render task
     bool m_contextCurrent = false;    // render task
+    std::atomic<bool> m_windowLost{false};  // render task sets, UI thread reads
     double m_cursorX = 0, m_cursorY = 0;  // UI thread: the last pointer position delivered
 
     std::mutex m_captureLock;

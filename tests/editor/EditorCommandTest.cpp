@@ -134,4 +134,14 @@ TEST_F(EditorInputTest, DragTypeAndThePreferencesPanelReachTheUnit) {
     EXPECT_TRUE(fs::exists(m_folders / "end.aupreset"));
 }
 
+TEST_F(EditorInputTest, AWindowDestroyedByAnotherClientEndsTheRunCleanly) {
+    // Without care the driver went on drawing into the destroyed window and crashed the process.
+    RunResult r = RunProgram({MARROWFIN_APP_PATH, "editor", "--demo", "--osc-offset", "0", "--save-state",
+                              m_folders / "end.aupreset"},
+                             {}, [&](pid_t) { Xdo("Marrowfin", "sleep 0.3 windowclose WIN"); },
+                             std::chrono::seconds(30));
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(fs::exists(m_folders / "end.aupreset"));
+}
+
 }  // namespace
