@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "effect/MarrowfinKernel.h"
@@ -132,7 +133,7 @@ struct LaneKernel {
 #define MARROWFIN_LANE_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
 
-template <int N, bool kTrackPitch>
+template <int N, bool kTrackPitch, bool kShort>
 MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, const PreComp& g)
 {
     using F = typename LaneTypes<N>::F;
@@ -144,47 +145,64 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // The block's values in lanes, and each lane's results of its last analysis. The sample loops
     // read them through an opaque pointer, so they stay memory operands: the running states
     // need every vector register, and a state that spills lengthens its loop-carried chain.
+    // Short blocks keep the values every lane shares as scalars, each spread over the lanes where
+    // it is used (the same operands, so the same results): for a few samples, filling every
+    // vector up front costs more than the samples do.
+    using UF = std::conditional_t<kShort, float, F>;
+    using UD = std::conditional_t<kShort, double, D>;
+    auto uniform = [](auto s) __attribute__((always_inline)) {
+        if constexpr (kShort)
+            return s;
+        else if constexpr (std::is_same_v<decltype(s), double>)
+            return Splat<D>(s);
+        else
+            return Splat<F>(s);
+    };
     struct Values {
-        F lpCoef, lpDamp, hpCoef, hpDamp, bandCoef, bandDamp;
-        D ratio, ratioEnv;
-        F triggerLevel, oscInc, oscIncEnv, pulseWidth, pulseWidthEnv;
-        F triGain, sawGain, squareHigh, squareLow, envFollow, fixedLevel, oscGain;
-        F dryGain, wetGain, dryRingGain, wetRingGain, filterCoef, filterCoefEnv, filterDamp;
-        F thruMix, lowMix, bandMix, highMix, zeroF, oneF;
+        UF lpCoef, lpDamp, hpCoef, hpDamp;
+        F bandCoef, bandDamp;
+        UD ratio, ratioEnv;
+        UF triggerLevel, oscInc, oscIncEnv, pulseWidth, pulseWidthEnv;
+        UF triGain, sawGain;
+        F squareHigh, squareLow;
+        UF envFollow, fixedLevel, oscGain;
+        UF dryGain, wetGain, dryRingGain, wetRingGain, filterCoef, filterCoefEnv, filterDamp;
+        UF thruMix, lowMix, bandMix, highMix;
+        F zeroF, oneF;
         F target, followCoef;
         D P, S, invP;
     } values;
-    values.lpCoef = Splat<F>(pc.lpCoef);
-    values.lpDamp = Splat<F>(pc.lpDamp);
-    values.hpCoef = Splat<F>(pc.hpCoef);
-    values.hpDamp = Splat<F>(pc.hpDamp);
+    values.lpCoef = uniform(pc.lpCoef);
+    values.lpDamp = uniform(pc.lpDamp);
+    values.hpCoef = uniform(pc.hpCoef);
+    values.hpDamp = uniform(pc.hpDamp);
     values.bandCoef = F{};
     values.bandDamp = F{};
-    values.ratio = Splat<D>(static_cast<double>(pc.ratio));
-    values.ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
-    values.triggerLevel = Splat<F>(g.triggerLevel);
-    values.oscInc = Splat<F>(pc.oscInc);
-    values.oscIncEnv = Splat<F>(pc.oscIncEnv);
-    values.pulseWidth = Splat<F>(pc.pulseWidth);
-    values.pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
-    values.triGain = Splat<F>(g.triGain);
-    values.sawGain = Splat<F>(g.sawGain);
+    values.ratio = uniform(static_cast<double>(pc.ratio));
+    values.ratioEnv = uniform(static_cast<double>(pc.ratioEnv));
+    values.triggerLevel = uniform(g.triggerLevel);
+    values.oscInc = uniform(pc.oscInc);
+    values.oscIncEnv = uniform(pc.oscIncEnv);
+    values.pulseWidth = uniform(pc.pulseWidth);
+    values.pulseWidthEnv = uniform(pc.pulseWidthEnv);
+    values.triGain = uniform(g.triGain);
+    values.sawGain = uniform(g.sawGain);
     values.squareHigh = Splat<F>(g.squareGain);
     values.squareLow = Splat<F>(-g.squareGain);
-    values.envFollow = Splat<F>(g.envFollow);
-    values.fixedLevel = Splat<F>(1.f - g.envFollow);
-    values.oscGain = Splat<F>(g.oscGain);
-    values.dryGain = Splat<F>(g.dryGain);
-    values.wetGain = Splat<F>(g.wetGain);
-    values.dryRingGain = Splat<F>(g.dryRingGain);
-    values.wetRingGain = Splat<F>(g.wetRingGain);
-    values.filterCoef = Splat<F>(pc.filterCoef);
-    values.filterCoefEnv = Splat<F>(pc.filterCoefEnv);
-    values.filterDamp = Splat<F>(pc.filterDamp);
-    values.thruMix = Splat<F>(pc.thruMix);
-    values.lowMix = Splat<F>(pc.lowMix);
-    values.bandMix = Splat<F>(pc.bandMix);
-    values.highMix = Splat<F>(pc.highMix);
+    values.envFollow = uniform(g.envFollow);
+    values.fixedLevel = uniform(1.f - g.envFollow);
+    values.oscGain = uniform(g.oscGain);
+    values.dryGain = uniform(g.dryGain);
+    values.wetGain = uniform(g.wetGain);
+    values.dryRingGain = uniform(g.dryRingGain);
+    values.wetRingGain = uniform(g.wetRingGain);
+    values.filterCoef = uniform(pc.filterCoef);
+    values.filterCoefEnv = uniform(pc.filterCoefEnv);
+    values.filterDamp = uniform(pc.filterDamp);
+    values.thruMix = uniform(pc.thruMix);
+    values.lowMix = uniform(pc.lowMix);
+    values.bandMix = uniform(pc.bandMix);
+    values.highMix = uniform(pc.highMix);
     values.zeroF = Splat<F>(0.f);
     values.oneF = Splat<F>(1.f);
 
@@ -438,10 +456,18 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 template <int N>
 void RunGroup(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, const PreComp& g)
 {
-    if (pc.trackPitch)
-        RunLanes<N, true>(lk, frames, pc, g);
-    else
-        RunLanes<N, false>(lk, frames, pc, g);
+    const bool isShort = frames < CMarrowfinKernel::kShortBlock;
+    if (pc.trackPitch) {
+        if (isShort)
+            RunLanes<N, true, true>(lk, frames, pc, g);
+        else
+            RunLanes<N, true, false>(lk, frames, pc, g);
+    } else {
+        if (isShort)
+            RunLanes<N, false, true>(lk, frames, pc, g);
+        else
+            RunLanes<N, false, false>(lk, frames, pc, g);
+    }
 }
 
 // Widest group the processor runs well: eight lanes with AVX2, two with SSE. Set at load time.
