@@ -57,7 +57,7 @@ inline float MinF(float a, float b) { return a < b ? a : b; }
 #endif
 template <bool kTrackPitch>
 MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
-    const float* in, float* bandOut, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g,
+    const float* in, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g,
     const State& st, double invP, OscState& os, BandState& bs, const PGOData& pd)
 {
     const float lpCoef = pc.lpCoef, lpDamp = pc.lpDamp, hpCoef = pc.hpCoef, hpDamp = pc.hpDamp;
@@ -106,8 +106,8 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     constexpr UInt32 kChunk = 64;
     float envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
 
-    // Ring side of sample j of the chunk starting at chunkIn / chunkBand.
-    auto ringSide = [&](UInt32 j, const float* chunkIn, float* chunkBand) __attribute__((always_inline)) {
+    // Ring side of sample j of the chunk starting at chunkIn.
+    auto ringSide = [&](UInt32 j, const float* chunkIn) __attribute__((always_inline)) {
         const float x = chunkIn[j];
         float h;
         if (chunkIn + j != lastIn) {
@@ -127,8 +127,6 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
             h = lpLow - hpLow - hpBand * hpDamp;
             hpBand = hpBand + h * hpCoef;
         }
-        chunkBand[j] = h;
-
         const float dry = ring[2 * d + dryCol];
 
         followEnv = (followEnv - target) * followCoef + target;
@@ -191,7 +189,7 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     // Ring side of the first chunk alone.
     UInt32 m = std::min(kChunk, n);
     for (UInt32 j = 0; j < m; ++j)
-        ringSide(j, in, bandOut);
+        ringSide(j, in);
     // Synthesis of each full chunk together with the ring side of the next one. The synthesis
     // side reads sample j of the arrays before the ring side overwrites it.
     UInt32 chunkStart = 0;
@@ -199,11 +197,10 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
         m = std::min(kChunk, n - next);
         float* const chunkOut = out + chunkStart;
         const float* const nextIn = in + next;
-        float* const nextBand = bandOut + next;
         UInt32 j = 0;
         for (; j < m; ++j) {
             synthesisSide(j, chunkOut);
-            ringSide(j, nextIn, nextBand);
+            ringSide(j, nextIn);
         }
         for (; j < kChunk; ++j)
             synthesisSide(j, chunkOut);
@@ -227,7 +224,7 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
 // Generates n output samples of one stretch, sample after sample: the generator for blocks too
 // short for the chunked one above, whose set-up (band filter lanes, the two-sided chunks) costs
 // more than a handful of samples do. Same operations in the same order, so the same output bit for
-// bit; it writes no band-limited scratch (nothing reads it). Render thread.
+// bit. Render thread.
 template <bool kTrackPitch>
 MARROWFIN_KERNEL_CLONES void GenerateShort(
     const float* in, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g, const State& st,
@@ -445,7 +442,6 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
     const PreCompNoInterp& pc = block.preCompNoInterp;
     // Both generators take the same stretches, so a block's output does not depend on which runs.
     const bool shortBlock = frames < kShortBlock;
-    float* const band = block.scratch;
     UInt32 pos = 0;
     UInt32 remaining = frames;
     while (remaining > 0) {
@@ -457,8 +453,7 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
                 generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
             } else {
                 auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
-                generate(in + pos, band + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band,
-                         pd);
+                generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
             }
             pos += s;
             m_state.countdown -= s;
