@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -100,6 +101,66 @@ template <class V, int N, class Fn>
         return MakeLanes<V>(fn, std::make_index_sequence<N>{});
     }
 }
+
+// Each lane's record of four consecutive floats (a kernel's band filter states, or its oscillator
+// and output filter states) as four vectors of lanes, and back: 4 x 4 transposes instead of a
+// load or store per value and lane. Padding lanes read as 0.
+typedef float Float4 __attribute__((vector_size(4 * sizeof(float))));
+[[gnu::always_inline]] inline void Transpose(Float4& a, Float4& b, Float4& c, Float4& d)
+{
+    const Float4 t0 = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+    const Float4 t1 = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+    const Float4 t2 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+    const Float4 t3 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+    a = __builtin_shufflevector(t0, t1, 0, 1, 4, 5);
+    b = __builtin_shufflevector(t0, t1, 2, 3, 6, 7);
+    c = __builtin_shufflevector(t2, t3, 0, 1, 4, 5);
+    d = __builtin_shufflevector(t2, t3, 2, 3, 6, 7);
+}
+template <class F, int N>
+[[gnu::always_inline]] inline void FromRecords(const Float4 (&rec)[N], F (&lanes)[4])
+{
+    if constexpr (N <= 4) {
+        Float4 r[4] = {};
+        for (int l = 0; l < N; ++l)
+            r[l] = rec[l];
+        Transpose(r[0], r[1], r[2], r[3]);
+        for (int k = 0; k < 4; ++k)
+            lanes[k] = r[k];
+    } else {
+        Float4 lo[4] = {rec[0], rec[1], rec[2], rec[3]}, hi[4] = {rec[4], rec[5], rec[6], rec[7]};
+        Transpose(lo[0], lo[1], lo[2], lo[3]);
+        Transpose(hi[0], hi[1], hi[2], hi[3]);
+        for (int k = 0; k < 4; ++k)
+            lanes[k] = __builtin_shufflevector(lo[k], hi[k], 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+}
+template <class F, int N>
+[[gnu::always_inline]] inline void ToRecords(const F (&lanes)[4], Float4 (&rec)[N])
+{
+    if constexpr (N <= 4) {
+        Float4 r[4] = {lanes[0], lanes[1], lanes[2], lanes[3]};
+        Transpose(r[0], r[1], r[2], r[3]);
+        for (int l = 0; l < N; ++l)
+            rec[l] = r[l];
+    } else {
+        Float4 lo[4], hi[4];
+        for (int k = 0; k < 4; ++k) {
+            lo[k] = __builtin_shufflevector(lanes[k], lanes[k], 0, 1, 2, 3);
+            hi[k] = __builtin_shufflevector(lanes[k], lanes[k], 4, 5, 6, 7);
+        }
+        Transpose(lo[0], lo[1], lo[2], lo[3]);
+        Transpose(hi[0], hi[1], hi[2], hi[3]);
+        for (int l = 0; l < 4; ++l) {
+            rec[l] = lo[l];
+            rec[4 + l] = hi[l];
+        }
+    }
+}
+static_assert(sizeof(BandState) == sizeof(Float4));
+static_assert(offsetof(OscState, followEnv) == offsetof(OscState, oscPhase) + sizeof(float) &&
+              offsetof(OscState, filterLow) == offsetof(OscState, oscPhase) + 2 * sizeof(float) &&
+              offsetof(OscState, filterBand) == offsetof(OscState, oscPhase) + 3 * sizeof(float));
 
 // p itself, but the compiler no longer knows where it points: what is read through it is read
 // again at every use, as a memory operand, instead of being held in a register.
@@ -208,8 +269,15 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 
     // Running state, one lane per channel, kept in registers for the whole call.
 #define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
-    F lpLow = MARROWFIN_LANES(F, lk[l].band->lpLow), lpBand = MARROWFIN_LANES(F, lk[l].band->lpBand);
-    F hpLow = MARROWFIN_LANES(F, lk[l].band->hpLow), hpBand = MARROWFIN_LANES(F, lk[l].band->hpBand);
+    Float4 bandRecords[N], oscRecords[N];
+    for (int l = 0; l < N; ++l) {
+        std::memcpy(&bandRecords[l], lk[l].band, sizeof(Float4));
+        std::memcpy(&oscRecords[l], &lk[l].osc->oscPhase, sizeof(Float4));
+    }
+    F bandLanes[4], oscLanes[4];
+    FromRecords<F, N>(bandRecords, bandLanes);
+    FromRecords<F, N>(oscRecords, oscLanes);
+    F lpLow = bandLanes[0], lpBand = bandLanes[1], hpLow = bandLanes[2], hpBand = bandLanes[3];
     // Two channels leave two float lanes free: there the two band filters run side by side, the
     // lowpass of sample i + 1 in lanes 0 and 1 and the highpass of sample i (fed by the lowpass
     // output of sample i) in lanes 2 and 3, as the scalar generator pairs them. Each lane does the
@@ -232,13 +300,12 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
             bandBand = __builtin_shufflevector(band, bandBand, 0, 1, 6, 7);
         }
     }
-    F followEnv = MARROWFIN_LANES(F, lk[l].osc->followEnv), oscPhase = MARROWFIN_LANES(F, lk[l].osc->oscPhase);
-    F filterLow = MARROWFIN_LANES(F, lk[l].osc->filterLow), filterBand = MARROWFIN_LANES(F, lk[l].osc->filterBand);
+    F oscPhase = oscLanes[0], followEnv = oscLanes[1], filterLow = oscLanes[2], filterBand = oscLanes[3];
     D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
     // Results of each lane's last analysis.
     values.target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
     values.followCoef = MARROWFIN_LANES(
-        F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
+        F, lk[l].state->gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
     values.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
     values.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
     values.invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
@@ -449,8 +516,24 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         for (int l = 0; l < N; ++l)
             countdown[l] -= s;
     }
-    for (int l = 0; l < N; ++l)
-        store(l);
+    // The last store of every lane, through records.
+    F bandOut[4] = {lpLow, lpBand, hpLow, hpBand};
+    if constexpr (kPaired) {
+        bandOut[0] = bandLow;
+        bandOut[1] = bandBand;
+        bandOut[2] = __builtin_shufflevector(bandLow, bandLow, 2, 3, 2, 3);
+        bandOut[3] = __builtin_shufflevector(bandBand, bandBand, 2, 3, 2, 3);
+    }
+    const F oscOut[4] = {oscPhase, followEnv, filterLow, filterBand};
+    ToRecords<F, N>(bandOut, bandRecords);
+    ToRecords<F, N>(oscOut, oscRecords);
+    for (int l = 0; l < N; ++l) {
+        std::memcpy(lk[l].band, &bandRecords[l], sizeof(Float4));
+        std::memcpy(&lk[l].osc->oscPhase, &oscRecords[l], sizeof(Float4));
+        lk[l].osc->readPhase = Get(readPhase, l);
+        lk[l].state->countdown = countdown[l];
+        *lk[l].writeIndex = w;
+    }
 }
 
 template <int N>
