@@ -302,58 +302,26 @@ MARROWFIN_KERNEL_CLONES void GenerateShort(
     os.filterBand = filterBand;
 }
 
-}  // namespace
-
-CMarrowfinKernel::CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex)
-    : AUKernelBase(unit), m_block(block), m_channelIndex(channelIndex)
+// Scans `frames` frames of the ring's band-limited column from frame `start` on (wrapping) up to
+// the first rising zero crossing, all of them when there is none: returns the peak and sets
+// `found` to the crossing's offset from start, or 0. Render thread (the cycle analysis).
+MARROWFIN_KERNEL_CLONES float ScanWindow(const float* ring, UInt32 start, UInt32 frames, UInt32& found)
 {
-    CMarrowfinKernel::Reset();
-}
-
-CMarrowfinKernel::~CMarrowfinKernel()
-{
-    if (m_ring)
-        ::operator delete(m_ring, kRingAlignment);
-}
-
-void CMarrowfinKernel::Reset()
-{
-    if (!m_ring)
-        m_ring = static_cast<float*>(::operator new(kRingFloats * sizeof(float), kRingAlignment));
-    std::fill(m_ring, m_ring + kRingFloats, 0.f);
-    m_writeIndex = 0;
-    m_state.cycleEnv = 0.f;
-    m_state.gatedEnv = 0.f;
-    m_state.period = kMarrowfinMaxWindow;
-    m_invPeriod = 1.0 / static_cast<double>(kMarrowfinMaxWindow);
-    m_state.countdown = 0;
-    m_state.syncCount = 0;
-    m_state.noLock = true;
-    m_osc = OscState{};
-    m_band = BandState{};
-}
-
-void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
-{
-    const SInt32 window = pc.window;
-    const UInt32 start = (m_writeIndex - static_cast<UInt32>(window)) & kMarrowfinRingMask;
-
     // Peak of the band-limited window up to the first rising zero crossing (all of it when none),
     // eight frames at a time while they lie side by side in the ring. The peak is the largest
     // value above +0 seen (v > peak keeps neither NaN nor -0), so the lanes' order cannot change
     // it, and maxps(v, peak) is exactly "v > peak ? v : peak".
     float peak = 0.f;
     float prev = 1000000.f;
-    UInt32 found = 0;
+    found = 0;
     bool stopped = false;
     __m128 peaksA = _mm_setzero_ps(), peaksB = _mm_setzero_ps();
     const __m128 zero = _mm_setzero_ps();
-    const UInt32 frames = static_cast<UInt32>(window > 0 ? window : 0);
     UInt32 i = 0;
     while (i < frames && !stopped) {
         const UInt32 at = (start + i) & kMarrowfinRingMask;
         const UInt32 run = std::min(frames - i, kMarrowfinRingFrames - at);  // side by side from `at`
-        const float* band = m_ring + 2 * at;
+        const float* band = ring + 2 * at;
         // Lane 3 of `last` is the value before the group.
         __m128 last = _mm_set1_ps(prev);
         UInt32 k = 0;
@@ -408,6 +376,47 @@ void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
     for (float v : lanes)
         if (v > peak)
             peak = v;
+    return peak;
+}
+
+}  // namespace
+
+CMarrowfinKernel::CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex)
+    : AUKernelBase(unit), m_block(block), m_channelIndex(channelIndex)
+{
+    CMarrowfinKernel::Reset();
+}
+
+CMarrowfinKernel::~CMarrowfinKernel()
+{
+    if (m_ring)
+        ::operator delete(m_ring, kRingAlignment);
+}
+
+void CMarrowfinKernel::Reset()
+{
+    if (!m_ring)
+        m_ring = static_cast<float*>(::operator new(kRingFloats * sizeof(float), kRingAlignment));
+    std::fill(m_ring, m_ring + kRingFloats, 0.f);
+    m_writeIndex = 0;
+    m_state.cycleEnv = 0.f;
+    m_state.gatedEnv = 0.f;
+    m_state.period = kMarrowfinMaxWindow;
+    m_invPeriod = 1.0 / static_cast<double>(kMarrowfinMaxWindow);
+    m_state.countdown = 0;
+    m_state.syncCount = 0;
+    m_state.noLock = true;
+    m_osc = OscState{};
+    m_band = BandState{};
+}
+
+void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
+{
+    const SInt32 window = pc.window;
+    const UInt32 start = (m_writeIndex - static_cast<UInt32>(window)) & kMarrowfinRingMask;
+
+    UInt32 found = 0;
+    const float peak = ScanWindow(m_ring, start, static_cast<UInt32>(window > 0 ? window : 0), found);
 
     float env = peak * pc.envPreGain;
     if (env >= 1.f)
