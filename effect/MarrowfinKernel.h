@@ -8,7 +8,7 @@
 #include "effect/MarrowfinDSP.h"
 #include "hostframework/AUKernelBase.h"
 
-class CMarrowfinKernel : public AUKernelBase {
+class CMarrowfinKernel final : public AUKernelBase {
 public:
     // Result of the last cycle analysis; constant while output is generated.
     struct State {
