@@ -21,6 +21,21 @@
 // so the calling convention for vector arguments never applies.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
+// One lane's kernel and buffers: where its state lives and how to analyse it.
+struct CMarrowfinLaneKernel {
+    CMarrowfinKernel* kernel;
+    const float* in;
+    float* out;
+
+    CMarrowfinKernel::State* state() const { return &kernel->m_state; }
+    const double* invPeriod() const { return &kernel->m_invPeriod; }
+    CMarrowfinKernel::OscState* osc() const { return &kernel->m_osc; }
+    CMarrowfinKernel::BandState* band() const { return &kernel->m_band; }
+    float* ring() const { return kernel->m_ring; }
+    UInt32* writeIndex() const { return &kernel->m_writeIndex; }
+    void analyse(const PreCompNoInterp& pc) const { kernel->AnalyseCycle(pc); }
+};
+
 namespace {
 
 using State = CMarrowfinKernel::State;
@@ -171,19 +186,7 @@ template <class T>
     return p;
 }
 
-// One lane's kernel: where its state lives and how to analyse it.
-struct LaneKernel {
-    State* state;
-    const double* invPeriod;
-    OscState* osc;
-    BandState* band;
-    float* ring;
-    UInt32* writeIndex;
-    void (*analyse)(void* kernel, const PreCompNoInterp& pc);
-    void* kernel;
-    const float* in;
-    float* out;
-};
+using LaneKernel = CMarrowfinLaneKernel;
 
 // Processors with AVX2 run a clone compiled for it (no fused multiply-add enabled, so the results
 // are those of the baseline clone). ThreadSanitizer's runtime is not set up yet when the dynamic
@@ -271,8 +274,8 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 #define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
     Float4 bandRecords[N], oscRecords[N];
     for (int l = 0; l < N; ++l) {
-        std::memcpy(&bandRecords[l], lk[l].band, sizeof(Float4));
-        std::memcpy(&oscRecords[l], &lk[l].osc->oscPhase, sizeof(Float4));
+        std::memcpy(&bandRecords[l], lk[l].band(), sizeof(Float4));
+        std::memcpy(&oscRecords[l], &lk[l].osc()->oscPhase, sizeof(Float4));
     }
     F bandLanes[4], oscLanes[4];
     FromRecords<F, N>(bandRecords, bandLanes);
@@ -301,35 +304,35 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         }
     }
     F oscPhase = oscLanes[0], followEnv = oscLanes[1], filterLow = oscLanes[2], filterBand = oscLanes[3];
-    D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
+    D readPhase = MARROWFIN_LANES(D, lk[l].osc()->readPhase);
     // Results of each lane's last analysis.
-    values.target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
+    values.target = MARROWFIN_LANES(F, lk[l].state()->gatedEnv);
     values.followCoef = MARROWFIN_LANES(
-        F, lk[l].state->gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
-    values.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
-    values.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
-    values.invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
+        F, lk[l].state()->gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
+    values.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state()->period));
+    values.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state()->readStart));
+    values.invP = MARROWFIN_LANES(D, *lk[l].invPeriod());
 #undef MARROWFIN_LANES
     UInt32 countdown[N];
     // The kernels of a group write their rings in step (the caller checks).
-    UInt32 w = *lk[0].writeIndex;
+    UInt32 w = *lk[0].writeIndex();
     UInt32 d = (w - static_cast<UInt32>(pc.window)) & kMarrowfinRingMask;
     float* ring[N];
     for (int l = 0; l < N; ++l) {
-        ring[l] = lk[l].ring;
-        countdown[l] = lk[l].state->countdown;
+        ring[l] = lk[l].ring();
+        countdown[l] = lk[l].state()->countdown;
     }
     // The values an analysis sets, for one lane (above for all); the follower's direction is
     // chosen at the start of every stretch, as the scalar generator does (the follower never
     // crosses its target, so the choice cannot change within a stretch).
     auto loadAnalysis = [&](int l) {
-        const State& st = *lk[l].state;
-        const OscState& os = *lk[l].osc;
+        const State& st = *lk[l].state();
+        const OscState& os = *lk[l].osc();
         Set(readPhase, l, os.readPhase);
         Set(oscPhase, l, os.oscPhase);
         Set(values.P, l, static_cast<double>(st.period));
         Set(values.S, l, static_cast<double>(st.readStart));
-        Set(values.invP, l, *lk[l].invPeriod);
+        Set(values.invP, l, *lk[l].invPeriod());
         Set(values.target, l, st.gatedEnv);
         Set(values.followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
         countdown[l] = st.countdown;
@@ -337,8 +340,8 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // (While the band filters run paired, the lowpass stored at an analysis is a sample ahead;
     // only the last store, after the last highpass step, counts.)
     auto store = [&](int l) {
-        BandState& bs = *lk[l].band;
-        OscState& os = *lk[l].osc;
+        BandState& bs = *lk[l].band();
+        OscState& os = *lk[l].osc();
         if constexpr (kPaired) {
             bs.lpLow = bandLow[l];
             bs.lpBand = bandBand[l];
@@ -355,8 +358,8 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         os.followEnv = Get(followEnv, l);
         os.filterLow = Get(filterLow, l);
         os.filterBand = Get(filterBand, l);
-        lk[l].state->countdown = countdown[l];
-        *lk[l].writeIndex = w;
+        lk[l].state()->countdown = countdown[l];
+        *lk[l].writeIndex() = w;
     };
 
     // As in the scalar generator, the samples run in chunks on two sides that share no state:
@@ -492,7 +495,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         for (int l = 0; l < N; ++l) {
             if (countdown[l] == 0) {
                 store(l);
-                lk[l].analyse(lk[l].kernel, pc);
+                lk[l].analyse(pc);
                 loadAnalysis(l);
             }
         }
@@ -528,11 +531,11 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     ToRecords<F, N>(bandOut, bandRecords);
     ToRecords<F, N>(oscOut, oscRecords);
     for (int l = 0; l < N; ++l) {
-        std::memcpy(lk[l].band, &bandRecords[l], sizeof(Float4));
-        std::memcpy(&lk[l].osc->oscPhase, &oscRecords[l], sizeof(Float4));
-        lk[l].osc->readPhase = Get(readPhase, l);
-        lk[l].state->countdown = countdown[l];
-        *lk[l].writeIndex = w;
+        std::memcpy(lk[l].band(), &bandRecords[l], sizeof(Float4));
+        std::memcpy(&lk[l].osc()->oscPhase, &oscRecords[l], sizeof(Float4));
+        lk[l].osc()->readPhase = Get(readPhase, l);
+        lk[l].state()->countdown = countdown[l];
+        *lk[l].writeIndex() = w;
     }
 }
 
@@ -572,14 +575,8 @@ void CMarrowfinKernel::ProcessGroup(CMarrowfinKernel* const* kernels, const Floa
                                     UInt32 count, UInt32 frames)
 {
     LaneKernel lk[8];
-    for (UInt32 c = 0; c < count; ++c) {
-        CMarrowfinKernel* k = kernels[c];
-        lk[c] = LaneKernel{&k->m_state, &k->m_invPeriod, &k->m_osc, &k->m_band, k->m_ring, &k->m_writeIndex,
-                           [](void* self, const PreCompNoInterp& pc) {
-                               static_cast<CMarrowfinKernel*>(self)->AnalyseCycle(pc);
-                           },
-                           k, in[c], out[c]};
-    }
+    for (UInt32 c = 0; c < count; ++c)
+        lk[c] = LaneKernel{kernels[c], in[c], out[c]};
     const MarrowfinBlock& block = *kernels[0]->m_block;
     const PreCompNoInterp& pc = block.preCompNoInterp;
     switch (count) {
