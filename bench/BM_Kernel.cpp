@@ -53,19 +53,12 @@ void RunKernel(benchmark::State& state, int preset)
     std::vector<float> out(in.size() * channels);
 
     // The block records of consecutive blocks are computed up front, so the LFOs move as when
-    // rendering but only the kernels are timed (BM_BlockControl times the records). Only what the
-    // kernels read is kept, in few enough records to stay in the first-level cache as the unit's
-    // one record does: otherwise a block of a frame or two would mostly time the record's misses.
-    struct Record {
-        PreComp preComp;
-        PreCompNoInterp preCompNoInterp;
-        LFOPhases lfo;
-    };
-    constexpr size_t kRecords = 128;
-    std::vector<Record> records(kRecords);
-    for (Record& r : records) {
+    // rendering but only the kernels are timed (BM_BlockControl times the records).
+    constexpr size_t kRecords = 256;
+    std::vector<MarrowfinBlock> records(kRecords);
+    for (MarrowfinBlock& r : records) {
         ComputeBlockControl(params, kSampleRate, blockFrames, block);
-        r = Record{block.preComp, block.preCompNoInterp, block.lfo};
+        r = block;
     }
 
     // Channel c reads the signal c * 37 frames later, so the channels' cycles start apart.
@@ -77,7 +70,7 @@ void RunKernel(benchmark::State& state, int preset)
     for (auto _ : state) {
         if (pos + blockFrames > span)
             pos = 0;
-        const Record& r = records[record];
+        const MarrowfinBlock& r = records[record];
         block.preComp = r.preComp;
         block.preCompNoInterp = r.preCompNoInterp;
         block.lfo = r.lfo;
