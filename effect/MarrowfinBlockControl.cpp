@@ -222,9 +222,13 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     g.squareGain = Cube(p[kParam_Square]);
 }
 
-void UpdateDataToGui(DataToGuiAnalysis& gui, Float32 fs, UInt32 frames, const CMarrowfinKernel* const kernels[2])
+void UpdateDataToGui(DataToGuiAnalysis& gui, MarrowfinSmoothing& smoothing, Float32 fs, UInt32 frames,
+                     const CMarrowfinKernel* const kernels[2])
 {
-    const float a = ::expf(static_cast<float>(frames) / (fs * -0.03f));
+    const float length = static_cast<float>(frames);
+    if (smoothing.inputs.Changed({length, fs}))
+        smoothing.coef = ::expf(length / (fs * -0.03f));
+    const float a = smoothing.coef;
     for (int ch = 0; ch < 2; ++ch) {
         const CMarrowfinKernel* k = kernels[ch];
         if (!k)

@@ -119,7 +119,7 @@ struct MarrowfinBlock {
     PreComp preComp;
     PreCompNoInterp preCompNoInterp;
     LFOPhases lfo;
-    float* scratch;         // band-limited input of the current channel, scratchFrames long
+    float* scratch;         // scratchFrames long; the kernels take at most scratchFrames per call
     UInt32 scratchFrames;
     MarrowfinBlockCache cache;  // PreRender's own; the kernels do not read it
 };
@@ -134,6 +134,15 @@ void SanitizeParams(const Float32 raw[kNumParams], Float32 out[kNumParams]);
 // SanitizeParams first, so any stored value gives finite, stable coefficients.
 void ComputeBlockControl(const Float32 params[kNumParams], Float32 fs, UInt32 frames, MarrowfinBlock& block);
 
+// The smoothing coefficient of the editor's values with the block length and sample rate it
+// came from; zero-initialised means empty. PostRender's own.
+struct MarrowfinSmoothing {
+    MarrowfinInputBits<2> inputs;  // frames (as a float), fs
+    float coef;
+};
+
 // PostRender's computation: smooths channels 0 and 1 of `kernels` (null entries are skipped)
-// into gui with a 30 ms time constant.
-void UpdateDataToGui(DataToGuiAnalysis& gui, Float32 fs, UInt32 frames, const CMarrowfinKernel* const kernels[2]);
+// into gui with a 30 ms time constant; the coefficient is renewed in `smoothing` only when the
+// block length or the sample rate changes.
+void UpdateDataToGui(DataToGuiAnalysis& gui, MarrowfinSmoothing& smoothing, Float32 fs, UInt32 frames,
+                     const CMarrowfinKernel* const kernels[2]);

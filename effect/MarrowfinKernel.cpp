@@ -57,7 +57,7 @@ inline float MinF(float a, float b) { return a < b ? a : b; }
 #endif
 template <bool kTrackPitch>
 MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
-    const float* in, float* bandOut, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g,
+    const float* in, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g,
     const State& st, double invP, OscState& os, BandState& bs, const PGOData& pd)
 {
     const float lpCoef = pc.lpCoef, lpDamp = pc.lpDamp, hpCoef = pc.hpCoef, hpDamp = pc.hpDamp;
@@ -106,8 +106,8 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     constexpr UInt32 kChunk = 64;
     float envArr[kChunk], followArr[kChunk], dryArr[kChunk], wetArr[kChunk], incArr[kChunk];
 
-    // Ring side of sample j of the chunk starting at chunkIn / chunkBand.
-    auto ringSide = [&](UInt32 j, const float* chunkIn, float* chunkBand) __attribute__((always_inline)) {
+    // Ring side of sample j of the chunk starting at chunkIn.
+    auto ringSide = [&](UInt32 j, const float* chunkIn) __attribute__((always_inline)) {
         const float x = chunkIn[j];
         float h;
         if (chunkIn + j != lastIn) {
@@ -127,8 +127,6 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
             h = lpLow - hpLow - hpBand * hpDamp;
             hpBand = hpBand + h * hpCoef;
         }
-        chunkBand[j] = h;
-
         const float dry = ring[2 * d + dryCol];
 
         followEnv = (followEnv - target) * followCoef + target;
@@ -191,7 +189,7 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     // Ring side of the first chunk alone.
     UInt32 m = std::min(kChunk, n);
     for (UInt32 j = 0; j < m; ++j)
-        ringSide(j, in, bandOut);
+        ringSide(j, in);
     // Synthesis of each full chunk together with the ring side of the next one. The synthesis
     // side reads sample j of the arrays before the ring side overwrites it.
     UInt32 chunkStart = 0;
@@ -199,11 +197,10 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
         m = std::min(kChunk, n - next);
         float* const chunkOut = out + chunkStart;
         const float* const nextIn = in + next;
-        float* const nextBand = bandOut + next;
         UInt32 j = 0;
         for (; j < m; ++j) {
             synthesisSide(j, chunkOut);
-            ringSide(j, nextIn, nextBand);
+            ringSide(j, nextIn);
         }
         for (; j < kChunk; ++j)
             synthesisSide(j, chunkOut);
@@ -227,7 +224,7 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
 // Generates n output samples of one stretch, sample after sample: the generator for blocks too
 // short for the chunked one above, whose set-up (band filter lanes, the two-sided chunks) costs
 // more than a handful of samples do. Same operations in the same order, so the same output bit for
-// bit; it writes no band-limited scratch (nothing reads it). Render thread.
+// bit. Render thread.
 template <bool kTrackPitch>
 MARROWFIN_KERNEL_CLONES void GenerateShort(
     const float* in, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g, const State& st,
@@ -305,58 +302,26 @@ MARROWFIN_KERNEL_CLONES void GenerateShort(
     os.filterBand = filterBand;
 }
 
-}  // namespace
-
-CMarrowfinKernel::CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex)
-    : AUKernelBase(unit), m_block(block), m_channelIndex(channelIndex)
+// Scans `frames` frames of the ring's band-limited column from frame `start` on (wrapping) up to
+// the first rising zero crossing, all of them when there is none: returns the peak and sets
+// `found` to the crossing's offset from start, or 0. Render thread (the cycle analysis).
+MARROWFIN_KERNEL_CLONES float ScanWindow(const float* ring, UInt32 start, UInt32 frames, UInt32& found)
 {
-    CMarrowfinKernel::Reset();
-}
-
-CMarrowfinKernel::~CMarrowfinKernel()
-{
-    if (m_ring)
-        ::operator delete(m_ring, kRingAlignment);
-}
-
-void CMarrowfinKernel::Reset()
-{
-    if (!m_ring)
-        m_ring = static_cast<float*>(::operator new(kRingFloats * sizeof(float), kRingAlignment));
-    std::fill(m_ring, m_ring + kRingFloats, 0.f);
-    m_writeIndex = 0;
-    m_state.cycleEnv = 0.f;
-    m_state.gatedEnv = 0.f;
-    m_state.period = kMarrowfinMaxWindow;
-    m_invPeriod = 1.0 / static_cast<double>(kMarrowfinMaxWindow);
-    m_state.countdown = 0;
-    m_state.syncCount = 0;
-    m_state.noLock = true;
-    m_osc = OscState{};
-    m_band = BandState{};
-}
-
-void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
-{
-    const SInt32 window = pc.window;
-    const UInt32 start = (m_writeIndex - static_cast<UInt32>(window)) & kMarrowfinRingMask;
-
     // Peak of the band-limited window up to the first rising zero crossing (all of it when none),
     // eight frames at a time while they lie side by side in the ring. The peak is the largest
     // value above +0 seen (v > peak keeps neither NaN nor -0), so the lanes' order cannot change
     // it, and maxps(v, peak) is exactly "v > peak ? v : peak".
     float peak = 0.f;
     float prev = 1000000.f;
-    UInt32 found = 0;
+    found = 0;
     bool stopped = false;
     __m128 peaksA = _mm_setzero_ps(), peaksB = _mm_setzero_ps();
     const __m128 zero = _mm_setzero_ps();
-    const UInt32 frames = static_cast<UInt32>(window > 0 ? window : 0);
     UInt32 i = 0;
     while (i < frames && !stopped) {
         const UInt32 at = (start + i) & kMarrowfinRingMask;
         const UInt32 run = std::min(frames - i, kMarrowfinRingFrames - at);  // side by side from `at`
-        const float* band = m_ring + 2 * at;
+        const float* band = ring + 2 * at;
         // Lane 3 of `last` is the value before the group.
         __m128 last = _mm_set1_ps(prev);
         UInt32 k = 0;
@@ -411,6 +376,47 @@ void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
     for (float v : lanes)
         if (v > peak)
             peak = v;
+    return peak;
+}
+
+}  // namespace
+
+CMarrowfinKernel::CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex)
+    : AUKernelBase(unit), m_block(block), m_channelIndex(channelIndex)
+{
+    CMarrowfinKernel::Reset();
+}
+
+CMarrowfinKernel::~CMarrowfinKernel()
+{
+    if (m_ring)
+        ::operator delete(m_ring, kRingAlignment);
+}
+
+void CMarrowfinKernel::Reset()
+{
+    if (!m_ring)
+        m_ring = static_cast<float*>(::operator new(kRingFloats * sizeof(float), kRingAlignment));
+    std::fill(m_ring, m_ring + kRingFloats, 0.f);
+    m_writeIndex = 0;
+    m_state.cycleEnv = 0.f;
+    m_state.gatedEnv = 0.f;
+    m_state.period = kMarrowfinMaxWindow;
+    m_invPeriod = 1.0 / static_cast<double>(kMarrowfinMaxWindow);
+    m_state.countdown = 0;
+    m_state.syncCount = 0;
+    m_state.noLock = true;
+    m_osc = OscState{};
+    m_band = BandState{};
+}
+
+void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
+{
+    const SInt32 window = pc.window;
+    const UInt32 start = (m_writeIndex - static_cast<UInt32>(window)) & kMarrowfinRingMask;
+
+    UInt32 found = 0;
+    const float peak = ScanWindow(m_ring, start, static_cast<UInt32>(window > 0 ? window : 0), found);
 
     float env = peak * pc.envPreGain;
     if (env >= 1.f)
@@ -445,7 +451,6 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
     const PreCompNoInterp& pc = block.preCompNoInterp;
     // Both generators take the same stretches, so a block's output does not depend on which runs.
     const bool shortBlock = frames < kShortBlock;
-    float* const band = block.scratch;
     UInt32 pos = 0;
     UInt32 remaining = frames;
     while (remaining > 0) {
@@ -457,8 +462,7 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
                 generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
             } else {
                 auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
-                generate(in + pos, band + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band,
-                         pd);
+                generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
             }
             pos += s;
             m_state.countdown -= s;

@@ -8,7 +8,7 @@
 #include "effect/MarrowfinDSP.h"
 #include "hostframework/AUKernelBase.h"
 
-class CMarrowfinKernel : public AUKernelBase {
+class CMarrowfinKernel final : public AUKernelBase {
 public:
     // Result of the last cycle analysis; constant while output is generated.
     struct State {
@@ -86,6 +86,8 @@ public:
     const float* ring() const { return m_ring; }
 
 private:
+    friend struct CMarrowfinLaneKernel;  // the lane generator's view of a kernel
+
     // One group of 1 to 8 kernels through the lane generator (MarrowfinKernelLanes.cpp); the
     // arguments are checked by the callers.
     static void ProcessGroup(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,

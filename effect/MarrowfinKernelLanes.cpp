@@ -9,8 +9,10 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "effect/MarrowfinKernel.h"
@@ -18,6 +20,21 @@
 // The lane helpers below take and return vectors; they are always inlined into the generator,
 // so the calling convention for vector arguments never applies.
 #pragma GCC diagnostic ignored "-Wpsabi"
+
+// One lane's kernel and buffers: where its state lives and how to analyse it.
+struct CMarrowfinLaneKernel {
+    CMarrowfinKernel* kernel;
+    const float* in;
+    float* out;
+
+    CMarrowfinKernel::State* state() const { return &kernel->m_state; }
+    const double* invPeriod() const { return &kernel->m_invPeriod; }
+    CMarrowfinKernel::OscState* osc() const { return &kernel->m_osc; }
+    CMarrowfinKernel::BandState* band() const { return &kernel->m_band; }
+    float* ring() const { return kernel->m_ring; }
+    UInt32* writeIndex() const { return &kernel->m_writeIndex; }
+    void analyse(const PreCompNoInterp& pc) const { kernel->AnalyseCycle(pc); }
+};
 
 namespace {
 
@@ -100,6 +117,66 @@ template <class V, int N, class Fn>
     }
 }
 
+// Each lane's record of four consecutive floats (a kernel's band filter states, or its oscillator
+// and output filter states) as four vectors of lanes, and back: 4 x 4 transposes instead of a
+// load or store per value and lane. Padding lanes read as 0.
+typedef float Float4 __attribute__((vector_size(4 * sizeof(float))));
+[[gnu::always_inline]] inline void Transpose(Float4& a, Float4& b, Float4& c, Float4& d)
+{
+    const Float4 t0 = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+    const Float4 t1 = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+    const Float4 t2 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+    const Float4 t3 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+    a = __builtin_shufflevector(t0, t1, 0, 1, 4, 5);
+    b = __builtin_shufflevector(t0, t1, 2, 3, 6, 7);
+    c = __builtin_shufflevector(t2, t3, 0, 1, 4, 5);
+    d = __builtin_shufflevector(t2, t3, 2, 3, 6, 7);
+}
+template <class F, int N>
+[[gnu::always_inline]] inline void FromRecords(const Float4 (&rec)[N], F (&lanes)[4])
+{
+    if constexpr (N <= 4) {
+        Float4 r[4] = {};
+        for (int l = 0; l < N; ++l)
+            r[l] = rec[l];
+        Transpose(r[0], r[1], r[2], r[3]);
+        for (int k = 0; k < 4; ++k)
+            lanes[k] = r[k];
+    } else {
+        Float4 lo[4] = {rec[0], rec[1], rec[2], rec[3]}, hi[4] = {rec[4], rec[5], rec[6], rec[7]};
+        Transpose(lo[0], lo[1], lo[2], lo[3]);
+        Transpose(hi[0], hi[1], hi[2], hi[3]);
+        for (int k = 0; k < 4; ++k)
+            lanes[k] = __builtin_shufflevector(lo[k], hi[k], 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+}
+template <class F, int N>
+[[gnu::always_inline]] inline void ToRecords(const F (&lanes)[4], Float4 (&rec)[N])
+{
+    if constexpr (N <= 4) {
+        Float4 r[4] = {lanes[0], lanes[1], lanes[2], lanes[3]};
+        Transpose(r[0], r[1], r[2], r[3]);
+        for (int l = 0; l < N; ++l)
+            rec[l] = r[l];
+    } else {
+        Float4 lo[4], hi[4];
+        for (int k = 0; k < 4; ++k) {
+            lo[k] = __builtin_shufflevector(lanes[k], lanes[k], 0, 1, 2, 3);
+            hi[k] = __builtin_shufflevector(lanes[k], lanes[k], 4, 5, 6, 7);
+        }
+        Transpose(lo[0], lo[1], lo[2], lo[3]);
+        Transpose(hi[0], hi[1], hi[2], hi[3]);
+        for (int l = 0; l < 4; ++l) {
+            rec[l] = lo[l];
+            rec[4 + l] = hi[l];
+        }
+    }
+}
+static_assert(sizeof(BandState) == sizeof(Float4));
+static_assert(offsetof(OscState, followEnv) == offsetof(OscState, oscPhase) + sizeof(float) &&
+              offsetof(OscState, filterLow) == offsetof(OscState, oscPhase) + 2 * sizeof(float) &&
+              offsetof(OscState, filterBand) == offsetof(OscState, oscPhase) + 3 * sizeof(float));
+
 // p itself, but the compiler no longer knows where it points: what is read through it is read
 // again at every use, as a memory operand, instead of being held in a register.
 template <class T>
@@ -109,19 +186,7 @@ template <class T>
     return p;
 }
 
-// One lane's kernel: where its state lives and how to analyse it.
-struct LaneKernel {
-    State* state;
-    const double* invPeriod;
-    OscState* osc;
-    BandState* band;
-    float* ring;
-    UInt32* writeIndex;
-    void (*analyse)(void* kernel, const PreCompNoInterp& pc);
-    void* kernel;
-    const float* in;
-    float* out;
-};
+using LaneKernel = CMarrowfinLaneKernel;
 
 // Processors with AVX2 run a clone compiled for it (no fused multiply-add enabled, so the results
 // are those of the baseline clone). ThreadSanitizer's runtime is not set up yet when the dynamic
@@ -132,7 +197,7 @@ struct LaneKernel {
 #define MARROWFIN_LANE_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
 
-template <int N, bool kTrackPitch>
+template <int N, bool kTrackPitch, bool kShort>
 MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, const PreComp& g)
 {
     using F = typename LaneTypes<N>::F;
@@ -144,54 +209,78 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // The block's values in lanes, and each lane's results of its last analysis. The sample loops
     // read them through an opaque pointer, so they stay memory operands: the running states
     // need every vector register, and a state that spills lengthens its loop-carried chain.
+    // Short blocks keep the values every lane shares as scalars, each spread over the lanes where
+    // it is used (the same operands, so the same results): for a few samples, filling every
+    // vector up front costs more than the samples do.
+    using UF = std::conditional_t<kShort, float, F>;
+    using UD = std::conditional_t<kShort, double, D>;
+    auto uniform = [](auto s) __attribute__((always_inline)) {
+        if constexpr (kShort)
+            return s;
+        else if constexpr (std::is_same_v<decltype(s), double>)
+            return Splat<D>(s);
+        else
+            return Splat<F>(s);
+    };
     struct Values {
-        F lpCoef, lpDamp, hpCoef, hpDamp, bandCoef, bandDamp;
-        D ratio, ratioEnv;
-        F triggerLevel, oscInc, oscIncEnv, pulseWidth, pulseWidthEnv;
-        F triGain, sawGain, squareHigh, squareLow, envFollow, fixedLevel, oscGain;
-        F dryGain, wetGain, dryRingGain, wetRingGain, filterCoef, filterCoefEnv, filterDamp;
-        F thruMix, lowMix, bandMix, highMix, zeroF, oneF;
+        UF lpCoef, lpDamp, hpCoef, hpDamp;
+        F bandCoef, bandDamp;
+        UD ratio, ratioEnv;
+        UF triggerLevel, oscInc, oscIncEnv, pulseWidth, pulseWidthEnv;
+        UF triGain, sawGain;
+        F squareHigh, squareLow;
+        UF envFollow, fixedLevel, oscGain;
+        UF dryGain, wetGain, dryRingGain, wetRingGain, filterCoef, filterCoefEnv, filterDamp;
+        UF thruMix, lowMix, bandMix, highMix;
+        F zeroF, oneF;
         F target, followCoef;
         D P, S, invP;
     } values;
-    values.lpCoef = Splat<F>(pc.lpCoef);
-    values.lpDamp = Splat<F>(pc.lpDamp);
-    values.hpCoef = Splat<F>(pc.hpCoef);
-    values.hpDamp = Splat<F>(pc.hpDamp);
+    values.lpCoef = uniform(pc.lpCoef);
+    values.lpDamp = uniform(pc.lpDamp);
+    values.hpCoef = uniform(pc.hpCoef);
+    values.hpDamp = uniform(pc.hpDamp);
     values.bandCoef = F{};
     values.bandDamp = F{};
-    values.ratio = Splat<D>(static_cast<double>(pc.ratio));
-    values.ratioEnv = Splat<D>(static_cast<double>(pc.ratioEnv));
-    values.triggerLevel = Splat<F>(g.triggerLevel);
-    values.oscInc = Splat<F>(pc.oscInc);
-    values.oscIncEnv = Splat<F>(pc.oscIncEnv);
-    values.pulseWidth = Splat<F>(pc.pulseWidth);
-    values.pulseWidthEnv = Splat<F>(pc.pulseWidthEnv);
-    values.triGain = Splat<F>(g.triGain);
-    values.sawGain = Splat<F>(g.sawGain);
+    values.ratio = uniform(static_cast<double>(pc.ratio));
+    values.ratioEnv = uniform(static_cast<double>(pc.ratioEnv));
+    values.triggerLevel = uniform(g.triggerLevel);
+    values.oscInc = uniform(pc.oscInc);
+    values.oscIncEnv = uniform(pc.oscIncEnv);
+    values.pulseWidth = uniform(pc.pulseWidth);
+    values.pulseWidthEnv = uniform(pc.pulseWidthEnv);
+    values.triGain = uniform(g.triGain);
+    values.sawGain = uniform(g.sawGain);
     values.squareHigh = Splat<F>(g.squareGain);
     values.squareLow = Splat<F>(-g.squareGain);
-    values.envFollow = Splat<F>(g.envFollow);
-    values.fixedLevel = Splat<F>(1.f - g.envFollow);
-    values.oscGain = Splat<F>(g.oscGain);
-    values.dryGain = Splat<F>(g.dryGain);
-    values.wetGain = Splat<F>(g.wetGain);
-    values.dryRingGain = Splat<F>(g.dryRingGain);
-    values.wetRingGain = Splat<F>(g.wetRingGain);
-    values.filterCoef = Splat<F>(pc.filterCoef);
-    values.filterCoefEnv = Splat<F>(pc.filterCoefEnv);
-    values.filterDamp = Splat<F>(pc.filterDamp);
-    values.thruMix = Splat<F>(pc.thruMix);
-    values.lowMix = Splat<F>(pc.lowMix);
-    values.bandMix = Splat<F>(pc.bandMix);
-    values.highMix = Splat<F>(pc.highMix);
+    values.envFollow = uniform(g.envFollow);
+    values.fixedLevel = uniform(1.f - g.envFollow);
+    values.oscGain = uniform(g.oscGain);
+    values.dryGain = uniform(g.dryGain);
+    values.wetGain = uniform(g.wetGain);
+    values.dryRingGain = uniform(g.dryRingGain);
+    values.wetRingGain = uniform(g.wetRingGain);
+    values.filterCoef = uniform(pc.filterCoef);
+    values.filterCoefEnv = uniform(pc.filterCoefEnv);
+    values.filterDamp = uniform(pc.filterDamp);
+    values.thruMix = uniform(pc.thruMix);
+    values.lowMix = uniform(pc.lowMix);
+    values.bandMix = uniform(pc.bandMix);
+    values.highMix = uniform(pc.highMix);
     values.zeroF = Splat<F>(0.f);
     values.oneF = Splat<F>(1.f);
 
     // Running state, one lane per channel, kept in registers for the whole call.
 #define MARROWFIN_LANES(V, expr) Gather<V, N>([&](int l) __attribute__((always_inline)) { return (expr); })
-    F lpLow = MARROWFIN_LANES(F, lk[l].band->lpLow), lpBand = MARROWFIN_LANES(F, lk[l].band->lpBand);
-    F hpLow = MARROWFIN_LANES(F, lk[l].band->hpLow), hpBand = MARROWFIN_LANES(F, lk[l].band->hpBand);
+    Float4 bandRecords[N], oscRecords[N];
+    for (int l = 0; l < N; ++l) {
+        std::memcpy(&bandRecords[l], lk[l].band(), sizeof(Float4));
+        std::memcpy(&oscRecords[l], &lk[l].osc()->oscPhase, sizeof(Float4));
+    }
+    F bandLanes[4], oscLanes[4];
+    FromRecords<F, N>(bandRecords, bandLanes);
+    FromRecords<F, N>(oscRecords, oscLanes);
+    F lpLow = bandLanes[0], lpBand = bandLanes[1], hpLow = bandLanes[2], hpBand = bandLanes[3];
     // Two channels leave two float lanes free: there the two band filters run side by side, the
     // lowpass of sample i + 1 in lanes 0 and 1 and the highpass of sample i (fed by the lowpass
     // output of sample i) in lanes 2 and 3, as the scalar generator pairs them. Each lane does the
@@ -214,37 +303,36 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
             bandBand = __builtin_shufflevector(band, bandBand, 0, 1, 6, 7);
         }
     }
-    F followEnv = MARROWFIN_LANES(F, lk[l].osc->followEnv), oscPhase = MARROWFIN_LANES(F, lk[l].osc->oscPhase);
-    F filterLow = MARROWFIN_LANES(F, lk[l].osc->filterLow), filterBand = MARROWFIN_LANES(F, lk[l].osc->filterBand);
-    D readPhase = MARROWFIN_LANES(D, lk[l].osc->readPhase);
+    F oscPhase = oscLanes[0], followEnv = oscLanes[1], filterLow = oscLanes[2], filterBand = oscLanes[3];
+    D readPhase = MARROWFIN_LANES(D, lk[l].osc()->readPhase);
     // Results of each lane's last analysis.
-    values.target = MARROWFIN_LANES(F, lk[l].state->gatedEnv);
+    values.target = MARROWFIN_LANES(F, lk[l].state()->gatedEnv);
     values.followCoef = MARROWFIN_LANES(
-        F, lk[l].state->gatedEnv <= lk[l].osc->followEnv ? pc.releaseCoef : pc.attackCoef);
-    values.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->period));
-    values.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state->readStart));
-    values.invP = MARROWFIN_LANES(D, *lk[l].invPeriod);
+        F, lk[l].state()->gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
+    values.P = MARROWFIN_LANES(D, static_cast<double>(lk[l].state()->period));
+    values.S = MARROWFIN_LANES(D, static_cast<double>(lk[l].state()->readStart));
+    values.invP = MARROWFIN_LANES(D, *lk[l].invPeriod());
 #undef MARROWFIN_LANES
     UInt32 countdown[N];
     // The kernels of a group write their rings in step (the caller checks).
-    UInt32 w = *lk[0].writeIndex;
+    UInt32 w = *lk[0].writeIndex();
     UInt32 d = (w - static_cast<UInt32>(pc.window)) & kMarrowfinRingMask;
     float* ring[N];
     for (int l = 0; l < N; ++l) {
-        ring[l] = lk[l].ring;
-        countdown[l] = lk[l].state->countdown;
+        ring[l] = lk[l].ring();
+        countdown[l] = lk[l].state()->countdown;
     }
     // The values an analysis sets, for one lane (above for all); the follower's direction is
     // chosen at the start of every stretch, as the scalar generator does (the follower never
     // crosses its target, so the choice cannot change within a stretch).
     auto loadAnalysis = [&](int l) {
-        const State& st = *lk[l].state;
-        const OscState& os = *lk[l].osc;
+        const State& st = *lk[l].state();
+        const OscState& os = *lk[l].osc();
         Set(readPhase, l, os.readPhase);
         Set(oscPhase, l, os.oscPhase);
         Set(values.P, l, static_cast<double>(st.period));
         Set(values.S, l, static_cast<double>(st.readStart));
-        Set(values.invP, l, *lk[l].invPeriod);
+        Set(values.invP, l, *lk[l].invPeriod());
         Set(values.target, l, st.gatedEnv);
         Set(values.followCoef, l, st.gatedEnv <= Get(followEnv, l) ? pc.releaseCoef : pc.attackCoef);
         countdown[l] = st.countdown;
@@ -252,8 +340,8 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // (While the band filters run paired, the lowpass stored at an analysis is a sample ahead;
     // only the last store, after the last highpass step, counts.)
     auto store = [&](int l) {
-        BandState& bs = *lk[l].band;
-        OscState& os = *lk[l].osc;
+        BandState& bs = *lk[l].band();
+        OscState& os = *lk[l].osc();
         if constexpr (kPaired) {
             bs.lpLow = bandLow[l];
             bs.lpBand = bandBand[l];
@@ -270,8 +358,8 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         os.followEnv = Get(followEnv, l);
         os.filterLow = Get(filterLow, l);
         os.filterBand = Get(filterBand, l);
-        lk[l].state->countdown = countdown[l];
-        *lk[l].writeIndex = w;
+        lk[l].state()->countdown = countdown[l];
+        *lk[l].writeIndex() = w;
     };
 
     // As in the scalar generator, the samples run in chunks on two sides that share no state:
@@ -407,7 +495,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         for (int l = 0; l < N; ++l) {
             if (countdown[l] == 0) {
                 store(l);
-                lk[l].analyse(lk[l].kernel, pc);
+                lk[l].analyse(pc);
                 loadAnalysis(l);
             }
         }
@@ -431,17 +519,41 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         for (int l = 0; l < N; ++l)
             countdown[l] -= s;
     }
-    for (int l = 0; l < N; ++l)
-        store(l);
+    // The last store of every lane, through records.
+    F bandOut[4] = {lpLow, lpBand, hpLow, hpBand};
+    if constexpr (kPaired) {
+        bandOut[0] = bandLow;
+        bandOut[1] = bandBand;
+        bandOut[2] = __builtin_shufflevector(bandLow, bandLow, 2, 3, 2, 3);
+        bandOut[3] = __builtin_shufflevector(bandBand, bandBand, 2, 3, 2, 3);
+    }
+    const F oscOut[4] = {oscPhase, followEnv, filterLow, filterBand};
+    ToRecords<F, N>(bandOut, bandRecords);
+    ToRecords<F, N>(oscOut, oscRecords);
+    for (int l = 0; l < N; ++l) {
+        std::memcpy(lk[l].band(), &bandRecords[l], sizeof(Float4));
+        std::memcpy(&lk[l].osc()->oscPhase, &oscRecords[l], sizeof(Float4));
+        lk[l].osc()->readPhase = Get(readPhase, l);
+        lk[l].state()->countdown = countdown[l];
+        *lk[l].writeIndex() = w;
+    }
 }
 
 template <int N>
 void RunGroup(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, const PreComp& g)
 {
-    if (pc.trackPitch)
-        RunLanes<N, true>(lk, frames, pc, g);
-    else
-        RunLanes<N, false>(lk, frames, pc, g);
+    const bool isShort = frames < CMarrowfinKernel::kShortBlock;
+    if (pc.trackPitch) {
+        if (isShort)
+            RunLanes<N, true, true>(lk, frames, pc, g);
+        else
+            RunLanes<N, true, false>(lk, frames, pc, g);
+    } else {
+        if (isShort)
+            RunLanes<N, false, true>(lk, frames, pc, g);
+        else
+            RunLanes<N, false, false>(lk, frames, pc, g);
+    }
 }
 
 // Widest group the processor runs well: eight lanes with AVX2, two with SSE. Set at load time.
@@ -463,14 +575,8 @@ void CMarrowfinKernel::ProcessGroup(CMarrowfinKernel* const* kernels, const Floa
                                     UInt32 count, UInt32 frames)
 {
     LaneKernel lk[8];
-    for (UInt32 c = 0; c < count; ++c) {
-        CMarrowfinKernel* k = kernels[c];
-        lk[c] = LaneKernel{&k->m_state, &k->m_invPeriod, &k->m_osc, &k->m_band, k->m_ring, &k->m_writeIndex,
-                           [](void* self, const PreCompNoInterp& pc) {
-                               static_cast<CMarrowfinKernel*>(self)->AnalyseCycle(pc);
-                           },
-                           k, in[c], out[c]};
-    }
+    for (UInt32 c = 0; c < count; ++c)
+        lk[c] = LaneKernel{kernels[c], in[c], out[c]};
     const MarrowfinBlock& block = *kernels[0]->m_block;
     const PreCompNoInterp& pc = block.preCompNoInterp;
     switch (count) {

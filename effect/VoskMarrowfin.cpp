@@ -180,7 +180,7 @@ void VoskMarrowfin::PostRender(UInt32 inFrames) {
     const CMarrowfinKernel* kernels[2] = {nullptr, nullptr};
     const auto& list = Kernels();
     for (size_t c = 0; c < 2 && c < list.size(); ++c) kernels[c] = static_cast<const CMarrowfinKernel*>(list[c]);
-    UpdateDataToGui(m_analysis, Float32(GetSampleRate()), inFrames, kernels);
+    UpdateDataToGui(m_analysis, m_smoothing, Float32(GetSampleRate()), inFrames, kernels);
     m_dataToGui.Publish(m_analysis);
 }
 

@@ -94,6 +94,7 @@ private:
     TB::OSCHelper m_oscHelper;
     MarrowfinBlock m_block;  // PreComp, PreCompNoInterp, LFO phases, scratch buffer
     DataToGuiAnalysis m_analysis;  // the render thread's smoothed values
+    MarrowfinSmoothing m_smoothing{};  // ... and their smoothing coefficient
     DataToGui m_dataToGui;
     Float64 m_lastSampleTime;
     AUPreset m_presets[kNumPresets];

@@ -124,11 +124,18 @@ OSStatus AUEffectBase::SetProperty(AudioUnitPropertyID inID, AudioUnitScope inSc
 
 bool AUEffectBase::IsInputSilent(AudioUnitRenderActionFlags inActionFlags, UInt32 inFramesToProcess) {
     if (!(inActionFlags & kAudioUnitRenderAction_OutputIsSilence)) {
-        const double frames = (GetLatency() + GetTailTime()) * GetSampleRate();
-        m_silentTimeout = (std::isfinite(frames) && frames > 0) ? UInt64(frames) : 0;
+        // The countdown is measured when the silence begins, not at every sounding block.
+        m_silentTimeout = kSilenceNotMeasured;
         return false;
     }
     // Silent input: the kernels may idle only once latency plus tail have passed.
+    if (m_silentTimeout == kSilenceNotMeasured) {
+        const double frames = (GetLatency() + GetTailTime()) * GetSampleRate();
+        if (!std::isfinite(frames) || frames <= 0)
+            m_silentTimeout = 0;
+        else
+            m_silentTimeout = frames < 1e18 ? UInt64(frames) : UInt64(1e18);  // never the mark
+    }
     if (m_silentTimeout == 0) return true;
     m_silentTimeout = m_silentTimeout > inFramesToProcess ? m_silentTimeout - inFramesToProcess : 0;
     return false;

@@ -71,5 +71,8 @@ private:
     std::vector<AUKernelBase*> m_kernelList;
     std::atomic<bool> m_bypassEffect{false};
     std::atomic<bool> m_processInPlace;
-    UInt64 m_silentTimeout = 0;  // frames of silent input still to come before kernels may idle
+    // Frames of silent input still to come before kernels may idle; kSilenceNotMeasured after
+    // sounding input, until the first silent block measures latency plus tail.
+    static constexpr UInt64 kSilenceNotMeasured = ~UInt64(0);
+    UInt64 m_silentTimeout = 0;
 };

@@ -136,16 +136,23 @@ TEST(BlockControl, EditorDataSmoothsTowardsTheKernels)
     CMarrowfinKernel k0(nullptr, &block, 0);
     const CMarrowfinKernel* kernels[2] = {&k0, nullptr};
     DataToGuiAnalysis gui{};
+    MarrowfinSmoothing smoothing{};
     // After reset: period 1023, no lock; the display moves there step by step.
-    UpdateDataToGui(gui, 44100.f, 512, kernels);
+    UpdateDataToGui(gui, smoothing, 44100.f, 512, kernels);
     EXPECT_GT(gui.frequency[0], 0.f);
     EXPECT_LT(gui.frequency[0], 44100.f / 1023.f);
     for (int i = 0; i < 200; ++i)
-        UpdateDataToGui(gui, 44100.f, 512, kernels);
+        UpdateDataToGui(gui, smoothing, 44100.f, 512, kernels);
     EXPECT_NEAR(gui.frequency[0], 44100.f / 1023.f, 1e-3);
     EXPECT_TRUE(gui.noLock[0]);
     EXPECT_EQ(gui.frequency[1], 0.f);  // no second kernel: untouched
     EXPECT_FALSE(gui.noLock[1]);
+    // Another block length renews the kept coefficient: the step equals one from an empty cache.
+    DataToGuiAnalysis kept{}, fresh{};
+    MarrowfinSmoothing empty{};
+    UpdateDataToGui(kept, smoothing, 44100.f, 64, kernels);
+    UpdateDataToGui(fresh, empty, 44100.f, 64, kernels);
+    EXPECT_EQ(kept.frequency[0], fresh.frequency[0]);
 }
 
 }  // namespace

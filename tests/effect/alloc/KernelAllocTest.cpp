@@ -49,6 +49,7 @@ TEST(KernelAlloc, ThousandBlocksAllocateNothing)
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = static_cast<float>((i % 97) / 97.0 - 0.5);
     DataToGuiAnalysis gui{};
+    MarrowfinSmoothing smoothing{};
     const CMarrowfinKernel* kernels[2] = {&rig.kernel, nullptr};
 
     // Three more channels of the same unit, rendered side by side.
@@ -63,7 +64,7 @@ TEST(KernelAlloc, ThousandBlocksAllocateNothing)
         rig.params[kParam_FilterCutoff] = static_cast<float>(100 + block);  // control changes too
         rig.Render(in.data(), out.data(), in.size(), 512);
         EXPECT_EQ(noErr, CMarrowfinKernel::ProcessChannels(group, groupIn, groupOut, 3, 512));
-        UpdateDataToGui(gui, rig.fs, 512, kernels);
+        UpdateDataToGui(gui, smoothing, rig.fs, 512, kernels);
     }
     rig.kernel.Reset();  // a reset keeps the ring
     rig.Render(in.data(), out.data(), in.size(), 64);
