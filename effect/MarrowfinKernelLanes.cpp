@@ -211,7 +211,10 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // need every vector register, and a state that spills lengthens its loop-carried chain.
     // Short blocks keep the values every lane shares as scalars, each spread over the lanes where
     // it is used (the same operands, so the same results): for a few samples, filling every
-    // vector up front costs more than the samples do.
+    // vector up front costs more than the samples do. Two lanes read them straight from the block
+    // records, which saves copying them (their fields of `values` stay unset); wider groups, which
+    // spread each value over more lanes, keep the copy, measured as fast or faster there.
+    constexpr bool kDirect = kShort && N == 2;
     using UF = std::conditional_t<kShort, float, F>;
     using UD = std::conditional_t<kShort, double, D>;
     auto uniform = [](auto s) __attribute__((always_inline)) {
@@ -236,37 +239,39 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         F target, followCoef;
         D P, S, invP;
     } values;
-    values.lpCoef = uniform(pc.lpCoef);
-    values.lpDamp = uniform(pc.lpDamp);
-    values.hpCoef = uniform(pc.hpCoef);
-    values.hpDamp = uniform(pc.hpDamp);
     values.bandCoef = F{};
     values.bandDamp = F{};
-    values.ratio = uniform(static_cast<double>(pc.ratio));
-    values.ratioEnv = uniform(static_cast<double>(pc.ratioEnv));
-    values.triggerLevel = uniform(g.triggerLevel);
-    values.oscInc = uniform(pc.oscInc);
-    values.oscIncEnv = uniform(pc.oscIncEnv);
-    values.pulseWidth = uniform(pc.pulseWidth);
-    values.pulseWidthEnv = uniform(pc.pulseWidthEnv);
-    values.triGain = uniform(g.triGain);
-    values.sawGain = uniform(g.sawGain);
     values.squareHigh = Splat<F>(g.squareGain);
     values.squareLow = Splat<F>(-g.squareGain);
-    values.envFollow = uniform(g.envFollow);
-    values.fixedLevel = uniform(1.f - g.envFollow);
-    values.oscGain = uniform(g.oscGain);
-    values.dryGain = uniform(g.dryGain);
-    values.wetGain = uniform(g.wetGain);
-    values.dryRingGain = uniform(g.dryRingGain);
-    values.wetRingGain = uniform(g.wetRingGain);
-    values.filterCoef = uniform(pc.filterCoef);
-    values.filterCoefEnv = uniform(pc.filterCoefEnv);
-    values.filterDamp = uniform(pc.filterDamp);
-    values.thruMix = uniform(pc.thruMix);
-    values.lowMix = uniform(pc.lowMix);
-    values.bandMix = uniform(pc.bandMix);
-    values.highMix = uniform(pc.highMix);
+    if constexpr (!kDirect) {
+        values.lpCoef = uniform(pc.lpCoef);
+        values.lpDamp = uniform(pc.lpDamp);
+        values.hpCoef = uniform(pc.hpCoef);
+        values.hpDamp = uniform(pc.hpDamp);
+        values.ratio = uniform(static_cast<double>(pc.ratio));
+        values.ratioEnv = uniform(static_cast<double>(pc.ratioEnv));
+        values.triggerLevel = uniform(g.triggerLevel);
+        values.oscInc = uniform(pc.oscInc);
+        values.oscIncEnv = uniform(pc.oscIncEnv);
+        values.pulseWidth = uniform(pc.pulseWidth);
+        values.pulseWidthEnv = uniform(pc.pulseWidthEnv);
+        values.triGain = uniform(g.triGain);
+        values.sawGain = uniform(g.sawGain);
+        values.envFollow = uniform(g.envFollow);
+        values.fixedLevel = uniform(1.f - g.envFollow);
+        values.oscGain = uniform(g.oscGain);
+        values.dryGain = uniform(g.dryGain);
+        values.wetGain = uniform(g.wetGain);
+        values.dryRingGain = uniform(g.dryRingGain);
+        values.wetRingGain = uniform(g.wetRingGain);
+        values.filterCoef = uniform(pc.filterCoef);
+        values.filterCoefEnv = uniform(pc.filterCoefEnv);
+        values.filterDamp = uniform(pc.filterDamp);
+        values.thruMix = uniform(pc.thruMix);
+        values.lowMix = uniform(pc.lowMix);
+        values.bandMix = uniform(pc.bandMix);
+        values.highMix = uniform(pc.highMix);
+    }
     values.zeroF = Splat<F>(0.f);
     values.oneF = Splat<F>(1.f);
 
@@ -377,6 +382,16 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // Input of the two paired lanes, in locals: stores into the ring could alias the records.
     const float* const pairIn0 = lk[0].in;
     const float* const pairIn1 = lk[N > 1 ? 1 : 0].in;
+    // A value every lane shares: from `values`, or straight from the block records (kDirect).
+    const PreCompNoInterp* const sp = &pc;
+    const PreComp* const sg = &g;
+#define MARROWFIN_UNIFORM(field, shortExpr)                  \
+    ([&]() __attribute__((always_inline)) {                  \
+        if constexpr (kDirect)                               \
+            return (shortExpr);                              \
+        else                                                 \
+            return c.field;                                  \
+    }())
     // mayBeLast: i may be the call's last sample (only the last sample of a chunk can be).
     auto ringSide = [&](UInt32 i, UInt32 j, bool mayBeLast) __attribute__((always_inline)) {
         const Values& c = *Opaque(&values);
@@ -405,19 +420,19 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         } else {
             x = Gather<F, N>([&](int l) __attribute__((always_inline)) { return lk[l].in[i]; });
             // Analysis band: lowpass, then highpass of the lowpass output.
-            lpLow = lpLow + lpBand * c.lpCoef;
-            lpBand = lpBand + (x - lpLow - lpBand * c.lpDamp) * c.lpCoef;
-            hpLow = hpLow + hpBand * c.hpCoef;
-            h = lpLow - hpLow - hpBand * c.hpDamp;
-            hpBand = hpBand + h * c.hpCoef;
+            lpLow = lpLow + lpBand * MARROWFIN_UNIFORM(lpCoef, sp->lpCoef);
+            lpBand = lpBand + (x - lpLow - lpBand * MARROWFIN_UNIFORM(lpDamp, sp->lpDamp)) * MARROWFIN_UNIFORM(lpCoef, sp->lpCoef);
+            hpLow = hpLow + hpBand * MARROWFIN_UNIFORM(hpCoef, sp->hpCoef);
+            h = lpLow - hpLow - hpBand * MARROWFIN_UNIFORM(hpDamp, sp->hpDamp);
+            hpBand = hpBand + h * MARROWFIN_UNIFORM(hpCoef, sp->hpCoef);
         }
 
         followEnv = (followEnv - c.target) * c.followCoef + c.target;
-        F e = followEnv - c.triggerLevel;
+        F e = followEnv - MARROWFIN_UNIFORM(triggerLevel, sg->triggerLevel);
         e = e > c.zeroF ? e : c.zeroF;
 
         // Cycle replay at speed r, linearly interpolated.
-        const D r = ToD<D>(e) * c.ratioEnv + c.ratio;
+        const D r = ToD<D>(e) * MARROWFIN_UNIFORM(ratioEnv, static_cast<double>(sp->ratioEnv)) + MARROWFIN_UNIFORM(ratio, static_cast<double>(sp->ratio));
         const D q = c.S + readPhase;
         // q lies in [0, 2^31), where the 32-bit truncation equals the 64-bit one.
         const I qi = __builtin_convertvector(q, I);
@@ -458,7 +473,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         if constexpr (kTrackPitch)
             handOver[j].inc = ToF<F>(r * c.invP);
         else
-            handOver[j].inc = c.oscIncEnv * e + c.oscInc;
+            handOver[j].inc = MARROWFIN_UNIFORM(oscIncEnv, sp->oscIncEnv) * e + MARROWFIN_UNIFORM(oscInc, sp->oscInc);
     };
 
     auto synthesisSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
@@ -473,22 +488,24 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
         const F tri = triUp < triDown ? triUp : triDown;
         const F saw = 2.f * oscPhase - 1.f;
-        const F square = oscPhase <= c.pulseWidthEnv * e + c.pulseWidth ? c.squareHigh : c.squareLow;
-        const F osc = c.triGain * tri + c.sawGain * saw + square;
+        const F square = oscPhase <= MARROWFIN_UNIFORM(pulseWidthEnv, sp->pulseWidthEnv) * e + MARROWFIN_UNIFORM(pulseWidth, sp->pulseWidth) ? c.squareHigh : c.squareLow;
+        const F osc = MARROWFIN_UNIFORM(triGain, sg->triGain) * tri + MARROWFIN_UNIFORM(sawGain, sg->sawGain) * saw + square;
 
-        const F level = (c.envFollow * handOver[j].follow + c.fixedLevel) * c.oscGain;
-        const F mix = (c.dryRingGain * dry + level) * osc + c.wetGain * wet + (wet * c.wetRingGain) * osc;
+        const F level = (MARROWFIN_UNIFORM(envFollow, sg->envFollow) * handOver[j].follow + MARROWFIN_UNIFORM(fixedLevel, 1.f - sg->envFollow)) * MARROWFIN_UNIFORM(oscGain, sg->oscGain);
+        const F mix = (MARROWFIN_UNIFORM(dryRingGain, sg->dryRingGain) * dry + level) * osc + MARROWFIN_UNIFORM(wetGain, sg->wetGain) * wet + (wet * MARROWFIN_UNIFORM(wetRingGain, sg->wetRingGain)) * osc;
 
         // Output filter, cutoff following the envelope; the dry signal bypasses it.
-        const F gf = c.filterCoefEnv * e + c.filterCoef;
+        const F gf = MARROWFIN_UNIFORM(filterCoefEnv, sp->filterCoefEnv) * e + MARROWFIN_UNIFORM(filterCoef, sp->filterCoef);
         filterLow = filterLow + filterBand * gf;
-        const F high = mix - filterLow - c.filterDamp * filterBand;
+        const F high = mix - filterLow - MARROWFIN_UNIFORM(filterDamp, sp->filterDamp) * filterBand;
         filterBand = filterBand + gf * high;
 
-        const F o = dry * c.dryGain + c.lowMix * filterLow + mix * c.thruMix + high * c.highMix + c.bandMix * filterBand;
+        const F o = dry * MARROWFIN_UNIFORM(dryGain, sg->dryGain) + MARROWFIN_UNIFORM(lowMix, sp->lowMix) * filterLow + mix * MARROWFIN_UNIFORM(thruMix, sp->thruMix) + high * MARROWFIN_UNIFORM(highMix, sp->highMix) + MARROWFIN_UNIFORM(bandMix, sp->bandMix) * filterBand;
         for (int l = 0; l < N; ++l)
             lk[l].out[i] = Get(o, l);
     };
+
+#undef MARROWFIN_UNIFORM
 
     UInt32 pos = 0;
     for (;;) {
