@@ -144,13 +144,7 @@ void ALmanager::DrawLitQuad() {
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, LabelsTexture());
     glUniform1iARB(m_texLocation, 0);
-    if (normalUnit) {
-        glActiveTextureARB(GL_TEXTURE1_ARB);
-        glEnable(GL_TEXTURE_2D);
-        m_normalMap->Bind();
-        glUniform1iARB(m_normalMapLocation, 1);
-        glActiveTextureARB(GL_TEXTURE0_ARB);
-    }
+    if (normalUnit) m_normalMap->BindAsNormalMap(m_normalMapLocation);
     glUniform1fARB(m_viewportHLocation, float(Height()));
     DrawLabelsLayerQuad(Width(), Height(), kLabelsWidth, kLabelsHeight);
     UnbindKnobTextures(normalUnit);

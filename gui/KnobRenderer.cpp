@@ -131,13 +131,7 @@ void TexturedKnobRenderer::Render2d() {
         glEnable(GL_TEXTURE_2D);
         if (m_texture) m_texture->Bind();
         glUniform1iARB(m_texLocation, 0);
-        if (normalUnit) {
-            glActiveTextureARB(GL_TEXTURE1_ARB);
-            glEnable(GL_TEXTURE_2D);
-            m_normalMap->Bind();
-            glUniform1iARB(m_normalMapLocation, 1);
-            glActiveTextureARB(GL_TEXTURE0_ARB);
-        }
+        if (normalUnit) m_normalMap->BindAsNormalMap(m_normalMapLocation);
     } else {
         glEnable(GL_TEXTURE_2D);
         if (m_texture) m_texture->Bind();

@@ -75,4 +75,12 @@ void Texture::Unload() {
 
 void Texture::Bind() const { glBindTexture(GL_TEXTURE_2D, m_id); }
 
+void Texture::BindAsNormalMap(int location) const {
+    glActiveTextureARB(GL_TEXTURE1_ARB);
+    glEnable(GL_TEXTURE_2D);
+    Bind();
+    glUniform1iARB(location, 1);
+    glActiveTextureARB(GL_TEXTURE0_ARB);
+}
+
 }  // namespace TB

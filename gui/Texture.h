@@ -24,6 +24,9 @@ public:
     virtual void Load();
     virtual void Unload();
     void Bind() const;
+    // Render task: binds the texture to unit 1 as a lit program's normal map (sampler uniform at
+    // `location`), leaving unit 0 the active one.
+    void BindAsNormalMap(int location) const;
 
     unsigned int Id() const { return m_id; }
     bool Tried() const { return m_tried; }
