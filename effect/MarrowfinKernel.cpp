@@ -226,7 +226,7 @@ MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
 // more than a handful of samples do. Same operations in the same order, so the same output bit for
 // bit. Render thread.
 template <bool kTrackPitch>
-MARROWFIN_KERNEL_CLONES void GenerateShort(
+[[gnu::always_inline]] inline void GenerateShort(
     const float* in, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g, const State& st,
     double invP, OscState& os, BandState& bs, const PGOData& pd)
 {
@@ -300,6 +300,50 @@ MARROWFIN_KERNEL_CLONES void GenerateShort(
     os.followEnv = followEnv;
     os.filterLow = filterLow;
     os.filterBand = filterBand;
+}
+
+}  // namespace
+
+// The short-block generator's view of a kernel.
+struct CMarrowfinShortKernel {
+    CMarrowfinKernel& k;
+    const MarrowfinBlock& block() const { return *k.m_block; }
+    State& state() const { return k.m_state; }
+    double invPeriod() const { return k.m_invPeriod; }
+    OscState& osc() const { return k.m_osc; }
+    BandState& band() const { return k.m_band; }
+    float* ring() const { return k.m_ring; }
+    UInt32& writeIndex() const { return k.m_writeIndex; }
+    void analyse(const PreCompNoInterp& pc) const { k.AnalyseCycle(pc); }
+};
+
+namespace {
+
+// A whole short block of one kernel: its stretches sample by sample and the analyses between
+// them, in one call, so a block of a frame or two pays for one call and one set-up only.
+template <bool kTrackPitch>
+MARROWFIN_KERNEL_CLONES void RunShort(CMarrowfinKernel& kernel, const float* in, float* out, UInt32 frames)
+{
+    const CMarrowfinShortKernel k{kernel};
+    const MarrowfinBlock& block = k.block();
+    const PreCompNoInterp& pc = block.preCompNoInterp;
+    State& st = k.state();
+    UInt32 pos = 0;
+    for (;;) {
+        const UInt32 s = std::min(frames - pos, st.countdown);
+        if (s > 0) {
+            const PGOData pd{k.ring(), k.writeIndex(), pc.window};
+            GenerateShort<kTrackPitch>(in + pos, out + pos, s, pc, block.preComp, st, k.invPeriod(), k.osc(),
+                                       k.band(), pd);
+            pos += s;
+            st.countdown -= s;
+            k.writeIndex() = (k.writeIndex() + s) & kMarrowfinRingMask;
+        }
+        if (st.countdown == 0)
+            k.analyse(pc);
+        if (pos == frames)
+            return;
+    }
 }
 
 // Scans `frames` frames of the ring's band-limited column from frame `start` on (wrapping) up to
@@ -450,20 +494,19 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
 
     const PreCompNoInterp& pc = block.preCompNoInterp;
     // Both generators take the same stretches, so a block's output does not depend on which runs.
-    const bool shortBlock = frames < kShortBlock;
+    if (frames < kShortBlock) {
+        if (frames > 0)
+            (pc.trackPitch ? RunShort<true> : RunShort<false>)(*this, in, out, frames);
+        return noErr;
+    }
     UInt32 pos = 0;
     UInt32 remaining = frames;
     while (remaining > 0) {
         const UInt32 s = std::min(remaining, m_state.countdown);
         if (s > 0) {
             const PGOData pd{m_ring, m_writeIndex, pc.window};
-            if (shortBlock) {
-                auto* generate = pc.trackPitch ? GenerateShort<true> : GenerateShort<false>;
-                generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
-            } else {
-                auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
-                generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
-            }
+            auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
+            generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
             pos += s;
             m_state.countdown -= s;
             remaining -= s;

@@ -86,7 +86,8 @@ public:
     const float* ring() const { return m_ring; }
 
 private:
-    friend struct CMarrowfinLaneKernel;  // the lane generator's view of a kernel
+    friend struct CMarrowfinLaneKernel;   // the lane generator's view of a kernel
+    friend struct CMarrowfinShortKernel;  // the short-block generator's view of a kernel
 
     // One group of 1 to 8 kernels through the lane generator (MarrowfinKernelLanes.cpp); the
     // arguments are checked by the callers.

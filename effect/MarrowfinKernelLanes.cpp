@@ -177,6 +177,32 @@ static_assert(offsetof(OscState, followEnv) == offsetof(OscState, oscPhase) + si
               offsetof(OscState, filterLow) == offsetof(OscState, oscPhase) + 2 * sizeof(float) &&
               offsetof(OscState, filterBand) == offsetof(OscState, oscPhase) + 3 * sizeof(float));
 
+// The first two lanes of v to dst, and two floats from src into the first two lanes (the
+// others 0); four floats from 16-byte aligned src.
+template <class F>
+[[gnu::always_inline]] inline void StoreLow(float* dst, const F& v)
+{
+    const Float2 low = __builtin_shufflevector(v, v, 0, 1);
+    std::memcpy(dst, &low, sizeof low);
+}
+template <class F>
+[[gnu::always_inline]] inline F LoadLow(const float* src)
+{
+    Float2 low;
+    std::memcpy(&low, src, sizeof low);
+    if constexpr (sizeof(F) == sizeof(Float4))
+        return __builtin_shufflevector(low, Float2{}, 0, 1, 2, 3);
+    else
+        return F{low[0], low[1]};
+}
+template <class F>
+[[gnu::always_inline]] inline F Load4(const float* src)
+{
+    F v{};
+    std::memcpy(&v, __builtin_assume_aligned(src, 16), sizeof(Float4));
+    return v;
+}
+
 // p itself, but the compiler no longer knows where it points: what is read through it is read
 // again at every use, as a memory operand, instead of being held in a register.
 template <class T>
@@ -377,7 +403,14 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     // One record per sample, so the loops address the hand-over through one base register.
     struct HandOver {
         F env, follow, dry, wet, inc;
-    } handOver[kChunk];
+    } handOver[kPaired ? 1 : kChunk];
+    // Two channels hand over two floats per value and sample instead, consecutive samples side
+    // by side, so the synthesis side reads two samples of both channels as one vector of four
+    // lanes and runs its stateless steps on both samples at once.
+    struct PairHandOver {
+        alignas(16) float env[2 * kChunk];
+        float follow[2 * kChunk], dry[2 * kChunk], wet[2 * kChunk], inc[2 * kChunk];
+    } pairHandOver[kPaired ? 1 : 0];
 
     // Input of the two paired lanes, in locals: stores into the ring could alias the records.
     const float* const pairIn0 = lk[0].in;
@@ -466,43 +499,114 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         w = (w + 1) & kMarrowfinRingMask;
         d = (d + 1) & kMarrowfinRingMask;
 
-        handOver[j].env = e;
-        handOver[j].follow = followEnv;
-        handOver[j].dry = dry;
-        handOver[j].wet = wet;
+        F inc;
         if constexpr (kTrackPitch)
-            handOver[j].inc = ToF<F>(r * c.invP);
+            inc = ToF<F>(r * c.invP);
         else
-            handOver[j].inc = MARROWFIN_UNIFORM(oscIncEnv, sp->oscIncEnv) * e + MARROWFIN_UNIFORM(oscInc, sp->oscInc);
+            inc = MARROWFIN_UNIFORM(oscIncEnv, sp->oscIncEnv) * e + MARROWFIN_UNIFORM(oscInc, sp->oscInc);
+        if constexpr (kPaired) {
+            PairHandOver& to = pairHandOver[0];
+            StoreLow(to.env + 2 * j, e);
+            StoreLow(to.follow + 2 * j, followEnv);
+            StoreLow(to.dry + 2 * j, dry);
+            StoreLow(to.wet + 2 * j, wet);
+            StoreLow(to.inc + 2 * j, inc);
+        } else {
+            handOver[j].env = e;
+            handOver[j].follow = followEnv;
+            handOver[j].dry = dry;
+            handOver[j].wet = wet;
+            handOver[j].inc = inc;
+        }
+    };
+
+    // The synthesis side's steps. The oscillator and the mix hold no state, so their lanes may
+    // carry any samples; the oscillator phase and the output filter carry theirs from sample to
+    // sample.
+    auto advancePhase = [&](const Values& c, const F& inc) __attribute__((always_inline)) {
+        oscPhase += inc;
+        const F wrapped = oscPhase - c.oneF;
+        oscPhase = wrapped >= F{} ? wrapped : oscPhase;
+    };
+    auto oscillatorMix = [&](const Values& c, const F& phase, const F& e, const F& follow, const F& dry,
+                             const F& wet) __attribute__((always_inline)) {
+        const F triUp = 3.f - 4.f * phase, triDown = 4.f * phase - 1.f;
+        const F tri = triUp < triDown ? triUp : triDown;
+        const F saw = 2.f * phase - 1.f;
+        const F square = phase <= MARROWFIN_UNIFORM(pulseWidthEnv, sp->pulseWidthEnv) * e + MARROWFIN_UNIFORM(pulseWidth, sp->pulseWidth) ? c.squareHigh : c.squareLow;
+        const F osc = MARROWFIN_UNIFORM(triGain, sg->triGain) * tri + MARROWFIN_UNIFORM(sawGain, sg->sawGain) * saw + square;
+        const F level = (MARROWFIN_UNIFORM(envFollow, sg->envFollow) * follow + MARROWFIN_UNIFORM(fixedLevel, 1.f - sg->envFollow)) * MARROWFIN_UNIFORM(oscGain, sg->oscGain);
+        return (MARROWFIN_UNIFORM(dryRingGain, sg->dryRingGain) * dry + level) * osc + MARROWFIN_UNIFORM(wetGain, sg->wetGain) * wet + (wet * MARROWFIN_UNIFORM(wetRingGain, sg->wetRingGain)) * osc;
+    };
+    // Output filter, cutoff following the envelope (gf); the dry signal bypasses it.
+    auto filterGain = [&](const Values& c, const F& e) __attribute__((always_inline)) {
+        return MARROWFIN_UNIFORM(filterCoefEnv, sp->filterCoefEnv) * e + MARROWFIN_UNIFORM(filterCoef, sp->filterCoef);
+    };
+    auto filterStep = [&](const Values& c, const F& mix, const F& gf) __attribute__((always_inline)) {
+        filterLow = filterLow + filterBand * gf;
+        const F high = mix - filterLow - MARROWFIN_UNIFORM(filterDamp, sp->filterDamp) * filterBand;
+        filterBand = filterBand + gf * high;
+        return high;
+    };
+    auto output = [&](const Values& c, const F& dry, const F& mix, const F& low, const F& high, const F& band)
+                      __attribute__((always_inline)) {
+        return dry * MARROWFIN_UNIFORM(dryGain, sg->dryGain) + MARROWFIN_UNIFORM(lowMix, sp->lowMix) * low + mix * MARROWFIN_UNIFORM(thruMix, sp->thruMix) + high * MARROWFIN_UNIFORM(highMix, sp->highMix) + MARROWFIN_UNIFORM(bandMix, sp->bandMix) * band;
     };
 
     auto synthesisSide = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
         const Values& c = *Opaque(&values);
-        const F e = handOver[j].env;
-        const F dry = handOver[j].dry;
-        const F wet = handOver[j].wet;
-
-        oscPhase += handOver[j].inc;
-        const F wrapped = oscPhase - c.oneF;
-        oscPhase = wrapped >= F{} ? wrapped : oscPhase;
-        const F triUp = 3.f - 4.f * oscPhase, triDown = 4.f * oscPhase - 1.f;
-        const F tri = triUp < triDown ? triUp : triDown;
-        const F saw = 2.f * oscPhase - 1.f;
-        const F square = oscPhase <= MARROWFIN_UNIFORM(pulseWidthEnv, sp->pulseWidthEnv) * e + MARROWFIN_UNIFORM(pulseWidth, sp->pulseWidth) ? c.squareHigh : c.squareLow;
-        const F osc = MARROWFIN_UNIFORM(triGain, sg->triGain) * tri + MARROWFIN_UNIFORM(sawGain, sg->sawGain) * saw + square;
-
-        const F level = (MARROWFIN_UNIFORM(envFollow, sg->envFollow) * handOver[j].follow + MARROWFIN_UNIFORM(fixedLevel, 1.f - sg->envFollow)) * MARROWFIN_UNIFORM(oscGain, sg->oscGain);
-        const F mix = (MARROWFIN_UNIFORM(dryRingGain, sg->dryRingGain) * dry + level) * osc + MARROWFIN_UNIFORM(wetGain, sg->wetGain) * wet + (wet * MARROWFIN_UNIFORM(wetRingGain, sg->wetRingGain)) * osc;
-
-        // Output filter, cutoff following the envelope; the dry signal bypasses it.
-        const F gf = MARROWFIN_UNIFORM(filterCoefEnv, sp->filterCoefEnv) * e + MARROWFIN_UNIFORM(filterCoef, sp->filterCoef);
-        filterLow = filterLow + filterBand * gf;
-        const F high = mix - filterLow - MARROWFIN_UNIFORM(filterDamp, sp->filterDamp) * filterBand;
-        filterBand = filterBand + gf * high;
-
-        const F o = dry * MARROWFIN_UNIFORM(dryGain, sg->dryGain) + MARROWFIN_UNIFORM(lowMix, sp->lowMix) * filterLow + mix * MARROWFIN_UNIFORM(thruMix, sp->thruMix) + high * MARROWFIN_UNIFORM(highMix, sp->highMix) + MARROWFIN_UNIFORM(bandMix, sp->bandMix) * filterBand;
+        F e, follow, dry, wet, inc;
+        if constexpr (kPaired) {
+            const PairHandOver& from = pairHandOver[0];
+            e = LoadLow<F>(from.env + 2 * j);
+            follow = LoadLow<F>(from.follow + 2 * j);
+            dry = LoadLow<F>(from.dry + 2 * j);
+            wet = LoadLow<F>(from.wet + 2 * j);
+            inc = LoadLow<F>(from.inc + 2 * j);
+        } else {
+            e = handOver[j].env;
+            follow = handOver[j].follow;
+            dry = handOver[j].dry;
+            wet = handOver[j].wet;
+            inc = handOver[j].inc;
+        }
+        advancePhase(c, inc);
+        const F mix = oscillatorMix(c, oscPhase, e, follow, dry, wet);
+        const F high = filterStep(c, mix, filterGain(c, e));
+        const F o = output(c, dry, mix, filterLow, high, filterBand);
         for (int l = 0; l < N; ++l)
             lk[l].out[i] = Get(o, l);
+    };
+    // Two channels, samples j and j + 1 of the chunk (i and i + 1 of the call): lanes 0 and 1
+    // hold sample j, lanes 2 and 3 sample j + 1. The phase and the filter step one sample after
+    // the other in lanes 0 and 1.
+    auto synthesisPair = [&](UInt32 i, UInt32 j) __attribute__((always_inline)) {
+        if constexpr (kPaired) {
+            const Values& c = *Opaque(&values);
+            const PairHandOver& from = pairHandOver[0];
+            const F e = Load4<F>(from.env + 2 * j);
+            const F follow = Load4<F>(from.follow + 2 * j);
+            const F dry = Load4<F>(from.dry + 2 * j);
+            const F wet = Load4<F>(from.wet + 2 * j);
+            const F inc = Load4<F>(from.inc + 2 * j);
+            advancePhase(c, inc);
+            const F phase0 = oscPhase;
+            advancePhase(c, __builtin_shufflevector(inc, inc, 2, 3, 2, 3));
+            const F phase = __builtin_shufflevector(phase0, oscPhase, 0, 1, 4, 5);
+            const F mix = oscillatorMix(c, phase, e, follow, dry, wet);
+            const F gf = filterGain(c, e);
+            const F high0 = filterStep(c, mix, gf);
+            const F low0 = filterLow, band0 = filterBand;
+            const F high1 = filterStep(c, __builtin_shufflevector(mix, mix, 2, 3, 2, 3),
+                                       __builtin_shufflevector(gf, gf, 2, 3, 2, 3));
+            const F o = output(c, dry, mix, __builtin_shufflevector(low0, filterLow, 0, 1, 4, 5),
+                               __builtin_shufflevector(high0, high1, 0, 1, 4, 5),
+                               __builtin_shufflevector(band0, filterBand, 0, 1, 4, 5));
+            const Float2 out0 = __builtin_shufflevector(o, o, 0, 2);
+            const Float2 out1 = __builtin_shufflevector(o, o, 1, 3);
+            std::memcpy(lk[0].out + i, &out0, sizeof out0);
+            std::memcpy(lk[1].out + i, &out1, sizeof out1);
+        }
     };
 
 #undef MARROWFIN_UNIFORM
@@ -528,7 +632,11 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
             for (UInt32 j = 0; j + 1 < m; ++j)
                 ringSide(chunk + j, j, false);
             ringSide(chunk + m - 1, m - 1, true);
-            for (UInt32 j = 0; j < m; ++j)
+            UInt32 j = 0;
+            if constexpr (kPaired)
+                for (; j + 2 <= m; j += 2)
+                    synthesisPair(chunk + j, j);
+            for (; j < m; ++j)
                 synthesisSide(chunk + j, j);
         }
 
@@ -607,6 +715,10 @@ void CMarrowfinKernel::ProcessGroup(CMarrowfinKernel* const* kernels, const Floa
 OSStatus CMarrowfinKernel::ProcessChannels(CMarrowfinKernel* const* kernels, const Float32* const* in,
                                            Float32* const* out, UInt32 count, UInt32 frames)
 {
+    if (count == 1) {
+        bool silence = false;
+        return kernels[0]->Process(in[0], out[0], frames, 1, silence);
+    }
     for (UInt32 c = 0; c < count; ++c)
         if (frames > kernels[c]->m_block->scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
     // Groups of 8, 4, 2 lanes as wide as allowed, a last odd channel alone.
