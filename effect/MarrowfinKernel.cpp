@@ -21,6 +21,9 @@ using PGOData = CMarrowfinKernel::PGOData;
 
 // b when a >= b, else a; written so that it maps onto one minss (the operands are never NaN).
 inline float MinF(float a, float b) { return a < b ? a : b; }
+// e when e > 0, else +0, as one maxss: left to itself the compiler may branch on e, which
+// mispredicts while the envelope hovers around the trigger level.
+inline float PositivePart(float e) { return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(e), _mm_setzero_ps())); }
 
 // Generates n output samples of one stretch between two cycle analyses, and band-limits the
 // same n input samples on the way.
@@ -256,7 +259,7 @@ template <bool kTrackPitch>
         const float dry = ring[2 * d + dryCol];
         followEnv = (followEnv - target) * followCoef + target;
         float e = followEnv - g.triggerLevel;
-        e = e > 0.f ? e : 0.f;
+        e = PositivePart(e);
 
         const double r = static_cast<double>(e) * static_cast<double>(pc.ratioEnv) + static_cast<double>(pc.ratio);
         const double q = S + readPhase;

@@ -308,8 +308,9 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
         std::memcpy(&bandRecords[l], lk[l].band(), sizeof(Float4));
         std::memcpy(&oscRecords[l], &lk[l].osc()->oscPhase, sizeof(Float4));
     }
-    F bandLanes[4], oscLanes[4];
-    FromRecords<F, N>(bandRecords, bandLanes);
+    F bandLanes[4] = {}, oscLanes[4];
+    if constexpr (N != 2)
+        FromRecords<F, N>(bandRecords, bandLanes);
     FromRecords<F, N>(oscRecords, oscLanes);
     F lpLow = bandLanes[0], lpBand = bandLanes[1], hpLow = bandLanes[2], hpBand = bandLanes[3];
     // Two channels leave two float lanes free: there the two band filters run side by side, the
@@ -321,8 +322,9 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     constexpr bool kPaired = N == 2;
     F bandLow{}, bandBand{}, xNow{};
     if constexpr (kPaired) {
-        bandLow = F{lpLow[0], lpLow[1], hpLow[0], hpLow[1]};
-        bandBand = F{lpBand[0], lpBand[1], hpBand[0], hpBand[1]};
+        // Straight from the two records (lpLow, lpBand, hpLow, hpBand).
+        bandLow = __builtin_shufflevector(bandRecords[0], bandRecords[N - 1], 0, 4, 2, 6);
+        bandBand = __builtin_shufflevector(bandRecords[0], bandRecords[N - 1], 1, 5, 3, 7);
         values.bandCoef = F{pc.lpCoef, pc.lpCoef, pc.hpCoef, pc.hpCoef};
         values.bandDamp = F{pc.lpDamp, pc.lpDamp, pc.hpDamp, pc.hpDamp};
         if (frames > 0) {
@@ -611,49 +613,67 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 
 #undef MARROWFIN_UNIFORM
 
-    UInt32 pos = 0;
-    for (;;) {
-        for (int l = 0; l < N; ++l) {
-            if (countdown[l] == 0) {
-                store(l);
-                lk[l].analyse(pc);
-                loadAnalysis(l);
+    if constexpr (kShort) {
+        // A few samples: one after the other, each lane analysed when its countdown runs out.
+        for (UInt32 i = 0;; ++i) {
+            for (int l = 0; l < N; ++l) {
+                if (countdown[l] == 0) {
+                    store(l);
+                    lk[l].analyse(pc);
+                    loadAnalysis(l);
+                }
             }
+            if (i == frames)
+                break;
+            ringSide(i, 0, true);
+            synthesisSide(i, 0);
+            for (int l = 0; l < N; ++l)
+                --countdown[l];
         }
-        if (pos == frames)
-            break;
-        UInt32 s = frames - pos;
-        for (int l = 0; l < N; ++l)
-            s = std::min(s, countdown[l]);
-        const UInt32 end = pos + s;
+    } else {
+        UInt32 pos = 0;
+        for (;;) {
+            for (int l = 0; l < N; ++l) {
+                if (countdown[l] == 0) {
+                    store(l);
+                    lk[l].analyse(pc);
+                    loadAnalysis(l);
+                }
+            }
+            if (pos == frames)
+                break;
+            UInt32 s = frames - pos;
+            for (int l = 0; l < N; ++l)
+                s = std::min(s, countdown[l]);
+            const UInt32 end = pos + s;
 
-        for (UInt32 chunk = pos; chunk < end; chunk += kChunk) {
-            const UInt32 m = std::min(kChunk, end - chunk);
-            for (UInt32 j = 0; j + 1 < m; ++j)
-                ringSide(chunk + j, j, false);
-            ringSide(chunk + m - 1, m - 1, true);
-            UInt32 j = 0;
-            if constexpr (kPaired)
-                for (; j + 2 <= m; j += 2)
-                    synthesisPair(chunk + j, j);
-            for (; j < m; ++j)
-                synthesisSide(chunk + j, j);
+            for (UInt32 chunk = pos; chunk < end; chunk += kChunk) {
+                const UInt32 m = std::min(kChunk, end - chunk);
+                for (UInt32 j = 0; j + 1 < m; ++j)
+                    ringSide(chunk + j, j, false);
+                ringSide(chunk + m - 1, m - 1, true);
+                UInt32 j = 0;
+                if constexpr (kPaired)
+                    for (; j + 2 <= m; j += 2)
+                        synthesisPair(chunk + j, j);
+                for (; j < m; ++j)
+                    synthesisSide(chunk + j, j);
+            }
+
+            pos = end;
+            for (int l = 0; l < N; ++l)
+                countdown[l] -= s;
         }
-
-        pos = end;
-        for (int l = 0; l < N; ++l)
-            countdown[l] -= s;
     }
     // The last store of every lane, through records.
-    F bandOut[4] = {lpLow, lpBand, hpLow, hpBand};
     if constexpr (kPaired) {
-        bandOut[0] = bandLow;
-        bandOut[1] = bandBand;
-        bandOut[2] = __builtin_shufflevector(bandLow, bandLow, 2, 3, 2, 3);
-        bandOut[3] = __builtin_shufflevector(bandBand, bandBand, 2, 3, 2, 3);
+        bandRecords[0] = __builtin_shufflevector(bandLow, bandBand, 0, 4, 2, 6);
+        bandRecords[N - 1] = __builtin_shufflevector(bandLow, bandBand, 1, 5, 3, 7);
+    } else {
+        const F bandOut[4] = {lpLow, lpBand, hpLow, hpBand};
+        ToRecords<F, N>(bandOut, bandRecords);
     }
     const F oscOut[4] = {oscPhase, followEnv, filterLow, filterBand};
-    ToRecords<F, N>(bandOut, bandRecords);
     ToRecords<F, N>(oscOut, oscRecords);
     for (int l = 0; l < N; ++l) {
         std::memcpy(lk[l].band(), &bandRecords[l], sizeof(Float4));
