@@ -2,6 +2,7 @@
 // The arithmetic (operation order, float versus double) is part of the engine's output; it is
 // built with -ffp-contract=off and relies on the render's flush-to-zero mode.
 #include "effect/MarrowfinKernel.h"
+#include "effect/MarrowfinScanWindow.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -349,83 +350,6 @@ MARROWFIN_KERNEL_CLONES void RunShort(CMarrowfinKernel& kernel, const float* in,
     }
 }
 
-// Scans `frames` frames of the ring's band-limited column from frame `start` on (wrapping) up to
-// the first rising zero crossing, all of them when there is none: returns the peak and sets
-// `found` to the crossing's offset from start, or 0. Render thread (the cycle analysis).
-MARROWFIN_KERNEL_CLONES float ScanWindow(const float* ring, UInt32 start, UInt32 frames, UInt32& found)
-{
-    // Peak of the band-limited window up to the first rising zero crossing (all of it when none),
-    // eight frames at a time while they lie side by side in the ring. The peak is the largest
-    // value above +0 seen (v > peak keeps neither NaN nor -0), so the lanes' order cannot change
-    // it, and maxps(v, peak) is exactly "v > peak ? v : peak".
-    float peak = 0.f;
-    float prev = 1000000.f;
-    found = 0;
-    bool stopped = false;
-    __m128 peaksA = _mm_setzero_ps(), peaksB = _mm_setzero_ps();
-    const __m128 zero = _mm_setzero_ps();
-    UInt32 i = 0;
-    while (i < frames && !stopped) {
-        const UInt32 at = (start + i) & kMarrowfinRingMask;
-        const UInt32 run = std::min(frames - i, kMarrowfinRingFrames - at);  // side by side from `at`
-        const float* band = ring + 2 * at;
-        // Lane 3 of `last` is the value before the group.
-        __m128 last = _mm_set1_ps(prev);
-        UInt32 k = 0;
-        for (; k + 8 <= run; k += 8) {
-            const __m128 v0 = _mm_shuffle_ps(_mm_loadu_ps(band + 2 * k), _mm_loadu_ps(band + 2 * k + 4),
-                                             _MM_SHUFFLE(3, 1, 3, 1));
-            const __m128 v1 = _mm_shuffle_ps(_mm_loadu_ps(band + 2 * k + 8), _mm_loadu_ps(band + 2 * k + 12),
-                                             _MM_SHUFFLE(3, 1, 3, 1));
-            // (last3, v0_0, v0_1, v0_2) and (v0_3, v1_0, v1_1, v1_2)
-            const __m128 t0 = _mm_shuffle_ps(last, v0, _MM_SHUFFLE(0, 0, 3, 3));
-            const __m128 before0 = _mm_shuffle_ps(t0, v0, _MM_SHUFFLE(2, 1, 2, 0));
-            const __m128 t1 = _mm_shuffle_ps(v0, v1, _MM_SHUFFLE(0, 0, 3, 3));
-            const __m128 before1 = _mm_shuffle_ps(t1, v1, _MM_SHUFFLE(2, 1, 2, 0));
-            const int rising =
-                _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(v0, zero), _mm_cmple_ps(before0, zero))) |
-                (_mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(v1, zero), _mm_cmple_ps(before1, zero))) << 4);
-            if (rising != 0) {
-                const int first = __builtin_ctz(static_cast<unsigned>(rising));
-                alignas(16) float lanes[8];
-                _mm_store_ps(lanes, v0);
-                _mm_store_ps(lanes + 4, v1);
-                for (int l = 0; l <= first; ++l)
-                    if (lanes[l] > peak)
-                        peak = lanes[l];
-                found = i + k + static_cast<UInt32>(first);
-                stopped = true;
-                break;
-            }
-            peaksA = _mm_max_ps(v0, peaksA);
-            peaksB = _mm_max_ps(v1, peaksB);
-            last = v1;
-        }
-        if (stopped)
-            break;
-        prev = _mm_cvtss_f32(_mm_shuffle_ps(last, last, _MM_SHUFFLE(3, 3, 3, 3)));
-        for (; k < run; ++k) {
-            const float v = band[2 * k + 1];
-            if (v > peak)
-                peak = v;
-            if (v > 0.f && prev <= 0.f) {
-                found = i + k;
-                stopped = true;
-                break;
-            }
-            prev = v;
-        }
-        i += run;
-    }
-    alignas(16) float lanes[8];
-    _mm_store_ps(lanes, peaksA);
-    _mm_store_ps(lanes + 4, peaksB);
-    for (float v : lanes)
-        if (v > peak)
-            peak = v;
-    return peak;
-}
-
 }  // namespace
 
 CMarrowfinKernel::CMarrowfinKernel(AUEffectBase* unit, const MarrowfinBlock* block, SInt32 channelIndex)
@@ -463,7 +387,7 @@ void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
     const UInt32 start = (m_writeIndex - static_cast<UInt32>(window)) & kMarrowfinRingMask;
 
     UInt32 found = 0;
-    const float peak = ScanWindow(m_ring, start, static_cast<UInt32>(window > 0 ? window : 0), found);
+    const float peak = MarrowfinScanWindow(m_ring, start, static_cast<UInt32>(window > 0 ? window : 0), found);
 
     float env = peak * pc.envPreGain;
     if (env >= 1.f)

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "effect/MarrowfinScanWindow.h"
 #include "tests/effect/EngineRig.h"
 
 namespace {
@@ -45,6 +46,32 @@ TEST(KernelAnalysis, ThirtyHertzNeverLocksAndSilenceKeepsTheReset)
     EXPECT_EQ(quiet.kernel.period(), 1023u);
     EXPECT_TRUE(quiet.kernel.noLock());
     EXPECT_EQ(quiet.kernel.cycleEnv(), 0.f);
+}
+
+// The wide scan against the baseline one on band columns made of the values that decide a
+// crossing (zeros of both signs, NaN, values just either side of 0), every start near the ring's
+// end so windows wrap, and runs of one sign so crossings fall at every offset of a group.
+TEST(KernelAnalysis, WideScanFindsWhatTheBaselineScanFinds)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float values[] = {0.f, -0.f, nan, 1e-30f, -1e-30f, 0.5f, -0.5f, 0.25f, -1.f};
+    std::vector<float> ring(2 * kMarrowfinRingFrames + 16);
+    uint32_t seed = 7;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (int trial = 0; trial < 400; ++trial) {
+        for (UInt32 f = 0; f < kMarrowfinRingFrames;) {
+            const float v = values[(next() >> 8) % 9];
+            for (UInt32 n = 1 + (next() >> 8) % 19; n > 0 && f < kMarrowfinRingFrames; --n, ++f)
+                ring[2 * f + 1] = trial % 2 ? v : values[(next() >> 8) % 9];
+        }
+        const UInt32 start = (kMarrowfinRingFrames - 40 + (next() >> 8) % 80) & kMarrowfinRingMask;
+        const UInt32 frames = (next() >> 8) % 1024;
+        UInt32 foundWide = 99, foundBase = 99;
+        const float wide = MarrowfinScanWindow(ring.data(), start, frames, foundWide, true);
+        const float base = MarrowfinScanWindow(ring.data(), start, frames, foundBase, false);
+        ASSERT_EQ(foundWide, foundBase) << "trial " << trial;
+        ASSERT_EQ(std::memcmp(&wide, &base, sizeof wide), 0) << "trial " << trial << ": " << wide << " vs " << base;
+    }
 }
 
 TEST(KernelMending, NoParameterValueMakesTheOutputNonFinite)
