@@ -308,8 +308,8 @@ template <bool kTrackPitch>
 
 }  // namespace
 
-// The short-block generator's view of a kernel.
-struct CMarrowfinShortKernel {
+// The generators' view of a kernel.
+struct CMarrowfinKernelView {
     CMarrowfinKernel& k;
     const MarrowfinBlock& block() const { return *k.m_block; }
     State& state() const { return k.m_state; }
@@ -328,7 +328,7 @@ namespace {
 template <bool kTrackPitch>
 MARROWFIN_KERNEL_CLONES void RunShort(CMarrowfinKernel& kernel, const float* in, float* out, UInt32 frames)
 {
-    const CMarrowfinShortKernel k{kernel};
+    const CMarrowfinKernelView k{kernel};
     const MarrowfinBlock& block = k.block();
     const PreCompNoInterp& pc = block.preCompNoInterp;
     State& st = k.state();
@@ -347,6 +347,30 @@ MARROWFIN_KERNEL_CLONES void RunShort(CMarrowfinKernel& kernel, const float* in,
             k.analyse(pc);
         if (pos == frames)
             return;
+    }
+}
+
+// A block of at least kShortBlock frames of one kernel: each stretch through the chunked generator,
+// the analyses between them.
+void RunLong(CMarrowfinKernel& kernel, const float* in, float* out, UInt32 frames)
+{
+    const CMarrowfinKernelView k{kernel};
+    const MarrowfinBlock& block = k.block();
+    const PreCompNoInterp& pc = block.preCompNoInterp;
+    State& st = k.state();
+    UInt32 pos = 0;
+    while (pos < frames) {
+        const UInt32 s = std::min(frames - pos, st.countdown);
+        if (s > 0) {
+            const PGOData pd{k.ring(), k.writeIndex(), pc.window};
+            auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
+            generate(in + pos, out + pos, s, pc, block.preComp, st, k.invPeriod(), k.osc(), k.band(), pd);
+            pos += s;
+            st.countdown -= s;
+            k.writeIndex() = (k.writeIndex() + s) & kMarrowfinRingMask;
+        }
+        if (st.countdown == 0)
+            k.analyse(pc);
     }
 }
 
@@ -415,32 +439,12 @@ void CMarrowfinKernel::AnalyseCycle(const PreCompNoInterp& pc)
 OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frames, UInt32 inNumChannels,
                                    bool& ioSilence) {
     if (inNumChannels != 1) return kAudioUnitErr_FormatNotSupported;
-    const MarrowfinBlock& block = *m_block;
-    if (frames > block.scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
+    if (frames > m_block->scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
     ioSilence = false;
-
-    const PreCompNoInterp& pc = block.preCompNoInterp;
     // Both generators take the same stretches, so a block's output does not depend on which runs.
-    if (frames < kShortBlock) {
-        if (frames > 0)
-            (pc.trackPitch ? RunShort<true> : RunShort<false>)(*this, in, out, frames);
-        return noErr;
-    }
-    UInt32 pos = 0;
-    UInt32 remaining = frames;
-    while (remaining > 0) {
-        const UInt32 s = std::min(remaining, m_state.countdown);
-        if (s > 0) {
-            const PGOData pd{m_ring, m_writeIndex, pc.window};
-            auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
-            generate(in + pos, out + pos, s, pc, block.preComp, m_state, m_invPeriod, m_osc, m_band, pd);
-            pos += s;
-            m_state.countdown -= s;
-            remaining -= s;
-            m_writeIndex = (m_writeIndex + s) & kMarrowfinRingMask;
-        }
-        if (m_state.countdown == 0)
-            AnalyseCycle(pc);
-    }
+    if (frames >= kShortBlock)
+        RunLong(*this, in, out, frames);
+    else if (frames > 0)
+        (m_block->preCompNoInterp.trackPitch ? RunShort<true> : RunShort<false>)(*this, in, out, frames);
     return noErr;
 }

@@ -87,7 +87,7 @@ public:
 
 private:
     friend struct CMarrowfinLaneKernel;   // the lane generator's view of a kernel
-    friend struct CMarrowfinShortKernel;  // the short-block generator's view of a kernel
+    friend struct CMarrowfinKernelView;   // the scalar generators' view of a kernel
 
     // One group of 1 to 8 kernels through the lane generator (MarrowfinKernelLanes.cpp); the
     // arguments are checked by the callers.

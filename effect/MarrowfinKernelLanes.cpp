@@ -741,6 +741,12 @@ OSStatus CMarrowfinKernel::ProcessChannels(CMarrowfinKernel* const* kernels, con
     }
     for (UInt32 c = 0; c < count; ++c)
         if (frames > kernels[c]->m_block->scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
+    // Stereo, the common case, straight to its group.
+    if (count == 2 && ms_laneWidth >= 2 && kernels[0]->m_writeIndex == kernels[1]->m_writeIndex) {
+        const LaneKernel lk[2] = {{kernels[0], in[0], out[0]}, {kernels[1], in[1], out[1]}};
+        RunGroup<2>(lk, frames, kernels[0]->m_block->preCompNoInterp, kernels[0]->m_block->preComp);
+        return noErr;
+    }
     // Groups of 8, 4, 2 lanes as wide as allowed, a last odd channel alone.
     const UInt32 width = ms_laneWidth;
     UInt32 c = 0;
