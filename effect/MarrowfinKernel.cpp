@@ -24,6 +24,13 @@ using PGOData = CMarrowfinKernel::PGOData;
 inline float MinF(float a, float b) { return a < b ? a : b; }
 // e when e > 0, else +0, as one maxss: left to itself the compiler may branch on e, which
 // mispredicts while the envelope hovers around the trigger level.
+// gain when phase <= threshold, else -gain: the sign bit flipped by a mask, which the compiler
+// otherwise builds with moves through integer registers.
+inline float SignedPulse(float phase, float threshold, float gain)
+{
+    const __m128 below = _mm_cmple_ss(_mm_set_ss(phase), _mm_set_ss(threshold));
+    return _mm_cvtss_f32(_mm_xor_ps(_mm_set_ss(gain), _mm_andnot_ps(below, _mm_set_ss(-0.f))));
+}
 inline float PositivePart(float e) { return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(e), _mm_setzero_ps())); }
 
 // Generates n output samples of one stretch between two cycle analyses, and band-limits the
@@ -283,7 +290,7 @@ template <bool kTrackPitch>
             oscPhase -= 1.f;
         const float tri = MinF(3.f - 4.f * oscPhase, 4.f * oscPhase - 1.f);
         const float saw = 2.f * oscPhase - 1.f;
-        const float square = oscPhase <= pc.pulseWidthEnv * e + pc.pulseWidth ? g.squareGain : -g.squareGain;
+        const float square = SignedPulse(oscPhase, pc.pulseWidthEnv * e + pc.pulseWidth, g.squareGain);
         const float osc = g.triGain * tri + g.sawGain * saw + square;
         const float level = (g.envFollow * followEnv + (1.f - g.envFollow)) * g.oscGain;
         const float mix = (g.dryRingGain * dry + level) * osc + g.wetGain * wet + (wet * g.wetRingGain) * osc;
@@ -350,9 +357,29 @@ MARROWFIN_KERNEL_CLONES void RunShort(CMarrowfinKernel& kernel, const float* in,
     }
 }
 
+// One frame with no analysis before or after it, as hosts that run a frame at a time mostly
+// call: straight-line code, so nothing has to stay in a register from one sample to the next.
+// Anything else goes to RunShort.
+template <bool kTrackPitch>
+MARROWFIN_KERNEL_CLONES void RunOne(CMarrowfinKernel& kernel, const float* in, float* out)
+{
+    const CMarrowfinKernelView k{kernel};
+    State& st = k.state();
+    if (st.countdown <= 1) {
+        RunShort<kTrackPitch>(kernel, in, out, 1);
+        return;
+    }
+    const MarrowfinBlock& block = k.block();
+    const PreCompNoInterp& pc = block.preCompNoInterp;
+    const PGOData pd{k.ring(), k.writeIndex(), pc.window};
+    GenerateShort<kTrackPitch>(in, out, 1, pc, block.preComp, st, k.invPeriod(), k.osc(), k.band(), pd);
+    st.countdown -= 1;
+    k.writeIndex() = (k.writeIndex() + 1) & kMarrowfinRingMask;
+}
+
 // A block of at least kShortBlock frames of one kernel: each stretch through the chunked generator,
 // the analyses between them.
-void RunLong(CMarrowfinKernel& kernel, const float* in, float* out, UInt32 frames)
+[[gnu::noinline]] void RunLong(CMarrowfinKernel& kernel, const float* in, float* out, UInt32 frames)
 {
     const CMarrowfinKernelView k{kernel};
     const MarrowfinBlock& block = k.block();
@@ -444,6 +471,8 @@ OSStatus CMarrowfinKernel::Process(const Float32* in, Float32* out, UInt32 frame
     // Both generators take the same stretches, so a block's output does not depend on which runs.
     if (frames >= kShortBlock)
         RunLong(*this, in, out, frames);
+    else if (frames == 1)
+        (m_block->preCompNoInterp.trackPitch ? RunOne<true> : RunOne<false>)(*this, in, out);
     else if (frames > 0)
         (m_block->preCompNoInterp.trackPitch ? RunShort<true> : RunShort<false>)(*this, in, out, frames);
     return noErr;

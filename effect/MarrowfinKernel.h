@@ -89,6 +89,9 @@ private:
     friend struct CMarrowfinLaneKernel;   // the lane generator's view of a kernel
     friend struct CMarrowfinKernelView;   // the scalar generators' view of a kernel
 
+    // ProcessChannels for two channels or more (apart, so a lone channel's call stays short).
+    [[gnu::noinline]] static OSStatus ProcessSeveral(CMarrowfinKernel* const* kernels, const Float32* const* in,
+                                                     Float32* const* out, UInt32 count, UInt32 frames);
     // One group of 1 to 8 kernels through the lane generator (MarrowfinKernelLanes.cpp); the
     // arguments are checked by the callers.
     static void ProcessGroup(CMarrowfinKernel* const* kernels, const Float32* const* in, Float32* const* out,

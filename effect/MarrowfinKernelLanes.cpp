@@ -739,6 +739,12 @@ OSStatus CMarrowfinKernel::ProcessChannels(CMarrowfinKernel* const* kernels, con
         bool silence = false;
         return kernels[0]->Process(in[0], out[0], frames, 1, silence);
     }
+    return ProcessSeveral(kernels, in, out, count, frames);
+}
+
+OSStatus CMarrowfinKernel::ProcessSeveral(CMarrowfinKernel* const* kernels, const Float32* const* in,
+                                          Float32* const* out, UInt32 count, UInt32 frames)
+{
     for (UInt32 c = 0; c < count; ++c)
         if (frames > kernels[c]->m_block->scratchFrames) return kAudioUnitErr_TooManyFramesToProcess;
     // Stereo, the common case, straight to its group.
