@@ -66,6 +66,16 @@ inline float PositivePart(float e) { return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(
 #else
 #define MARROWFIN_KERNEL_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
+// The short generators store a kernel's states one by one. Left to itself the compiler gathers the
+// stores into one wide vector store, and the next call's scalar loads of those states cannot take
+// their values from a store still in flight: each one-frame call then waits for the last one's
+// store to reach the cache.
+#if defined(__clang__)
+#define MARROWFIN_SCALAR_STORES
+#else
+#define MARROWFIN_SCALAR_STORES __attribute__((optimize("no-tree-slp-vectorize")))
+#endif
+
 template <bool kTrackPitch>
 MARROWFIN_KERNEL_CLONES void ProcessGenerateOutput(
     const float* in, float* out, UInt32 n, const PreCompNoInterp& pc, const PreComp& g,
@@ -333,7 +343,7 @@ namespace {
 // A whole short block of one kernel: its stretches sample by sample and the analyses between
 // them, in one call, so a block of a frame or two pays for one call and one set-up only.
 template <bool kTrackPitch>
-MARROWFIN_KERNEL_CLONES void RunShort(CMarrowfinKernel& kernel, const float* in, float* out, UInt32 frames)
+MARROWFIN_KERNEL_CLONES MARROWFIN_SCALAR_STORES void RunShort(CMarrowfinKernel& kernel, const float* in, float* out, UInt32 frames)
 {
     const CMarrowfinKernelView k{kernel};
     const MarrowfinBlock& block = k.block();
@@ -361,7 +371,7 @@ MARROWFIN_KERNEL_CLONES void RunShort(CMarrowfinKernel& kernel, const float* in,
 // call: straight-line code, so nothing has to stay in a register from one sample to the next.
 // Anything else goes to RunShort.
 template <bool kTrackPitch>
-MARROWFIN_KERNEL_CLONES void RunOne(CMarrowfinKernel& kernel, const float* in, float* out)
+MARROWFIN_KERNEL_CLONES MARROWFIN_SCALAR_STORES void RunOne(CMarrowfinKernel& kernel, const float* in, float* out)
 {
     const CMarrowfinKernelView k{kernel};
     State& st = k.state();
