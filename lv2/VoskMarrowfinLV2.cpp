@@ -52,6 +52,7 @@ VoskMarrowfinLV2::VoskMarrowfinLV2(uint32_t channels, double sampleRate)
       m_sampleRate(sampleRate),
       m_latencyFrames(uint32_t(MarrowfinAnalysisWindow(float(sampleRate)))) {
     for (auto& value : m_lastControl) value.store(std::numeric_limits<float>::quiet_NaN(), std::memory_order_relaxed);
+    for (AudioUnitParameterID id = 0; id < kNumParams; ++id) m_watch[id] = &m_seenBits[id];
 }
 
 VoskMarrowfinLV2* VoskMarrowfinLV2::Create(uint32_t channels, double sampleRate, const char* bundlePath,
@@ -218,6 +219,9 @@ void VoskMarrowfinLV2::LogToHost(void* context, TB::LogLevel level, const char* 
 void VoskMarrowfinLV2::ConnectPort(uint32_t port, void* data) {
     if (port < kNumParams) {
         m_controls[port] = static_cast<const float*>(data);
+        // A port connected anew is looked at in the next run.
+        m_watch[port] = data ? data : &m_seenBits[port];
+        m_seenBits[port] = ~uint32_t(0) >> 1;
     } else if (port == kPortLatency) {
         m_latencyPort = static_cast<float*>(data);
     } else if (port == kPortControl) {
@@ -289,21 +293,21 @@ LV2_Worker_Status VoskMarrowfinLV2::Work(uint32_t size, const void* data) {
 }
 
 void VoskMarrowfinLV2::ApplyControls() {
-    // Most runs change no control: first compare every connected port's bits with the value
-    // last taken from it, without a branch per port, and walk the ports only on a difference.
-    // (A NaN port never counts as taken, so it makes every run walk; the walk skips it.)
+    // Most runs change no control: first compare every port's bits with those this function saw
+    // in it last, without a branch per port, and walk the ports only on a difference. The walk
+    // decides against the values last taken, so a restored state or a NaN port is handled there.
     uint32_t differ = 0;
     for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
-        const float* port = m_controls[id];
-        const float value = port ? *port : m_lastControl[id].load(std::memory_order_relaxed);
-        differ |= std::bit_cast<uint32_t>(value) ^
-                  std::bit_cast<uint32_t>(m_lastControl[id].load(std::memory_order_relaxed));
+        uint32_t bits;
+        std::memcpy(&bits, m_watch[id], sizeof bits);
+        differ |= bits ^ m_seenBits[id];
     }
     if (differ == 0) return;
     for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
         const float* port = m_controls[id];
         if (!port) continue;
         float value = *port;
+        m_seenBits[id] = std::bit_cast<uint32_t>(value);
         if (value == m_lastControl[id].load(std::memory_order_relaxed) || std::isnan(value)) continue;
         m_lastControl[id].store(value, std::memory_order_relaxed);
         value = std::clamp(value, astParamInfos[id].minValue, astParamInfos[id].maxValue);

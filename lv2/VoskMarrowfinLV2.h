@@ -88,6 +88,10 @@ private:
 
     // Ports.
     const float* m_controls[kNumParams] = {};
+    // run()'s own quick look for a change: each connected port's bits as run() last saw them, and
+    // where to read each port's bits now (the port, or the entry itself while it is unconnected).
+    uint32_t m_seenBits[kNumParams] = {};
+    const void* m_watch[kNumParams] = {};
     // The value each control port had when it last reached the unit; NaN until it first did.
     // Written by run(), read by Save (which may run beside it).
     std::atomic<float> m_lastControl[kNumParams];
