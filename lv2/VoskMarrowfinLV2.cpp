@@ -297,6 +297,7 @@ void VoskMarrowfinLV2::ApplyControls() {
     // in it last, without a branch per port, and walk the ports only on a difference. The walk
     // decides against the values last taken, so a restored state or a NaN port is handled there.
     uint32_t differ = 0;
+#pragma GCC unroll 8
     for (AudioUnitParameterID id = 0; id < kNumParams; ++id) {
         uint32_t bits;
         std::memcpy(&bits, m_watch[id], sizeof bits);
