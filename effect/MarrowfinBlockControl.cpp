@@ -137,8 +137,11 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     if (cache.cutoff.Changed({p[kParam_FilterCutoff]}))
         cache.cutoffOctaves =
             static_cast<float>(std::log2(1.0 + static_cast<double>(p[kParam_FilterCutoff]) * 0.016));
+    // An LFO at depth 0 (the defaults) adds a zero, so its waveform is not computed: x is above 0
+    // (the cutoff is at least 50 Hz), and x plus a zero of either sign is x.
     const float x = cache.cutoffOctaves;
-    const float y = LFO(lfo.filterLfoPhase, p[kParam_FilterLFOShape]) * p[kParam_FilterLFOAmount] + x;
+    const float filterDepth = p[kParam_FilterLFOAmount];
+    const float y = filterDepth != 0.f ? LFO(lfo.filterLfoPhase, p[kParam_FilterLFOShape]) * filterDepth + x : x;
     if (cache.q.Changed({p[kParam_FilterQ]}))
         cache.qDamp = 2.0 * (1.0 - std::pow(static_cast<double>(p[kParam_FilterQ]), 0.25));
     if (cache.filter.Changed({y, p[kParam_FilterEnvDepth], p[kParam_FilterQ], fs}))
@@ -167,8 +170,10 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
 
     // Pitch, in octaves; the fixed oscillator pitch ignores the two offsets.
     const float e = p[kParam_PitchEnvDepth] * kTwelfth;
-    const float l = LFO(lfo.pitchLfoPhase, p[kParam_PitchLFOShape]) *
-                    (p[kParam_PitchLFOAmount] + p[kParam_PitchLFOAmountFine] * 0.01f);
+    // At depth 0, l is a zero of either sign; the sign can only decide the sign of a zero s or u,
+    // and exp2f gives 1 for both.
+    const float pitchDepth = p[kParam_PitchLFOAmount] + p[kParam_PitchLFOAmountFine] * 0.01f;
+    const float l = pitchDepth != 0.f ? LFO(lfo.pitchLfoPhase, p[kParam_PitchLFOShape]) * pitchDepth : 0.f;
     const float s = (p[kParam_PitchOffset] + p[kParam_PitchOffsetSweepable] + l) * kTwelfth;
     if (cache.pitch.Changed({e, s})) {
         cache.ratio = ::exp2f(s);
@@ -189,7 +194,11 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     pc.trackPitch = oscPitch == 0.f;
 
     // Pulse width (not clamped: outside [0, 1] the pulse stays high or low).
-    pc.pulseWidth = (LFO(lfo.pwmLfoPhase, p[kParam_PWMLFOShape]) * p[kParam_PWMLFOAmount] + p[kParam_PulseWidth]) * 0.01f;
+    // At depth 0 the LFO adds a zero, which leaves the width as it is unless that is -0.
+    const float pwmDepth = p[kParam_PWMLFOAmount];
+    const float width = p[kParam_PulseWidth];
+    pc.pulseWidth = (pwmDepth != 0.f || std::signbit(width) ? LFO(lfo.pwmLfoPhase, p[kParam_PWMLFOShape]) * pwmDepth + width
+                                                            : width) * 0.01f;
     pc.pulseWidthEnv = p[kParam_PWMEnvDepth] * 0.01f;
 
     pc.filteredDry = p[kParam_UseFilteredForDry] != 0.f;

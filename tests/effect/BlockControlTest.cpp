@@ -67,6 +67,26 @@ TEST(BlockControl, LFOPhasesWrap)
     }
 }
 
+// The block control skips the waveform of an LFO at depth 0; the pulse width must still come out
+// as the full formula gives it, -0 widths included.
+TEST(BlockControl, PulseWidthAtLFODepthZeroMatchesTheFullFormula)
+{
+    for (float shape : {0.f, 1.f, 3.f, 4.f})
+        for (float depth : {0.f, -0.f})
+            for (float width : {-0.f, 0.f, 37.f}) {
+                Control c;
+                c.params[kParam_PWMLFOShape] = shape;
+                c.params[kParam_PWMLFOAmount] = depth;
+                c.params[kParam_PulseWidth] = width;
+                c.params[kParam_PWMLFOSpeed] = 3.f;
+                for (int block = 0; block < 8; ++block) {
+                    const float got = c.Compute(900).pulseWidth;
+                    const float want = (LFO(c.block.lfo.pwmLfoPhase, shape) * depth + width) * 0.01f;
+                    ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << shape << " " << depth << " " << width;
+                }
+            }
+}
+
 TEST(BlockControl, SanitizeMendsNonFiniteAndOutOfRangeValues)
 {
     Float32 raw[kNumParams];
