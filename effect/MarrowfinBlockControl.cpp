@@ -6,6 +6,7 @@
 
 #include <math.h>
 
+#include <bit>
 #include <cmath>
 
 #include "effect/MarrowfinKernel.h"
@@ -111,11 +112,24 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     Float32 raw[kNumParams];
     for (UInt32 i = 0; i < kNumParams; ++i)
         raw[i] = rawParams[i];  // each value read once
-    if (cache.raw.Changed(raw))
+    const bool rawChanged = cache.raw.Changed(raw);
+    if (rawChanged)
         SanitizeParams(raw, cache.params);
     const Float32* const p = cache.params;
     PreCompNoInterp& pc = block.preCompNoInterp;
     LFOPhases& lfo = block.lfo;
+
+    // LFO phases advance by the length of the coming block.
+    const float dt = static_cast<float>(frames) / fs;
+    lfo.filterLfoPhase = AdvancePhase(lfo.filterLfoPhase, dt, p[kParam_FilterLFOSpeed]);
+    lfo.pitchLfoPhase = AdvancePhase(lfo.pitchLfoPhase, dt, p[kParam_PitchLFOSpeed]);
+    lfo.pwmLfoPhase = AdvancePhase(lfo.pwmLfoPhase, dt, p[kParam_PWMLFOSpeed]);
+
+    // Nothing else depends on the block's length: with the same values, no LFO at work and the
+    // same rate, the records are those of the last block.
+    const uint32_t rateBits = std::bit_cast<uint32_t>(fs);
+    if (!rawChanged && cache.steady && cache.steadyRateBits == rateBits)
+        return;
 
     // Analysis band.
     if (cache.band.Changed({p[kParam_LowpassCutoff], p[kParam_HighpassCutoff], fs})) {
@@ -126,12 +140,6 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     pc.lpDamp = cache.lpDamp;
     pc.hpCoef = cache.hpCoef;
     pc.hpDamp = cache.hpDamp;
-
-    // LFO phases advance by the length of the coming block.
-    const float dt = static_cast<float>(frames) / fs;
-    lfo.filterLfoPhase = AdvancePhase(lfo.filterLfoPhase, dt, p[kParam_FilterLFOSpeed]);
-    lfo.pitchLfoPhase = AdvancePhase(lfo.pitchLfoPhase, dt, p[kParam_PitchLFOSpeed]);
-    lfo.pwmLfoPhase = AdvancePhase(lfo.pwmLfoPhase, dt, p[kParam_PWMLFOSpeed]);
 
     // Output filter: the LFO moves the cutoff in octaves of (cutoff + 62.5 Hz).
     if (cache.cutoff.Changed({p[kParam_FilterCutoff]}))
@@ -229,6 +237,9 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     g.triGain = Cube(p[kParam_Triangle]);
     g.sawGain = Cube(p[kParam_Saw]);
     g.squareGain = Cube(p[kParam_Square]);
+
+    cache.steady = filterDepth == 0.f && pitchDepth == 0.f && !(pwmDepth != 0.f || std::signbit(width));
+    cache.steadyRateBits = rateBits;
 }
 
 void UpdateDataToGui(DataToGuiAnalysis& gui, MarrowfinSmoothing& smoothing, Float32 fs, UInt32 frames,

@@ -111,6 +111,10 @@ struct MarrowfinBlockCache {
     float oscInc, oscIncEnv;
     MarrowfinInputBits<4> env;     // attack, release, pre-gain, fs
     float attackCoef, releaseCoef, envPreGain;
+    // The last full computation had no LFO at work, at this sample rate: while the raw values
+    // stay the same, the records it left are the block's records.
+    bool steady;
+    uint32_t steadyRateBits;
 };
 
 // Everything the kernels read of their unit for one block. Owned by the unit, written by
