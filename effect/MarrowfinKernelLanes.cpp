@@ -613,16 +613,20 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
 
 #undef MARROWFIN_UNIFORM
 
-    if constexpr (kShort) {
-        // A few samples: one after the other, each lane analysed when its countdown runs out.
-        for (UInt32 i = 0;; ++i) {
-            for (int l = 0; l < N; ++l) {
-                if (countdown[l] == 0) {
-                    store(l);
-                    lk[l].analyse(pc);
-                    loadAnalysis(l);
-                }
+    // Each lane whose countdown ran out is analysed.
+    auto analyseDue = [&]() __attribute__((always_inline)) {
+        for (int l = 0; l < N; ++l) {
+            if (countdown[l] == 0) {
+                store(l);
+                lk[l].analyse(pc);
+                loadAnalysis(l);
             }
+        }
+    };
+    if constexpr (kShort) {
+        // A few samples: one after the other.
+        for (UInt32 i = 0;; ++i) {
+            analyseDue();
             if (i == frames)
                 break;
             ringSide(i, 0, true);
@@ -633,13 +637,7 @@ MARROWFIN_LANE_CLONES void RunLanes(const LaneKernel* lk, UInt32 frames, const P
     } else {
         UInt32 pos = 0;
         for (;;) {
-            for (int l = 0; l < N; ++l) {
-                if (countdown[l] == 0) {
-                    store(l);
-                    lk[l].analyse(pc);
-                    loadAnalysis(l);
-                }
-            }
+            analyseDue();
             if (pos == frames)
                 break;
             UInt32 s = frames - pos;

@@ -8,6 +8,23 @@
 
 namespace {
 
+// The frames k to run - 1 of a run one by one (prev: the frame before k): true when a rising
+// crossing ends the scan, found set to its offset i + k.
+inline bool ScanTail(const float* band, UInt32 k, UInt32 run, UInt32 i, float& prev, float& peak, UInt32& found)
+{
+    for (; k < run; ++k) {
+        const float v = band[2 * k + 1];
+        if (v > peak)
+            peak = v;
+        if (v > 0.f && prev <= 0.f) {
+            found = i + k;
+            return true;
+        }
+        prev = v;
+    }
+    return false;
+}
+
 // The baseline scan, eight frames at a time.
 float ScanWindowBaseline(const float* ring, UInt32 start, UInt32 frames, UInt32& found)
 {
@@ -61,17 +78,7 @@ float ScanWindowBaseline(const float* ring, UInt32 start, UInt32 frames, UInt32&
         if (stopped)
             break;
         prev = _mm_cvtss_f32(_mm_shuffle_ps(last, last, _MM_SHUFFLE(3, 3, 3, 3)));
-        for (; k < run; ++k) {
-            const float v = band[2 * k + 1];
-            if (v > peak)
-                peak = v;
-            if (v > 0.f && prev <= 0.f) {
-                found = i + k;
-                stopped = true;
-                break;
-            }
-            prev = v;
-        }
+        stopped = ScanTail(band, k, run, i, prev, peak, found);
         i += run;
     }
     alignas(16) float lanes[8];
@@ -132,18 +139,7 @@ __attribute__((target("avx2"))) float ScanWindowAVX2(const float* ring, UInt32 s
             break;
         if (k > 0)
             prev = band[2 * k - 1];
-        for (; k < run; ++k) {
-            const float v = band[2 * k + 1];
-            if (v > peak)
-                peak = v;
-            if (v > 0.f && prev <= 0.f) {
-                found = i + k;
-                i = frames;
-                break;
-            }
-            prev = v;
-        }
-        if (i == frames)
+        if (ScanTail(band, k, run, i, prev, peak, found))
             break;
         i += run;
     }
