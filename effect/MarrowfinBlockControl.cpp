@@ -205,8 +205,8 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     // At depth 0 the LFO adds a zero, which leaves the width as it is unless that is -0.
     const float pwmDepth = p[kParam_PWMLFOAmount];
     const float width = p[kParam_PulseWidth];
-    pc.pulseWidth = (pwmDepth != 0.f || std::signbit(width) ? LFO(lfo.pwmLfoPhase, p[kParam_PWMLFOShape]) * pwmDepth + width
-                                                            : width) * 0.01f;
+    const bool pwmLfo = pwmDepth != 0.f || std::signbit(width);
+    pc.pulseWidth = (pwmLfo ? LFO(lfo.pwmLfoPhase, p[kParam_PWMLFOShape]) * pwmDepth + width : width) * 0.01f;
     pc.pulseWidthEnv = p[kParam_PWMEnvDepth] * 0.01f;
 
     pc.filteredDry = p[kParam_UseFilteredForDry] != 0.f;
@@ -238,7 +238,7 @@ void ComputeBlockControl(const Float32 rawParams[kNumParams], Float32 fs, UInt32
     g.sawGain = Cube(p[kParam_Saw]);
     g.squareGain = Cube(p[kParam_Square]);
 
-    cache.steady = filterDepth == 0.f && pitchDepth == 0.f && !(pwmDepth != 0.f || std::signbit(width));
+    cache.steady = filterDepth == 0.f && pitchDepth == 0.f && !pwmLfo;
     cache.steadyRateBits = rateBits;
 }
 

@@ -13,6 +13,18 @@
 
 class CMarrowfinKernel;
 
+// Whether the engine's AVX2 code may run: on processors with AVX2, and never in ThreadSanitizer
+// builds (which keep the baseline code only).
+inline bool MarrowfinUseAVX2()
+{
+#if defined(__SANITIZE_THREAD__)
+    return false;
+#else
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#endif
+}
+
 // Ring of the last input frames of a channel, as (raw, band-limited) pairs.
 constexpr UInt32 kMarrowfinRingFrames = 2048;
 constexpr UInt32 kMarrowfinRingMask = kMarrowfinRingFrames - 1;

@@ -24,6 +24,7 @@ using PGOData = CMarrowfinKernel::PGOData;
 inline float MinF(float a, float b) { return a < b ? a : b; }
 // e when e > 0, else +0, as one maxss: left to itself the compiler may branch on e, which
 // mispredicts while the envelope hovers around the trigger level.
+inline float PositivePart(float e) { return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(e), _mm_setzero_ps())); }
 // gain when phase <= threshold, else -gain: the sign bit flipped by a mask, which the compiler
 // otherwise builds with moves through integer registers.
 inline float SignedPulse(float phase, float threshold, float gain)
@@ -31,7 +32,6 @@ inline float SignedPulse(float phase, float threshold, float gain)
     const __m128 below = _mm_cmple_ss(_mm_set_ss(phase), _mm_set_ss(threshold));
     return _mm_cvtss_f32(_mm_xor_ps(_mm_set_ss(gain), _mm_andnot_ps(below, _mm_set_ss(-0.f))));
 }
-inline float PositivePart(float e) { return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(e), _mm_setzero_ps())); }
 
 // Generates n output samples of one stretch between two cycle analyses, and band-limits the
 // same n input samples on the way.
@@ -340,6 +340,27 @@ struct CMarrowfinKernelView {
 
 namespace {
 
+// Runs `frames` frames of one kernel stretch by stretch: generate(pos, s, ring data) for the s
+// samples from pos up to the next analysis, and the analysis where a stretch ends.
+template <class Generate>
+[[gnu::always_inline]] inline void RunStretches(const CMarrowfinKernelView& k, UInt32 frames, const Generate& generate)
+{
+    const PreCompNoInterp& pc = k.block().preCompNoInterp;
+    State& st = k.state();
+    UInt32 pos = 0;
+    while (pos < frames) {
+        const UInt32 s = std::min(frames - pos, st.countdown);
+        if (s > 0) {
+            generate(pos, s, PGOData{k.ring(), k.writeIndex(), pc.window});
+            pos += s;
+            st.countdown -= s;
+            k.writeIndex() = (k.writeIndex() + s) & kMarrowfinRingMask;
+        }
+        if (st.countdown == 0)
+            k.analyse(pc);
+    }
+}
+
 // A whole short block of one kernel: its stretches sample by sample and the analyses between
 // them, in one call, so a block of a frame or two pays for one call and one set-up only.
 template <bool kTrackPitch>
@@ -347,24 +368,10 @@ MARROWFIN_KERNEL_CLONES MARROWFIN_SCALAR_STORES void RunShort(CMarrowfinKernel& 
 {
     const CMarrowfinKernelView k{kernel};
     const MarrowfinBlock& block = k.block();
-    const PreCompNoInterp& pc = block.preCompNoInterp;
-    State& st = k.state();
-    UInt32 pos = 0;
-    for (;;) {
-        const UInt32 s = std::min(frames - pos, st.countdown);
-        if (s > 0) {
-            const PGOData pd{k.ring(), k.writeIndex(), pc.window};
-            GenerateShort<kTrackPitch>(in + pos, out + pos, s, pc, block.preComp, st, k.invPeriod(), k.osc(),
-                                       k.band(), pd);
-            pos += s;
-            st.countdown -= s;
-            k.writeIndex() = (k.writeIndex() + s) & kMarrowfinRingMask;
-        }
-        if (st.countdown == 0)
-            k.analyse(pc);
-        if (pos == frames)
-            return;
-    }
+    RunStretches(k, frames, [&](UInt32 pos, UInt32 s, const PGOData& pd) __attribute__((always_inline)) {
+        GenerateShort<kTrackPitch>(in + pos, out + pos, s, block.preCompNoInterp, block.preComp, k.state(),
+                                   k.invPeriod(), k.osc(), k.band(), pd);
+    });
 }
 
 // One frame with no analysis before or after it, as hosts that run a frame at a time mostly
@@ -394,21 +401,10 @@ MARROWFIN_KERNEL_CLONES MARROWFIN_SCALAR_STORES void RunOne(CMarrowfinKernel& ke
     const CMarrowfinKernelView k{kernel};
     const MarrowfinBlock& block = k.block();
     const PreCompNoInterp& pc = block.preCompNoInterp;
-    State& st = k.state();
-    UInt32 pos = 0;
-    while (pos < frames) {
-        const UInt32 s = std::min(frames - pos, st.countdown);
-        if (s > 0) {
-            const PGOData pd{k.ring(), k.writeIndex(), pc.window};
-            auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
-            generate(in + pos, out + pos, s, pc, block.preComp, st, k.invPeriod(), k.osc(), k.band(), pd);
-            pos += s;
-            st.countdown -= s;
-            k.writeIndex() = (k.writeIndex() + s) & kMarrowfinRingMask;
-        }
-        if (st.countdown == 0)
-            k.analyse(pc);
-    }
+    auto* generate = pc.trackPitch ? ProcessGenerateOutput<true> : ProcessGenerateOutput<false>;
+    RunStretches(k, frames, [&](UInt32 pos, UInt32 s, const PGOData& pd) {
+        generate(in + pos, out + pos, s, pc, block.preComp, k.state(), k.invPeriod(), k.osc(), k.band(), pd);
+    });
 }
 
 }  // namespace

@@ -700,15 +700,7 @@ void RunGroup(const LaneKernel* lk, UInt32 frames, const PreCompNoInterp& pc, co
 }
 
 // Widest group the processor runs well: eight lanes with AVX2, two with SSE. Set at load time.
-UInt32 DefaultLaneWidth()
-{
-#if defined(__SANITIZE_THREAD__)
-    return 2;
-#else
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? 8 : 2;
-#endif
-}
+UInt32 DefaultLaneWidth() { return MarrowfinUseAVX2() ? 8 : 2; }
 
 }  // namespace
 

@@ -91,7 +91,6 @@ float ScanWindowBaseline(const float* ring, UInt32 start, UInt32 frames, UInt32&
 }
 
 
-#if !defined(__SANITIZE_THREAD__)
 // The same scan with AVX2, sixteen frames at a time: one unaligned 256-bit load per four frames,
 // the band column gathered in order by a shuffle and a 64-bit permute, and the rising crossings
 // found from two bit masks, "v > 0" and "v <= 0" (both false for NaN, as the scalar comparisons
@@ -151,22 +150,13 @@ __attribute__((target("avx2"))) float ScanWindowAVX2(const float* ring, UInt32 s
     return peak;
 }
 
-bool HasAVX2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-const bool g_scanWithAVX2 = HasAVX2();
-#endif
+const bool g_scanWithAVX2 = MarrowfinUseAVX2();
 
 }  // namespace
 
 float MarrowfinScanWindow(const float* ring, UInt32 start, UInt32 frames, UInt32& found, bool wide)
 {
-#if !defined(__SANITIZE_THREAD__)
     if (wide && g_scanWithAVX2)
         return ScanWindowAVX2(ring, start, frames, found);
-#endif
-    (void)wide;
     return ScanWindowBaseline(ring, start, frames, found);
 }
