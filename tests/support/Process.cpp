@@ -25,7 +25,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const Environment& env, const 
         return path.empty() ? open("/dev/null", O_WRONLY) : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     };
     dup2(openOut(outPath), 1);
-    dup2(openOut(errPath), 2);
+    dup2(errPath == outPath && !outPath.empty() ? 1 : openOut(errPath), 2);
     dup2(open("/dev/null", O_RDONLY), 0);
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
     std::vector<char*> args;
@@ -65,8 +65,18 @@ RunResult RunProgram(const std::vector<std::string>& argv, const Environment& en
     return r;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& outPath)
-    : m_pid(Spawn(argv, env, outPath, "")) {}
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& outPath,
+                           const std::string& errPath)
+    : m_pid(Spawn(argv, env, outPath, errPath)) {}
+
+bool ChildProcess::Running() {
+    if (m_pid <= 0) return false;
+    int wstatus = 0;
+    if (waitpid(m_pid, &wstatus, WNOHANG) != m_pid) return true;
+    m_pid = -1;
+    m_status = StatusOf(wstatus);
+    return false;
+}
 
 int ChildProcess::Stop(int sig) {
     if (m_pid <= 0) return m_status;

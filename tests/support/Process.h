@@ -27,16 +27,20 @@ RunResult RunProgram(const std::vector<std::string>& argv, const Environment& en
                      const std::function<void(pid_t)>& whileRunning = nullptr,
                      std::chrono::seconds limit = std::chrono::seconds(60));
 
-// A program running in the background with its standard output in `outPath` (standard error
-// discarded); killed and reaped when the object goes.
+// A program running in the background with its standard output in `outPath` and its standard
+// error in `errPath` ("" discards it; the same path as `outPath` interleaves both in one file);
+// killed and reaped when the object goes.
 class ChildProcess {
 public:
-    ChildProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& outPath);
+    ChildProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& outPath,
+                 const std::string& errPath = "");
     ~ChildProcess() { Stop(9); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     // Sends `sig`, waits for the end and returns the status (as RunResult::status).
     int Stop(int sig);
+    // False once the program has ended by itself; its status is then what Stop returns.
+    bool Running();
 
 private:
     pid_t m_pid = -1;
