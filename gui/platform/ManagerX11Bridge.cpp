@@ -152,6 +152,7 @@ ManagerX11Bridge* ManagerX11Bridge::Create(Manager* manager, unsigned long paren
         return fail("the X server refused the window");
     }
     auto* bridge = new ManagerX11Bridge(manager, ui, gl, window, colormap, visualID, parent == 0, scale);
+    bridge->m_screen = screen;
     bridge->m_windowWidth = int(width);
     bridge->m_windowHeight = int(height);
     if (parent == 0) {
@@ -195,6 +196,7 @@ ManagerX11Bridge::~ManagerX11Bridge() {
         glXDestroyContext(m_glDisplay, m_context);
         m_context = nullptr;
     }
+    ReleaseFrameCopy();
     CloseTrapped(m_glDisplay);
     if (!WindowGone()) XDestroyWindow(m_uiDisplay, m_window);
     XFreeColormap(m_uiDisplay, m_colormap);
@@ -293,6 +295,8 @@ void ManagerX11Bridge::SetFocusToWindow() {
 // GL (render task)
 
 bool ManagerX11Bridge::InitGL() {
+    if (InitFrameCopy()) return true;
+    LogLine(LogLevel::kNote, "editor window: no GL pixel buffer, the editor draws into its window directly\n");
     XVisualInfo pattern{};
     pattern.visualid = m_visualID;
     int count = 0;
@@ -311,6 +315,89 @@ bool ManagerX11Bridge::InitGL() {
     return true;
 }
 
+bool ManagerX11Bridge::InitFrameCopy() {
+    // The image the frames are put into the window with: the window's visual, 32 bits a pixel,
+    // filled with native 0x00RRGGBB words (Xlib reorders them for a server of the other byte
+    // order).
+    XVisualInfo pattern{};
+    pattern.visualid = m_visualID;
+    int count = 0;
+    XVisualInfo* visual = XGetVisualInfo(m_glDisplay, VisualIDMask, &pattern, &count);
+    if (visual == nullptr) return false;
+    const int width = m_windowWidth, height = m_windowHeight;
+    char* pixels = static_cast<char*>(std::calloc(size_t(width) * size_t(height), 4));
+    m_image = pixels ? XCreateImage(m_glDisplay, visual->visual, unsigned(visual->depth), ZPixmap, 0, pixels,
+                                    unsigned(width), unsigned(height), 32, 0)
+                     : nullptr;
+    XFree(visual);
+    if (m_image == nullptr) {
+        std::free(pixels);
+        return false;
+    }
+    m_image->byte_order = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? LSBFirst : MSBFirst;
+    if (m_image->bits_per_pixel != 32 || m_image->bytes_per_line != width * 4 || m_image->red_mask != 0xff0000 ||
+        m_image->green_mask != 0xff00 || m_image->blue_mask != 0xff) {
+        ReleaseFrameCopy();
+        return false;
+    }
+
+    // A double-buffered pixel buffer of the window's size, as the window would have been.
+    const int configAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
+                                    GLX_DOUBLEBUFFER, True, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8,
+                                    GLX_DEPTH_SIZE, 16, None};
+    int configs = 0;
+    GLXFBConfig* config = glXChooseFBConfig(m_glDisplay, m_screen, configAttributes, &configs);
+    if (config == nullptr || configs == 0) {
+        if (config) XFree(config);
+        ReleaseFrameCopy();
+        return false;
+    }
+    const int pbufferAttributes[] = {GLX_PBUFFER_WIDTH, width, GLX_PBUFFER_HEIGHT, height,
+                                     GLX_PRESERVED_CONTENTS, True, None};
+    m_pbuffer = glXCreatePbuffer(m_glDisplay, config[0], pbufferAttributes);
+    if (m_pbuffer) m_context = glXCreateNewContext(m_glDisplay, config[0], GLX_RGBA_TYPE, nullptr, True);
+    XFree(config);
+    if (m_context == nullptr || !glXMakeContextCurrent(m_glDisplay, m_pbuffer, m_pbuffer, m_context)) {
+        if (m_context) glXDestroyContext(m_glDisplay, m_context);
+        m_context = nullptr;
+        ReleaseFrameCopy();
+        XSync(m_glDisplay, False);
+        return false;
+    }
+    m_gc = XCreateGC(m_glDisplay, m_window, 0, nullptr);
+    m_contextCurrent = true;
+    return true;
+}
+
+void ManagerX11Bridge::ReleaseFrameCopy() {
+    if (m_pbuffer) glXDestroyPbuffer(m_glDisplay, m_pbuffer);
+    m_pbuffer = 0;
+    if (m_gc) XFreeGC(m_glDisplay, m_gc);
+    m_gc = nullptr;
+    if (m_image) XDestroyImage(m_image);  // frees its pixels
+    m_image = nullptr;
+}
+
+void ManagerX11Bridge::PutFrame() {
+    const int width = m_image->width, height = m_image->height;
+    auto* pixels = reinterpret_cast<uint32_t*>(m_image->data);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels);
+    glPopClientAttrib();
+    // GL's rows run from the bottom up, the image's from the top down.
+    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(pixels + size_t(top) * size_t(width), pixels + size_t(top + 1) * size_t(width),
+                         pixels + size_t(bottom) * size_t(width));
+    XPutImage(m_glDisplay, m_window, m_gc, m_image, 0, 0, 0, 0, unsigned(width), unsigned(height));
+    // One frame in flight at most, as with a swap.
+    XSync(m_glDisplay, False);
+}
+
 void ManagerX11Bridge::InitGLOffscreen(int, int) {
     if (m_pixelBuffer == nullptr) {
         m_pixelBuffer = new unsigned char[kPixelBufferBytes];
@@ -320,6 +407,11 @@ void ManagerX11Bridge::InitGLOffscreen(int, int) {
 
 void ManagerX11Bridge::MakeCurrent() {
     if (m_context == nullptr) return;
+    if (m_pbuffer) {
+        // The pixel buffer is ours: drawing into it is safe whatever became of the window.
+        if (!m_contextCurrent) m_contextCurrent = glXMakeContextCurrent(m_glDisplay, m_pbuffer, m_pbuffer, m_context);
+        return;
+    }
     if (WindowGone()) {
         // Nothing to draw into: without a current context every GL call of the frame does nothing.
         if (m_contextCurrent) glXMakeCurrent(m_glDisplay, None, nullptr);
@@ -332,7 +424,8 @@ void ManagerX11Bridge::MakeCurrent() {
 void ManagerX11Bridge::SwapBuffers() {
     if (!m_contextCurrent || WindowGone()) return;
     if (m_scale > 1.0f) DrawEnlarged();
-    glXSwapBuffers(m_glDisplay, m_window);
+    if (m_pbuffer) PutFrame();
+    else glXSwapBuffers(m_glDisplay, m_window);
 }
 
 void ManagerX11Bridge::DrawEnlarged() {
@@ -385,8 +478,10 @@ void ManagerX11Bridge::ShutdownGL() {
     if (m_context == nullptr) return;
     if (m_enlargeTexture && m_contextCurrent) glDeleteTextures(1, &m_enlargeTexture);
     m_enlargeTexture = 0;
-    glXMakeCurrent(m_glDisplay, None, nullptr);
+    if (m_pbuffer) glXMakeContextCurrent(m_glDisplay, None, None, nullptr);
+    else glXMakeCurrent(m_glDisplay, None, nullptr);
     glXDestroyContext(m_glDisplay, m_context);
+    ReleaseFrameCopy();
     XSync(m_glDisplay, False);
     m_context = nullptr;
     m_contextCurrent = false;

@@ -9,6 +9,13 @@
 // it through its own connection. X errors on either connection (a parent the host destroyed
 // first, a window that is gone) are caught and logged, never fatal to the host.
 //
+// Frames are drawn into a pixel buffer of the bridge's own (a GLX pbuffer the host cannot
+// destroy) and put into the window as an image. GL never draws into the window itself: a host
+// may destroy our window's parent at any moment, and a software GL driver (Mesa's llvmpipe)
+// then reads the window's size from a failed request as uninitialised memory and corrupts the
+// heap; a put into a window that is gone only fails with an X error. Where no pbuffer can be
+// had, the context draws into the window directly, as the last resort.
+//
 // A scale factor above 1 (a host's high-resolution screen) enlarges the window: the manager
 // draws the skin at its own size, and each frame is then drawn enlarged over the whole window
 // (filtered; the labels layer and the fonts keep their own resolution). Mouse points are
@@ -26,6 +33,8 @@
 #include "hostframework/AUTypes.h"
 
 struct _XDisplay;
+struct _XGC;
+struct _XImage;
 struct __GLXcontextRec;
 
 namespace TB {
@@ -81,6 +90,9 @@ private:
     void HandleEvent(const void* event);
     CGPoint SkinPoint(int x, int y) const;
     void DrawEnlarged();
+    bool InitFrameCopy();
+    void PutFrame();
+    void ReleaseFrameCopy();
 
     Manager* m_manager;  // owns this bridge
     ViewInput m_ownInput;
@@ -90,6 +102,7 @@ private:
     unsigned long m_window;            // server-side id, used from both connections
     unsigned long m_colormap;
     unsigned long m_visualID;
+    int m_screen = 0;
     unsigned long m_deleteAtom = 0;    // WM_DELETE_WINDOW of a top-level window
     bool m_topLevel;
     float m_scale;
@@ -99,6 +112,11 @@ private:
     std::atomic<bool> m_windowGone{false};
     __GLXcontextRec* m_context = nullptr;  // render task
     bool m_contextCurrent = false;         // render task
+    // Render task: the frame's pixel buffer and what puts its pixels into the window (none
+    // when the context draws into the window directly).
+    unsigned long m_pbuffer = 0;
+    _XGC* m_gc = nullptr;
+    _XImage* m_image = nullptr;
 };
 
 }  // namespace TB
