@@ -114,9 +114,11 @@ private:
     bool m_contextCurrent = false;         // render task
     // Render task: the frame's pixel buffer and what puts its pixels into the window (none
     // when the context draws into the window directly).
+    struct SharedImage;
     unsigned long m_pbuffer = 0;
     _XGC* m_gc = nullptr;
     _XImage* m_image = nullptr;
+    SharedImage* m_shared = nullptr;  // the image's memory, shared with the X server
 };
 
 }  // namespace TB
