@@ -326,7 +326,7 @@ struct ManagerX11Bridge::SharedImage {
     XShmSegmentInfo segment{};
 };
 
-bool ManagerX11Bridge::InitFrameCopy() {
+bool ManagerX11Bridge::InitFrameImage() {
     // The image the frames are put into the window with: the window's visual, 32 bits a pixel,
     // filled with native 0x00RRGGBB words.
     XVisualInfo pattern{};
@@ -376,8 +376,12 @@ bool ManagerX11Bridge::InitFrameCopy() {
         else m_image->byte_order = hostOrder;
     }
     XFree(visual);
-    if (m_image == nullptr || m_image->bits_per_pixel != 32 || m_image->bytes_per_line != width * 4 ||
-        m_image->red_mask != 0xff0000 || m_image->green_mask != 0xff00 || m_image->blue_mask != 0xff) {
+    return m_image && m_image->bits_per_pixel == 32 && m_image->bytes_per_line == width * 4 &&
+           m_image->red_mask == 0xff0000 && m_image->green_mask == 0xff00 && m_image->blue_mask == 0xff;
+}
+
+bool ManagerX11Bridge::InitFrameCopy() {
+    if (!InitFrameImage()) {
         ReleaseFrameCopy();
         return false;
     }
@@ -400,7 +404,7 @@ bool ManagerX11Bridge::InitFrameCopy() {
         ReleaseFrameCopy();
         return false;
     }
-    const int pbufferAttributes[] = {GLX_PBUFFER_WIDTH, width, GLX_PBUFFER_HEIGHT, height,
+    const int pbufferAttributes[] = {GLX_PBUFFER_WIDTH, m_windowWidth, GLX_PBUFFER_HEIGHT, m_windowHeight,
                                      GLX_PRESERVED_CONTENTS, True, None};
     m_pbuffer = glXCreatePbuffer(m_glDisplay, config[0], pbufferAttributes);
     if (m_pbuffer) m_context = glXCreateNewContext(m_glDisplay, config[0], GLX_RGBA_TYPE, nullptr, True);

@@ -91,6 +91,7 @@ private:
     CGPoint SkinPoint(int x, int y) const;
     void DrawEnlarged();
     bool InitFrameCopy();
+    bool InitFrameImage();
     void PutFrame();
     void ReleaseFrameCopy();
 
