@@ -25,9 +25,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # A JACK server of this run's own (dummy driver, no sound card) and a preferences file of its own
 # that puts the plug-in's OSC base port at $1. What is started is stopped on exit; a server that
-# does not start fails the test with its log, as the live tests do. The server's name is fixed per bundle, so a crashed
-# run's entry in JACK's registry of eight servers is taken over by the next run instead of
-# staying there; 32 ports keep its shared memory at about 39 MB (the default needs 107).
+# does not start fails the test with its log, as the live tests do. The server's name is fixed
+# per bundle, so a crashed run's entry in JACK's registry of eight servers is taken over by the
+# next run instead of staying there; 32 ports keep its shared memory at about 39 MB (the default
+# needs 107).
 pids=()
 start_jack() {
   export JACK_DEFAULT_SERVER="marrowfin-test-$(printf %s "$bundle" | cksum | cut -d" " -f1)"
